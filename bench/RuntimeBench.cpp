@@ -1,0 +1,101 @@
+// The entity runtime's hot paths: slab allocation against the global
+// allocator, counted references, and the cost of a disabled trace.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <vector>
+
+#include "Hunkpool/Pool.h"
+#include "Quor/TraceHandle.h"
+#include "Vesk/Node.h"
+#include "Vesk/Ptr.h"
+
+namespace {
+
+// The size of a typical small entity (a handle or wrapper): 48 bytes.
+struct PooledObject {
+  HUNKPOOL_CLASS_ALLOCATION(PooledObject)
+  std::uint64_t words[6];
+};
+
+struct PlainObject {
+  std::uint64_t words[6];
+};
+
+class Entity : public Vesk::Node {
+  HUNKPOOL_CLASS_ALLOCATION(Entity)
+};
+
+// Allocates and frees one object at a time: the pattern of a handle made and
+// dropped per operation.
+template <class Object>
+void allocateFreeOne(benchmark::State& state) {
+  for (auto _ : state) {
+    auto* object = new Object();
+    benchmark::DoNotOptimize(object);
+    delete object;
+  }
+}
+BENCHMARK(allocateFreeOne<PooledObject>)->Name("AllocateFree/slab_pool");
+BENCHMARK(allocateFreeOne<PlainObject>)->Name("AllocateFree/global_new");
+
+// Allocates a batch and frees it in allocation order: the pattern of
+// operations queued and then completed by the hardware.
+template <class Object>
+void allocateBatchThenFree(benchmark::State& state) {
+  std::vector<Object*> objects(static_cast<std::size_t>(state.range(0)));
+  for (auto _ : state) {
+    for (auto& object : objects) {
+      object = new Object();
+    }
+    benchmark::ClobberMemory();
+    for (auto* object : objects) {
+      delete object;
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(allocateBatchThenFree<PooledObject>)->Name("AllocateBatch/slab_pool")->Arg(65536);
+BENCHMARK(allocateBatchThenFree<PlainObject>)->Name("AllocateBatch/global_new")->Arg(65536);
+
+void countedReferenceCopy(benchmark::State& state) {
+  Vesk::Ptr<Entity> entity(new Entity());
+  for (auto _ : state) {
+    Vesk::Ptr<Entity> copy = entity;
+    benchmark::DoNotOptimize(copy);
+  }
+}
+BENCHMARK(countedReferenceCopy)->Name("PtrCopy/plain");
+
+void countedReferenceCopyThreadSafe(benchmark::State& state) {
+  Vesk::threadSafeModeIs(true);
+  Vesk::Ptr<Entity> entity(new Entity());
+  for (auto _ : state) {
+    Vesk::Ptr<Entity> copy = entity;
+    benchmark::DoNotOptimize(copy);
+  }
+  Vesk::threadSafeModeIs(false);
+}
+BENCHMARK(countedReferenceCopyThreadSafe)->Name("PtrCopy/thread_safe");
+
+Quor::TraceHandle benchTrace("RuntimeBench");
+
+void disabledTrace(benchmark::State& state) {
+  std::uint64_t key = 0;
+  for (auto _ : state) {
+    QUOR_TRACE(benchTrace, 8, "Bench", " key: {} not found in entry version collection", ++key);
+    benchmark::DoNotOptimize(key);
+  }
+}
+BENCHMARK(disabledTrace)->Name("Trace/disabled");
+
+void emptyLoop(benchmark::State& state) {
+  std::uint64_t key = 0;
+  for (auto _ : state) {
+    ++key;
+    benchmark::DoNotOptimize(key);
+  }
+}
+BENCHMARK(emptyLoop)->Name("Trace/baseline_no_trace");
+
+}  // namespace

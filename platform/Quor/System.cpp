@@ -1,0 +1,27 @@
+#include "Quor/System.h"
+
+#include <fmt/format.h>
+
+#include <cmath>
+#include <ctime>
+
+namespace Quor {
+
+double System::currentTimeUtc() noexcept {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+std::string System::timestampText(double secondsUtc) {
+  double wholeSeconds = 0;
+  double const fraction = std::modf(secondsUtc, &wholeSeconds);
+  std::time_t const seconds = static_cast<std::time_t>(wholeSeconds);
+  std::tm calendar{};
+  gmtime_r(&seconds, &calendar);
+  return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}.{:06}", calendar.tm_year + 1900,
+                     calendar.tm_mon + 1, calendar.tm_mday, calendar.tm_hour, calendar.tm_min,
+                     calendar.tm_sec, static_cast<int>(fraction * 1e6));
+}
+
+}  // namespace Quor

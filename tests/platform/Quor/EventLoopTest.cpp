@@ -1,0 +1,85 @@
+#include "Quor/EventLoop.h"
+
+#include <gtest/gtest.h>
+#include <sys/epoll.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(EventLoopTest, DeferredTasksRunInOrderAndReDeferredOnesInTheNextTurn) {
+  Quor::EventLoop loop;
+  std::vector<std::string> order;
+  loop.defer([&] {
+    order.push_back("a");
+    loop.defer([&] { order.push_back("c"); });
+  });
+  loop.defer([&] { order.push_back("b"); });
+  EXPECT_EQ(loop.runUntilIdle(), 3u);
+  EXPECT_EQ(order, (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(loop.runUntilIdle(), 0u);
+}
+
+TEST(EventLoopTest, TimersRunByDeadlineThenCreationAndCanBeCancelled) {
+  Quor::EventLoop loop;
+  std::vector<int> order;
+  loop.timerIs(20ms, [&] { order.push_back(3); });
+  auto const cancelled = loop.timerIs(5ms, [&] { order.push_back(99); });
+  loop.timerIs(0ms, [&] { order.push_back(1); });
+  loop.timerIs(0ms, [&] { order.push_back(2); });
+  EXPECT_TRUE(loop.timerDel(cancelled));
+  EXPECT_FALSE(loop.timerDel(cancelled));
+
+  loop.runUntilIdle();
+  EXPECT_EQ(order, (std::vector<int>{1, 2}));  // the 20 ms timer is not waited for
+  loop.runFor(40ms);
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(loop.pendingTimers(), 0u);
+}
+
+TEST(EventLoopTest, ReadyFileDescriptorsAreServedBeforeTimersAndTasks) {
+  Quor::EventLoop loop;
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  std::vector<std::string> order;
+  loop.fdIs(pipeFds[0], EPOLLIN, [&](std::uint32_t events) {
+    EXPECT_TRUE(events & EPOLLIN);
+    char byte;
+    ASSERT_EQ(read(pipeFds[0], &byte, 1), 1);
+    order.push_back("fd");
+  });
+  loop.defer([&] { order.push_back("task"); });
+  loop.timerIs(0ms, [&] { order.push_back("timer"); });
+  ASSERT_EQ(write(pipeFds[1], "x", 1), 1);
+  std::this_thread::sleep_for(1ms);
+  loop.runUntilIdle();
+  EXPECT_EQ(order, (std::vector<std::string>{"fd", "timer", "task"}));
+
+  loop.fdDel(pipeFds[0]);
+  ASSERT_EQ(write(pipeFds[1], "x", 1), 1);
+  EXPECT_EQ(loop.runUntilIdle(), 0u);
+  close(pipeFds[0]);
+  close(pipeFds[1]);
+}
+
+TEST(EventLoopTest, PostAndStopWorkFromOtherThreads) {
+  Quor::EventLoop loop;
+  int ran = 0;
+  std::thread poster([&] {
+    for (int i = 0; i < 100; ++i) {
+      loop.post([&] { ++ran; });
+    }
+    loop.stop();
+  });
+  loop.run();
+  poster.join();
+  loop.runUntilIdle();
+  EXPECT_EQ(ran, 100);
+}
+
+}  // namespace

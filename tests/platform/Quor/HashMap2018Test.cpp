@@ -1,0 +1,78 @@
+#include "Quor/HashMap2018.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <string>
+
+namespace {
+
+TEST(HashMap2018Test, InsertReplacesAndDeleteReturnsTheMember) {
+  Quor::HashMap2018<std::uint16_t, std::string> map;
+  EXPECT_TRUE(map.insert(3, "three"));
+  EXPECT_FALSE(map.insert(3, "drei"));
+  EXPECT_EQ(*map.find(3), "drei");
+  EXPECT_EQ(map.find(4), nullptr);
+  EXPECT_EQ(map.del(3), "drei");
+  EXPECT_EQ(map.del(3), std::nullopt);
+  EXPECT_TRUE(map.empty());
+}
+
+TEST(HashMap2018Test, CursorsWalkEveryMemberOnceAndSurviveDeletingOthers) {
+  Quor::HashMap2018<int, int> map;
+  for (int i = 0; i < 100; ++i) {
+    map.insert(i, i * i);
+  }
+  auto atKey = map.cursorAt(42);
+  ASSERT_TRUE(atKey.valid());
+  EXPECT_EQ(atKey.member(), 42 * 42);
+  EXPECT_FALSE(map.cursorAt(1000).valid());
+
+  std::map<int, int> seen;
+  for (auto cursor = map.cursorFirst(); cursor.valid(); cursor.advance()) {
+    seen[cursor.key()] = cursor.member();
+  }
+  EXPECT_EQ(seen.size(), 100u);
+
+  // Deleting members the cursor is not on keeps the walk valid.
+  std::size_t walked = 0;
+  for (auto cursor = map.cursorFirst(); cursor.valid(); cursor.advance()) {
+    ++walked;
+    if (cursor.key() % 2 == 0) {
+      continue;
+    }
+    map.del(cursor.key() - 1 >= 0 ? cursor.key() - 1 : 0);
+  }
+  EXPECT_LE(walked, 100u);
+  EXPECT_GE(map.count(), 50u);
+}
+
+TEST(HashMap2018Test, AgreesWithStdMapUnderRandomOperations) {
+  Quor::HashMap2018<std::uint32_t, std::uint32_t> map;
+  std::map<std::uint32_t, std::uint32_t> model;
+  std::mt19937 random(7);
+  for (int step = 0; step < 20000; ++step) {
+    std::uint32_t const key = random() % 512;
+    if (random() % 3 == 0) {
+      auto removed = map.del(key);
+      auto found = model.find(key);
+      ASSERT_EQ(removed.has_value(), found != model.end());
+      if (found != model.end()) {
+        EXPECT_EQ(*removed, found->second);
+        model.erase(found);
+      }
+    } else {
+      std::uint32_t const value = static_cast<std::uint32_t>(random());
+      EXPECT_EQ(map.insert(key, value), !model.contains(key));
+      model[key] = value;
+    }
+    ASSERT_EQ(map.count(), model.size());
+  }
+  for (auto const& [key, value] : model) {
+    ASSERT_NE(map.find(key), nullptr);
+    EXPECT_EQ(*map.find(key), value);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,118 @@
+#include "Quor/TraceHandle.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+// Counts how often fmt formats it, to prove disabled levels format nothing.
+struct Counted {
+  static inline int formatted = 0;
+};
+
+}  // namespace
+
+template <>
+struct fmt::formatter<Counted> : fmt::formatter<std::string_view> {
+  auto format(Counted const&, format_context& context) const {
+    ++Counted::formatted;
+    return fmt::formatter<std::string_view>::format("counted", context);
+  }
+};
+
+namespace {
+
+class TraceHandleTest : public ::testing::Test {
+ protected:
+  void TearDown() override { Quor::TraceHandle::reset(); }
+};
+
+TEST_F(TraceHandleTest, OnlyEnabledLevelsAreFormatted) {
+  Quor::TraceHandle handle("TraceTestMask");
+  Quor::TraceCapture capture;
+  Counted::formatted = 0;
+  int evaluated = 0;
+  auto argument = [&evaluated] {
+    ++evaluated;
+    return Counted{};
+  };
+
+  QUOR_TRACE(handle, 8, "Tag", "value {}", argument());
+  EXPECT_EQ(Counted::formatted, 0);
+  EXPECT_EQ(evaluated, 0);
+  EXPECT_TRUE(capture.records().empty());
+
+  Quor::TraceHandle::levelsIs("TraceTestMask", 1u << 8);
+  QUOR_TRACE(handle, 8, "Tag", "value {}", argument());
+  QUOR_TRACE(handle, 9, "Tag", "value {}", argument());
+  EXPECT_EQ(Counted::formatted, 1);
+  EXPECT_EQ(evaluated, 1);
+  ASSERT_EQ(capture.records().size(), 1u);
+
+  Quor::TraceRecord const& record = capture.records()[0];
+  EXPECT_EQ(record.handle, "TraceTestMask");
+  EXPECT_EQ(record.level, 8u);
+  EXPECT_EQ(record.tag, "Tag");
+  EXPECT_EQ(record.message, "value counted");
+  EXPECT_EQ(record.function, "TestBody");
+  EXPECT_THAT(record.file, HasSubstr("TraceHandleTest.cpp"));
+  EXPECT_GT(record.line, 0u);
+}
+
+TEST_F(TraceHandleTest, LevelsApplyToEveryHandleOfTheNameIncludingLaterOnes) {
+  Quor::TraceHandle first("TraceTestShared");
+  Quor::TraceHandle::levelsIs("TraceTestShared", 0x0006);
+  Quor::TraceHandle second("TraceTestShared");
+  Quor::TraceHandle other("TraceTestOther");
+  EXPECT_EQ(first.levels(), 0x0006);
+  EXPECT_EQ(second.levels(), 0x0006);
+  EXPECT_EQ(other.levels(), 0);
+
+  Quor::TraceHandle::levelsIs("*", 0x0002);
+  EXPECT_EQ(other.levels(), 0x0002);
+  EXPECT_EQ(first.levels(), 0x0006);  // its own setting wins over the wildcard
+}
+
+TEST_F(TraceHandleTest, ConfigurationTextSetsLevelsAndReportsMalformedEntries) {
+  Quor::TraceHandle swTable("TraceTestTable");
+  Quor::TraceHandle entryLog("TraceTestLog");
+  Quor::TraceHandle iteration("TraceTestIter");
+  Quor::TraceHandle rest("TraceTestRest");
+  std::vector<std::string> problems = Quor::TraceHandle::configure(
+      "TraceTestTable=1-3,8; TraceTestLog=all;TraceTestIter=0x0200;*=1;bad;x=16;y=3-1;=2");
+  EXPECT_EQ(swTable.levels(), 0x010E);
+  EXPECT_EQ(entryLog.levels(), 0xFFFF);
+  EXPECT_EQ(iteration.levels(), 0x0200);
+  EXPECT_EQ(rest.levels(), 0x0002);
+  ASSERT_EQ(problems.size(), 4u);
+  EXPECT_THAT(problems[0], HasSubstr("'bad'"));
+  EXPECT_THAT(problems[1], HasSubstr("'x=16'"));
+  EXPECT_THAT(problems[2], HasSubstr("'y=3-1'"));
+  EXPECT_THAT(problems[3], HasSubstr("'=2'"));
+
+  EXPECT_TRUE(Quor::TraceHandle::configure("TraceTestTable=none").empty());
+  EXPECT_EQ(swTable.levels(), 0);
+}
+
+TEST_F(TraceHandleTest, CapturesNestAndFilterByLevel) {
+  Quor::TraceHandle handle("TraceTestNest");
+  Quor::TraceHandle::levelsIs("TraceTestNest", 0xFFFF);
+  Quor::TraceCapture outer;
+  QUOR_TRACE(handle, 2, "", "outer {}", 1);
+  {
+    Quor::TraceCapture inner;
+    QUOR_TRACE(handle, 3, "", "inner {}", 2);
+    EXPECT_TRUE(inner.contains("inner 2"));
+  }
+  QUOR_TRACE(handle, 2, "", "outer {}", 3);
+  EXPECT_EQ(outer.records().size(), 2u);
+  EXPECT_FALSE(outer.contains("inner 2"));
+  auto const atTwo = outer.atLevel("TraceTestNest", 2);
+  ASSERT_EQ(atTwo.size(), 2u);
+  EXPECT_EQ(atTwo[1].message, "outer 3");
+}
+
+}  // namespace
