@@ -2,10 +2,7 @@
 
 #include <fmt/format.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <utility>
 
 #include "Quor/System.h"
@@ -18,19 +15,8 @@ namespace {
 // destroyed, so handles may log from static initialisers and destructors.
 struct LogOutput {
   std::mutex mutex;
-  std::FILE* file = stderr;
+  std::FILE* file = System::outputFile("ZADU_LOG_FILE");
   LogCapture* capture = nullptr;
-
-  LogOutput() {
-    if (char const* path = std::getenv("ZADU_LOG_FILE"); path != nullptr && *path != '\0') {
-      if (std::FILE* opened = std::fopen(path, "a")) {
-        file = opened;
-      } else {
-        std::fprintf(stderr, "ZADU_LOG_FILE: cannot open %s (%s); logging to stderr\n", path,
-                     std::strerror(errno));
-      }
-    }
-  }
 
   static LogOutput& instance() {
     static auto* output = new LogOutput();

@@ -2,7 +2,10 @@
 
 #include <fmt/format.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 namespace Quor {
@@ -22,6 +25,19 @@ std::string System::timestampText(double secondsUtc) {
   return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}.{:06}", calendar.tm_year + 1900,
                      calendar.tm_mon + 1, calendar.tm_mday, calendar.tm_hour, calendar.tm_min,
                      calendar.tm_sec, static_cast<int>(fraction * 1e6));
+}
+
+std::FILE* System::outputFile(char const* variable) {
+  char const* path = std::getenv(variable);
+  if (path == nullptr || *path == '\0') {
+    return stderr;
+  }
+  if (std::FILE* file = std::fopen(path, "a")) {
+    return file;
+  }
+  std::fprintf(stderr, "%s: cannot open %s (%s); writing to stderr\n", variable, path,
+               std::strerror(errno));
+  return stderr;
 }
 
 }  // namespace Quor

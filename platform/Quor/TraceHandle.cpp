@@ -3,7 +3,6 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
-#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -83,14 +82,6 @@ class TraceRegistry {
 
  private:
   TraceRegistry() {
-    if (char const* path = std::getenv("ZADU_TRACE_FILE"); path != nullptr && *path != '\0') {
-      if (std::FILE* file = std::fopen(path, "a")) {
-        output_ = file;
-      } else {
-        std::fprintf(stderr, "ZADU_TRACE_FILE: cannot open %s (%s); tracing to stderr\n", path,
-                     std::strerror(errno));
-      }
-    }
     if (char const* text = std::getenv("ZADU_TRACE"); text != nullptr) {
       std::vector<std::string> const problems = parseInto(text);
       if (!problems.empty()) {
@@ -201,7 +192,7 @@ class TraceRegistry {
   std::multimap<std::string, TraceHandle*> handles_;
   std::map<std::string, std::uint16_t> masks_;
   std::uint16_t wildcardMask_ = 0;
-  std::FILE* output_ = stderr;
+  std::FILE* output_ = System::outputFile("ZADU_TRACE_FILE");
   TraceCapture* capture_ = nullptr;
 };
 

@@ -253,38 +253,19 @@ class TypeBuilder {
   // An operation called on an instance.
   template <class Method>
   TypeBuilder& operation(std::string name, Method method) {
-    using Call = detail::CallParameters<Method, true>;
-    using Args = detail::Arguments<typename Call::Type>;
-    Member& member = add(name, Member::Kind::Operation);
-    describe<Call>(member);
-    member.call = [method, typeName = name_, name](Node* entity, std::vector<Value> const& values) {
-      auto arguments = Args::decodeAll(typeName, name, values);
-      return detail::encodeResult<typename Call::Result>([&]() -> decltype(auto) {
-        return std::apply(
-            [&](auto&... decoded) -> decltype(auto) {
-              return std::invoke(method, object(*entity), decoded...);
-            },
-            arguments);
-      });
-    };
-    return *this;
+    return addCall<detail::CallParameters<Method, true>>(
+        std::move(name), Member::Kind::Operation,
+        [method](Node* entity, auto&... arguments) -> decltype(auto) {
+          return std::invoke(method, object(*entity), arguments...);
+        });
   }
 
   // An operation of the class, called without an instance.
   template <class Function>
   TypeBuilder& classOperation(std::string name, Function function) {
-    using Call = detail::CallParameters<Function, false>;
-    using Args = detail::Arguments<typename Call::Type>;
-    Member& member = add(name, Member::Kind::ClassOperation);
-    describe<Call>(member);
-    member.call = [function, typeName = name_, name](Node*, std::vector<Value> const& values) {
-      auto arguments = Args::decodeAll(typeName, name, values);
-      return detail::encodeResult<typename Call::Result>([&]() -> decltype(auto) {
-        return std::apply([&](auto&... decoded) -> decltype(auto) { return function(decoded...); },
-                          arguments);
-      });
-    };
-    return *this;
+    return addCall<detail::CallParameters<Function, false>>(
+        std::move(name), Member::Kind::ClassOperation,
+        [function](Node*, auto&... arguments) -> decltype(auto) { return function(arguments...); });
   }
 
   // The class operation that makes a new instance; reflection's create and the
@@ -314,15 +295,27 @@ class TypeBuilder {
     return member;
   }
 
-  template <class Call>
-  static void describe(Member& member) {
+  // Adds an operation or class operation whose arguments are decoded to the
+  // parameter types of `Call` and passed to invoke(entity, arguments...).
+  template <class Call, class Invoke>
+  TypeBuilder& addCall(std::string name, typename Member::Kind kind, Invoke invoke) {
     using Args = detail::Arguments<typename Call::Type>;
+    Member& member = add(name, kind);
     member.arity = Args::count;
     member.types = [] {
       std::vector<std::string> types = Args::typeNames();
       types.insert(types.begin(), detail::codecName<typename Call::Result>());
       return types;
     };
+    member.call = [invoke, typeName = name_, name](Node* entity, std::vector<Value> const& values) {
+      auto arguments = Args::decodeAll(typeName, name, values);
+      return detail::encodeResult<typename Call::Result>([&]() -> decltype(auto) {
+        return std::apply(
+            [&](auto&... decoded) -> decltype(auto) { return invoke(entity, decoded...); },
+            arguments);
+      });
+    };
+    return *this;
   }
 
   std::string name_;
