@@ -1,0 +1,309 @@
+#include "Pantry/Segment.h"
+
+#include <fcntl.h>
+#include <fmt/format.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+namespace Pantry {
+
+namespace {
+
+// A reader gives up on a slot that stays odd (being written) or keeps
+// changing after this many attempts; a live writer finishes a slot in well
+// under a microsecond.
+constexpr int readAttempts = 200000;
+
+[[noreturn]] void systemError(std::string const& what, std::string const& path) {
+  throw Vesk::Exception(fmt::format("{} {}: {}", what, path, std::strerror(errno)));
+}
+
+Format::Fingerprint fingerprintOf(SegmentGeometry const& geometry) {
+  if (Format::slotWordsFor(geometry.recordBytes) > Format::maxSlotWords) {
+    throw Vesk::Exception(fmt::format("records of {} bytes are too large for a pantry segment",
+                                      geometry.recordBytes));
+  }
+  Format::Fingerprint fingerprint;
+  std::memset(&fingerprint, 0, sizeof(fingerprint));
+  fingerprint.formatVersion = Format::formatVersion;
+  fingerprint.kind = static_cast<std::uint32_t>(geometry.kind);
+  fingerprint.recordBytes = geometry.recordBytes;
+  fingerprint.keyBytes = geometry.keyBytes;
+  fingerprint.capacity = geometry.capacity;
+  fingerprint.slotCount = geometry.slotCount;
+  fingerprint.tailSlots = geometry.tailSlots;
+  fingerprint.slotWords = Format::slotWordsFor(geometry.recordBytes);
+  fingerprint.undoSlots = geometry.undoSlots;
+  std::strncpy(fingerprint.typeName, geometry.typeName.c_str(), Format::typeNameBytes - 1);
+  std::strncpy(fingerprint.collectionName, geometry.collectionName.c_str(),
+               Format::collectionNameBytes - 1);
+  return fingerprint;
+}
+
+}  // namespace
+
+void Segment::relax() noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
+Segment::Segment(std::string path, int fd, bool writable)
+    : path_(std::move(path)), fd_(fd), writable_(writable) {}
+
+Segment::~Segment() {
+  if (mapping_ != nullptr) {
+    munmap(mapping_, mappedBytes_);
+  }
+  close(fd_);
+}
+
+std::unique_ptr<Segment> Segment::openWriter(std::string const& filePath,
+                                             SegmentGeometry const& geometry, bool heldBefore,
+                                             unsigned fileMode) {
+  int const fd = open(filePath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, fileMode);
+  if (fd < 0) {
+    systemError("cannot open pantry segment", filePath);
+  }
+  std::unique_ptr<Segment> segment(new Segment(filePath, fd, true));
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK) {
+      systemError("cannot lock pantry segment", filePath);
+    }
+    std::uint64_t holder = 0;
+    [[maybe_unused]] auto const bytes =
+        pread(fd, &holder, sizeof(holder), offsetof(Format::Header, writerPid));
+    throw WriterConflictError(fmt::format(
+        "pantry segment {} is already mounted by a live writer (pid {})", filePath, holder));
+  }
+  struct stat status {};
+  if (fstat(fd, &status) != 0) {
+    systemError("cannot stat pantry segment", filePath);
+  }
+  if (!S_ISREG(status.st_mode)) {
+    throw Vesk::Exception(fmt::format("pantry segment {} is not a regular file", filePath));
+  }
+  if (status.st_uid != geteuid()) {
+    throw Vesk::Exception(fmt::format("pantry segment {} belongs to uid {}, not to uid {}",
+                                      filePath, status.st_uid, geteuid()));
+  }
+
+  auto const fileSize = static_cast<std::size_t>(status.st_size);
+  if (fileSize == 0) {
+    segment->createFresh(geometry, heldBefore);
+    segment->outcome_ = heldBefore ? MountOutcome::recreated : MountOutcome::created;
+  } else if (!segment->validates(geometry, fileSize)) {
+    char found[sizeof(Format::magic)] = {};
+    [[maybe_unused]] auto const bytes = pread(fd, found, sizeof(found), 0);
+    bool const heldData = heldBefore || std::memcmp(found, Format::magic, sizeof(found)) == 0;
+    if (ftruncate(fd, 0) != 0) {
+      systemError("cannot truncate pantry segment", filePath);
+    }
+    segment->createFresh(geometry, heldData);
+    segment->outcome_ = heldData ? MountOutcome::recreated : MountOutcome::created;
+  } else {
+    segment->map(fileSize);
+    segment->layOut();
+    segment->repair();
+    segment->outcome_ = MountOutcome::mounted;
+  }
+  segment->store(segment->header_->writerPid, static_cast<std::uint64_t>(getpid()));
+  return segment;
+}
+
+std::unique_ptr<Segment> Segment::openReader(std::string const& filePath,
+                                             SegmentGeometry const& geometry) {
+  int const fd = open(filePath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    systemError("cannot open pantry segment", filePath);
+  }
+  std::unique_ptr<Segment> segment(new Segment(filePath, fd, false));
+  struct stat status {};
+  if (fstat(fd, &status) != 0) {
+    systemError("cannot stat pantry segment", filePath);
+  }
+  if (!S_ISREG(status.st_mode) ||
+      !segment->validates(geometry, static_cast<std::size_t>(status.st_size))) {
+    throw Vesk::Exception(
+        fmt::format("pantry segment {} is not a valid {} segment of collection {}", filePath,
+                    geometry.typeName, geometry.collectionName));
+  }
+  segment->map(static_cast<std::size_t>(status.st_size));
+  segment->layOut();
+  return segment;
+}
+
+void Segment::map(std::size_t bytes) {
+  int const protection = writable_ ? PROT_READ | PROT_WRITE : PROT_READ;
+  void* mapping = mmap(nullptr, bytes, protection, MAP_SHARED, fd_, 0);
+  if (mapping == MAP_FAILED) {
+    systemError("cannot map pantry segment", path_);
+  }
+  mapping_ = mapping;
+  mappedBytes_ = bytes;
+  header_ = static_cast<Format::Header*>(mapping);
+}
+
+void Segment::layOut() {
+  Format::Fingerprint const& fingerprint = header_->fingerprint;
+  slotWords_ = fingerprint.slotWords;
+  undoSlots_ = fingerprint.undoSlots;
+  slotTotal_ = fingerprint.slotCount + fingerprint.tailSlots;
+  auto* base = static_cast<char*>(mapping_);
+  undo_ = reinterpret_cast<std::uint64_t*>(base + Format::headerBytes);
+  slots_ = undo_ + std::size_t{undoSlots_} * slotWords_;
+}
+
+bool Segment::validates(SegmentGeometry const& geometry, std::size_t fileSize) const {
+  Format::Fingerprint const expected = fingerprintOf(geometry);
+  if (fileSize != Format::fileBytes(expected)) {
+    return false;
+  }
+  Format::Header found;
+  if (pread(fd_, &found, sizeof(found), 0) != static_cast<ssize_t>(sizeof(found))) {
+    return false;
+  }
+  return std::memcmp(found.magic, Format::magic, sizeof(Format::magic)) == 0 &&
+         std::memcmp(&found.fingerprint, &expected, sizeof(expected)) == 0 &&
+         found.fingerprintChecksum == Format::fingerprintChecksum(expected);
+}
+
+void Segment::createFresh(SegmentGeometry const& geometry, bool wiped) {
+  Format::Fingerprint const fingerprint = fingerprintOf(geometry);
+  std::size_t const bytes = Format::fileBytes(fingerprint);
+  if (ftruncate(fd_, static_cast<off_t>(bytes)) != 0) {
+    systemError("cannot size pantry segment", path_);
+  }
+  map(bytes);
+  header_->fingerprint = fingerprint;
+  header_->fingerprintChecksum = Format::fingerprintChecksum(fingerprint);
+  layOut();
+  store(header_->wiped, wiped ? 1 : 0);
+  // The magic goes last: a file without it never held data (crash invariant 4).
+  std::atomic_thread_fence(std::memory_order_release);
+  std::memcpy(header_->magic, Format::magic, sizeof(Format::magic));
+}
+
+void Segment::repair() {
+  Format::Header& header = *header_;
+  if (load(header.undoArmed) != 0) {
+    std::uint64_t const first = load(header.undoFirstSlot);
+    std::uint64_t const count = load(header.undoSlotCount);
+    if (count <= undoSlots_ && first + count <= slotTotal_) {
+      for (std::uint64_t i = 0; i < count; ++i) {
+        std::uint64_t* target = slot(first + i);
+        std::memcpy(target, undoSlot(i), std::size_t{slotWords_} * 8);
+        target[0] &= ~std::uint64_t{1};
+      }
+      store(header.count, load(header.undoCount));
+      store(header.low, load(header.undoLow));
+      store(header.high, load(header.undoHigh));
+    } else {
+      store(header.wiped, 1);
+    }
+    store(header.undoArmed, 0);
+  }
+  store(header.structureSequence, load(header.structureSequence) & ~std::uint64_t{1});
+
+  std::uint64_t const checksumWord = slotWords_ - 1;
+  for (std::uint64_t index = 0; index < slotTotal_; ++index) {
+    std::uint64_t* words = slot(index);
+    words[0] &= ~std::uint64_t{1};
+    if (words[1] != Format::stateEmpty &&
+        Format::slotChecksum(words, slotWords_) != words[checksumWord]) {
+      std::memset(words + 1, 0, (std::size_t{slotWords_} - 1) * 8);
+      ++slotsDropped_;
+    }
+  }
+  if (slotsDropped_ > 0) {
+    store(header.wiped, 1);
+  }
+}
+
+bool Segment::readSlot(std::uint64_t index, std::uint64_t* image) const {
+  std::uint64_t const* words = slot(index);
+  auto const atomicWord = [&](std::uint32_t i) {
+    return std::atomic_ref<std::uint64_t>(const_cast<std::uint64_t&>(words[i]));
+  };
+  for (int attempt = 0; attempt < readAttempts; ++attempt) {
+    std::uint64_t const before = atomicWord(0).load(std::memory_order_acquire);
+    if ((before & 1) != 0) {
+      relax();
+      if (attempt % 1024 == 1023) {
+        std::this_thread::yield();
+      }
+      continue;
+    }
+    for (std::uint32_t i = 1; i < slotWords_; ++i) {
+      image[i] = atomicWord(i).load(std::memory_order_relaxed);
+    }
+    std::atomic_thread_fence(std::memory_order_acquire);
+    if (atomicWord(0).load(std::memory_order_relaxed) != before) {
+      continue;
+    }
+    image[0] = before;
+    if (image[1] == Format::stateEmpty) {
+      return false;
+    }
+    if (Format::slotChecksum(image, slotWords_) != image[slotWords_ - 1]) {
+      corrupt(fmt::format("slot {} fails its checksum", index));
+    }
+    return true;
+  }
+  corrupt(fmt::format("slot {} stayed inconsistent while being read", index));
+}
+
+void Segment::writeSlot(std::uint64_t index, std::uint64_t* image) noexcept {
+  std::uint64_t* words = slot(index);
+  std::uint64_t const sequence = words[0];
+  image[slotWords_ - 1] = Format::slotChecksum(image, slotWords_);
+  std::atomic_ref<std::uint64_t>(words[0]).store(sequence + 1, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_release);
+  for (std::uint32_t i = 1; i < slotWords_; ++i) {
+    std::atomic_ref<std::uint64_t>(words[i]).store(image[i], std::memory_order_relaxed);
+  }
+  std::atomic_ref<std::uint64_t>(words[0]).store(sequence + 2, std::memory_order_release);
+}
+
+void Segment::clearSlot(std::uint64_t index) noexcept {
+  std::uint64_t empty[Format::maxSlotWords] = {};
+  writeSlot(index, empty);
+}
+
+void Segment::armUndo(std::uint64_t first, std::uint64_t count) noexcept {
+  Format::Header& header = *header_;
+  std::memcpy(undoSlot(0), slot(first), static_cast<std::size_t>(count) * slotWords_ * 8);
+  store(header.undoFirstSlot, first);
+  store(header.undoSlotCount, count);
+  store(header.undoCount, load(header.count));
+  store(header.undoLow, load(header.low));
+  store(header.undoHigh, load(header.high));
+  store(header.undoArmed, 1, std::memory_order_release);
+}
+
+void Segment::disarmUndo() noexcept {
+  store(header_->undoArmed, 0, std::memory_order_release);
+}
+
+void Segment::structureChangeBegin() noexcept {
+  std::uint64_t const sequence = load(header_->structureSequence);
+  store(header_->structureSequence, sequence + 1);
+  std::atomic_thread_fence(std::memory_order_release);
+}
+
+void Segment::structureChangeEnd() noexcept {
+  store(header_->structureSequence, load(header_->structureSequence) + 1,
+        std::memory_order_release);
+}
+
+void Segment::corrupt(std::string const& what) const {
+  throw Vesk::CorruptionDetectedException(fmt::format("pantry segment {}: {}", path_, what));
+}
+
+}  // namespace Pantry

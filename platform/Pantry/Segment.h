@@ -1,0 +1,158 @@
+// Pantry::Segment: one mapped segment file (the format is in SegmentFormat.h).
+//
+// A segment is mounted by one writer and any number of readers, in any
+// processes. The writer holds an exclusive advisory lock (flock) on the file
+// for as long as it is mounted; the kernel drops the lock when the writer's
+// process dies, so a dead writer never blocks the next one. Readers map the
+// file read-only and cannot change it.
+//
+// A writer mount creates, validates and repairs the file (crash invariants of
+// SegmentFormat.h): it rolls back an armed undo record, evens odd sequences,
+// empties slots whose checksum fails, and tells whether data was lost. The
+// typed collections (PantryMap, PantryRing) then check their own structure.
+//
+// Errors: a file that cannot be opened, locked, sized or mapped raises
+// Vesk::Exception naming the path and the system error; a live second writer
+// raises WriterConflictError naming the holder. A reader mount of a missing or
+// invalid file raises Vesk::Exception; a writer mount recreates it.
+//
+// Thread safety: a segment belongs to one thread of its process.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "Pantry/SegmentFormat.h"
+#include "Vesk/Exception.h"
+
+namespace Pantry {
+
+// A second writer tried to mount a segment whose writer is alive.
+class WriterConflictError : public Vesk::Exception {
+ public:
+  using Exception::Exception;
+};
+
+// An insert into a collection that has no room for it.
+class CollectionFullError : public Vesk::Exception {
+ public:
+  using Exception::Exception;
+};
+
+// What a collection type needs of its segment; compared with the file's
+// fingerprint at every mount.
+struct SegmentGeometry {
+  Format::Kind kind;
+  std::uint32_t recordBytes;
+  std::uint32_t keyBytes;
+  std::uint64_t capacity;
+  std::uint64_t slotCount;
+  std::uint64_t tailSlots;
+  std::uint32_t undoSlots;
+  std::string typeName;
+  std::string collectionName;
+};
+
+// How a writer mount went.
+enum class MountOutcome {
+  created,    // a new segment; nothing was held before
+  mounted,    // an existing, valid segment
+  recreated,  // the file was missing, truncated or invalid and held data
+              // before: made afresh with the wiped mark set
+};
+
+class Segment {
+ public:
+  // Mounts `filePath` as its writer. `heldBefore` says whether this path
+  // held a segment before (a missing file then means lost data). `fileMode`
+  // is the permission of a new file.
+  static std::unique_ptr<Segment> openWriter(std::string const& filePath,
+                                             SegmentGeometry const& geometry, bool heldBefore,
+                                             unsigned fileMode);
+  // Mounts `filePath` read-only.
+  static std::unique_ptr<Segment> openReader(std::string const& filePath,
+                                             SegmentGeometry const& geometry);
+  ~Segment();
+  Segment(Segment const&) = delete;
+  Segment& operator=(Segment const&) = delete;
+
+  std::string const& path() const noexcept { return path_; }
+  bool writable() const noexcept { return writable_; }
+  MountOutcome outcome() const noexcept { return outcome_; }
+  // Slots emptied at this mount because their checksum failed.
+  std::uint64_t slotsDropped() const noexcept { return slotsDropped_; }
+  std::uint32_t slotWords() const noexcept { return slotWords_; }
+  std::uint64_t slotTotal() const noexcept { return slotTotal_; }
+  std::uint32_t undoSlots() const noexcept { return undoSlots_; }
+
+  // Shared header words.
+  std::uint64_t load(std::uint64_t const& word,
+                     std::memory_order order = std::memory_order_relaxed) const noexcept {
+    return std::atomic_ref<std::uint64_t>(const_cast<std::uint64_t&>(word)).load(order);
+  }
+  void store(std::uint64_t& word, std::uint64_t value,
+             std::memory_order order = std::memory_order_relaxed) noexcept {
+    std::atomic_ref<std::uint64_t>(word).store(value, order);
+  }
+  Format::Header& header() noexcept { return *header_; }
+  Format::Header const& header() const noexcept { return *header_; }
+
+  // Copies a consistent image of slot `index` into `image` (slotWords words).
+  // Returns false when the slot is empty. Raises
+  // Vesk::CorruptionDetectedException when the slot stays inconsistent or its
+  // checksum fails.
+  bool readSlot(std::uint64_t index, std::uint64_t* image) const;
+  // The state word of slot `index`, read without the seqlock (a hint that
+  // the caller confirms with readSlot).
+  std::uint64_t peekState(std::uint64_t index) const noexcept {
+    return load(slot(index)[1], std::memory_order_relaxed);
+  }
+
+  // Writer only. Writes `image` (state and record words; the sequence and
+  // checksum are filled in) into slot `index` under the seqlock.
+  void writeSlot(std::uint64_t index, std::uint64_t* image) noexcept;
+  void clearSlot(std::uint64_t index) noexcept;
+  // Saves slots [first, first + count) and the count, low and high words,
+  // then arms the undo record. REQUIRES: count <= undoSlots().
+  void armUndo(std::uint64_t first, std::uint64_t count) noexcept;
+  void disarmUndo() noexcept;
+  // Marks the start (odd) and end (even) of a change that moves records.
+  void structureChangeBegin() noexcept;
+  void structureChangeEnd() noexcept;
+
+  // Pauses a reader that waits for the writer to finish a change.
+  static void relax() noexcept;
+
+  // Raises CorruptionDetectedException with `what` and the segment's path.
+  [[noreturn]] void corrupt(std::string const& what) const;
+
+ private:
+  Segment(std::string path, int fd, bool writable);
+  void map(std::size_t bytes);
+  // Sets the undo and slot pointers from the mapped header's fingerprint.
+  void layOut();
+  void createFresh(SegmentGeometry const& geometry, bool wiped);
+  bool validates(SegmentGeometry const& geometry, std::size_t fileSize) const;
+  void repair();
+
+  std::uint64_t* slot(std::uint64_t index) const noexcept { return slots_ + index * slotWords_; }
+  std::uint64_t* undoSlot(std::uint64_t index) const noexcept { return undo_ + index * slotWords_; }
+
+  std::string path_;
+  int fd_;
+  bool writable_;
+  MountOutcome outcome_ = MountOutcome::mounted;
+  std::uint64_t slotsDropped_ = 0;
+  void* mapping_ = nullptr;
+  std::size_t mappedBytes_ = 0;
+  Format::Header* header_ = nullptr;
+  std::uint64_t* undo_ = nullptr;
+  std::uint64_t* slots_ = nullptr;
+  std::uint32_t slotWords_ = 0;
+  std::uint32_t undoSlots_ = 0;
+  std::uint64_t slotTotal_ = 0;
+};
+
+}  // namespace Pantry

@@ -1,0 +1,237 @@
+#include "Pantry/PantryMap.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <vector>
+
+#include "PantryTestRecords.h"
+#include "support/ScratchDirectory.h"
+
+namespace ZaduTest {
+namespace {
+
+constexpr unsigned ownerOnly = 0600;
+
+class PantryMapTest : public ::testing::Test {
+ protected:
+  Vesk::Ptr<RouteMap> mountWriter(std::uint64_t capacity = 1024, bool heldBefore = false) {
+    return RouteMap::mountWriter(path(), capacity, "Test::RoutePantry", "routes", heldBefore,
+                                 ownerOnly);
+  }
+  Vesk::Ptr<RouteMap> mountReader(std::uint64_t capacity = 1024) {
+    return RouteMap::mountReader(path(), capacity, "Test::RoutePantry", "routes");
+  }
+  std::string path() const { return scratch.file("routes.pantry"); }
+
+  // Every record of a walk, in walk order.
+  static std::vector<RouteRecord> walk(RouteMap const& map) {
+    std::vector<RouteRecord> records;
+    for (auto record = map.first(); record; record = map.nextAfter(record->key)) {
+      records.push_back(*record);
+    }
+    return records;
+  }
+
+  // Overwrites bytes of the file at `offset`.
+  void patchFile(std::size_t offset, std::string const& bytes) {
+    int const fd = open(path().c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)),
+              static_cast<ssize_t>(bytes.size()));
+    close(fd);
+  }
+
+  ScratchDirectory scratch;
+};
+
+TEST_F(PantryMapTest, AgreesWithStdMapAndWalksInHomeThenKeyOrder) {
+  auto map = mountWriter(4096);
+  EXPECT_EQ(map->mountOutcome(), Pantry::MountOutcome::created);
+  EXPECT_FALSE(map->wiped());
+  std::map<RouteKey, RouteRecord> model;
+  std::mt19937 random(11);
+  for (int step = 0; step < 30000; ++step) {
+    RouteKey const key = routeKey(random() % 3000);
+    int const action = static_cast<int>(random() % 4);
+    if (action == 0) {
+      EXPECT_EQ(map->del(key), model.erase(key) == 1);
+    } else {
+      RouteRecord const record = RouteRecord::make(key, random(), static_cast<std::uint64_t>(step));
+      map->insert(record);
+      model[key] = record;
+    }
+    ASSERT_EQ(map->count(), model.size());
+  }
+  for (std::uint32_t n = 0; n < 3000; ++n) {
+    auto const found = map->lookup(routeKey(n));
+    auto const expected = model.find(routeKey(n));
+    ASSERT_EQ(found.found, expected != model.end());
+    EXPECT_EQ(found.record, found.found ? expected->second : RouteRecord{});
+  }
+
+  std::vector<RouteRecord> const walked = walk(*map);
+  ASSERT_EQ(walked.size(), model.size());
+  for (std::size_t i = 1; i < walked.size(); ++i) {
+    auto const before = std::make_pair(map->homeOf(walked[i - 1].key), walked[i - 1].key);
+    auto const after = std::make_pair(map->homeOf(walked[i].key), walked[i].key);
+    EXPECT_LT(before, after);
+  }
+}
+
+TEST_F(PantryMapTest, WalksResumeAfterPresentAbsentAndJustDeletedKeys) {
+  auto map = mountWriter();
+  for (std::uint32_t n = 0; n < 200; ++n) {
+    map->insert(RouteRecord::make(routeKey(n), n, 1));
+  }
+  std::vector<RouteRecord> const all = walk(*map);
+  ASSERT_EQ(all.size(), 200u);
+
+  // Next after a present key is its successor; after an absent key, the
+  // record that would follow it.
+  EXPECT_EQ(map->nextAfter(all[10].key)->key, all[11].key);
+  RouteKey const absent = routeKey(5000);
+  auto const afterAbsent = map->nextAfter(absent);
+  for (auto const& record : all) {
+    if (std::make_pair(map->homeOf(record.key), record.key) >
+        std::make_pair(map->homeOf(absent), absent)) {
+      ASSERT_TRUE(afterAbsent);
+      EXPECT_EQ(afterAbsent->key, record.key);
+      break;
+    }
+  }
+  EXPECT_FALSE(map->nextAfter(all.back().key));
+
+  // Deleting the current record, and others, during a walk.
+  std::size_t visited = 0;
+  for (auto record = map->first(); record; record = map->nextAfter(record->key)) {
+    ++visited;
+    map->del(record->key);
+  }
+  EXPECT_EQ(visited, 200u);
+  EXPECT_EQ(map->count(), 0u);
+  EXPECT_FALSE(map->first());
+}
+
+TEST_F(PantryMapTest, AFullMapRefusesNewKeysAndStaysIntact) {
+  auto map = mountWriter(65536);
+  for (std::uint32_t n = 0; n < 65536; ++n) {
+    map->insert(RouteRecord::make(routeKey(n), n, 1));
+  }
+  EXPECT_EQ(map->count(), 65536u);
+  EXPECT_THROW(map->insert(RouteRecord::make(routeKey(70000), 1, 1)), Pantry::CollectionFullError);
+  map->insert(RouteRecord::make(routeKey(5), 99, 2));  // replacing still works
+  EXPECT_EQ(map->count(), 65536u);
+  EXPECT_EQ(map->lookup(routeKey(5)).record.nextHop, 99u);
+  EXPECT_EQ(map->lookup(routeKey(65535)).record.nextHop, 65535u);
+  EXPECT_FALSE(map->has(routeKey(70000)));
+}
+
+TEST_F(PantryMapTest, RemountFindsRecordsScratchpadAndWipedMark) {
+  {
+    auto map = mountWriter();
+    for (std::uint32_t n = 0; n < 100; ++n) {
+      map->insert(RouteRecord::make(routeKey(n), n, n));
+    }
+    map->scratchpadIs(12345);
+  }
+  auto map = mountWriter(1024, true);
+  EXPECT_EQ(map->mountOutcome(), Pantry::MountOutcome::mounted);
+  EXPECT_EQ(map->count(), 100u);
+  EXPECT_EQ(map->scratchpad(), 12345u);
+  EXPECT_EQ(map->lookup(routeKey(42)).record, RouteRecord::make(routeKey(42), 42, 42));
+  EXPECT_FALSE(map->wiped());
+}
+
+TEST_F(PantryMapTest, ASecondWriterInThisProcessIsRefused) {
+  auto map = mountWriter();
+  EXPECT_THROW(mountWriter(), Pantry::WriterConflictError);
+  auto reader = mountReader();
+  EXPECT_THROW(reader->insert(RouteRecord::make(routeKey(1), 1, 1)), Vesk::Exception);
+}
+
+// Files that are not what the mount expects are never trusted: the writer
+// makes them afresh and marks them wiped when they held data.
+TEST_F(PantryMapTest, ForeignOrDamagedFilesAreRecreatedWiped) {
+  auto fill = [&] {
+    auto map = mountWriter(1024, true);
+    map->insert(RouteRecord::make(routeKey(1), 1, 1));
+    map->clearWiped();
+  };
+  struct Damage {
+    char const* what;
+    std::function<void()> apply;
+  };
+  std::vector<Damage> const damages = {
+      {"bad magic", [&] { patchFile(0, "XXXX"); }},
+      {"other format version", [&] { patchFile(8, std::string("\x07", 1)); }},
+      {"fingerprint checksum",
+       [&] { patchFile(offsetof(Pantry::Format::Header, fingerprintChecksum), "x"); }},
+      {"truncated", [&] { std::filesystem::resize_file(path(), 5000); }},
+      {"missing", [&] { std::filesystem::remove(path()); }},
+  };
+  for (Damage const& damage : damages) {
+    SCOPED_TRACE(damage.what);
+    fill();
+    damage.apply();
+    EXPECT_THROW(mountReader(), Vesk::Exception);
+    auto map = mountWriter(1024, true);
+    EXPECT_EQ(map->mountOutcome(), Pantry::MountOutcome::recreated);
+    EXPECT_TRUE(map->wiped());
+    EXPECT_EQ(map->count(), 0u);
+    map->insert(RouteRecord::make(routeKey(2), 2, 2));
+    EXPECT_TRUE(map->has(routeKey(2)));
+  }
+
+  // Another capacity is another collection.
+  fill();
+  auto other = RouteMap::mountWriter(path(), 2048, "Test::RoutePantry", "routes", true, ownerOnly);
+  EXPECT_TRUE(other->wiped());
+  other.reset();
+
+  // A path never held, whose file was never finished, is simply created.
+  std::filesystem::remove(path());
+  { std::ofstream(path()) << "half"; }
+  EXPECT_EQ(mountWriter(1024, false)->mountOutcome(), Pantry::MountOutcome::created);
+}
+
+TEST_F(PantryMapTest, ACorruptRecordIsReportedToReadersAndDroppedByTheNextWriter) {
+  {
+    auto map = mountWriter();
+    for (std::uint32_t n = 0; n < 50; ++n) {
+      map->insert(RouteRecord::make(routeKey(n), n, 1));
+    }
+  }
+  auto reader = mountReader();
+  std::uint64_t const home = reader->homeOf(routeKey(7));
+  reader.reset();
+  // Damage one byte of the record words of key 7's slot (or of a neighbour in
+  // its run: the probe reads them too).
+  std::size_t const slotBytes = Pantry::Format::slotWordsFor(sizeof(RouteRecord)) * 8;
+  std::size_t const slotArea = Pantry::Format::headerBytes + RouteMap::undoSlotCount * slotBytes;
+  patchFile(slotArea + home * slotBytes + 2 * 8 + 5, "\x5A");
+
+  reader = mountReader();
+  EXPECT_THROW(reader->lookup(routeKey(7)), Vesk::CorruptionDetectedException);
+  reader->doCorruptionDetected("test");
+  EXPECT_EQ(reader->corruptionsDetected(), 1u);
+  reader.reset();
+
+  auto map = mountWriter(1024, true);
+  EXPECT_TRUE(map->wiped());
+  EXPECT_EQ(map->count(), 49u);
+  EXPECT_EQ(walk(*map).size(), 49u);
+  for (std::uint32_t n = 0; n < 50; ++n) {
+    if (map->has(routeKey(n))) {
+      EXPECT_TRUE(map->lookup(routeKey(n)).record.consistent());
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ZaduTest
