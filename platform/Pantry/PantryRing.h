@@ -200,10 +200,13 @@ class PantryRing : public PantryMapBase {
     return read(key & mask_, slot) && KeyOf::key(slot.record()) == key;
   }
 
+  // Scans at most one ring's worth of keys, so that a reader given a
+  // damaged high word still ends.
   std::optional<Record> scanUp(Key from) const {
     Slot slot;
     Key const high = highKey();
-    for (Key key = from; key <= high && key >= from; ++key) {
+    Key const last = high - from > mask_ ? from + mask_ : high;
+    for (Key key = from; key <= last && key >= from; ++key) {
       if (readKey(key, slot)) {
         return slot.record();
       }

@@ -193,6 +193,7 @@ void Segment::createFresh(SegmentGeometry const& geometry, bool wiped) {
 void Segment::repair() {
   Format::Header& header = *header_;
   if (load(header.undoArmed) != 0) {
+    rolledBack_ = true;
     std::uint64_t const first = load(header.undoFirstSlot);
     std::uint64_t const count = load(header.undoSlotCount);
     if (count <= undoSlots_ && first + count <= slotTotal_) {

@@ -81,6 +81,9 @@ class Segment {
   std::string const& path() const noexcept { return path_; }
   bool writable() const noexcept { return writable_; }
   MountOutcome outcome() const noexcept { return outcome_; }
+  // Whether this mount rolled back a change that a killed writer left
+  // unfinished.
+  bool rolledBack() const noexcept { return rolledBack_; }
   // Slots emptied at this mount because their checksum failed.
   std::uint64_t slotsDropped() const noexcept { return slotsDropped_; }
   std::uint32_t slotWords() const noexcept { return slotWords_; }
@@ -144,6 +147,7 @@ class Segment {
   int fd_;
   bool writable_;
   MountOutcome outcome_ = MountOutcome::mounted;
+  bool rolledBack_ = false;
   std::uint64_t slotsDropped_ = 0;
   void* mapping_ = nullptr;
   std::size_t mappedBytes_ = 0;

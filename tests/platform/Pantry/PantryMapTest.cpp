@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "PantryTestRecords.h"
+#include "support/ChildProcess.h"
 #include "support/ScratchDirectory.h"
 
 namespace ZaduTest {
@@ -230,6 +231,46 @@ TEST_F(PantryMapTest, ACorruptRecordIsReportedToReadersAndDroppedByTheNextWriter
     if (map->has(routeKey(n))) {
       EXPECT_TRUE(map->lookup(routeKey(n)).record.consistent());
     }
+  }
+}
+
+// A damaged image must be refused or repaired, never crash a reader or the
+// next writer, and never leave a record that fails its own check.
+TEST_F(PantryMapTest, FuzzedImagesAreRefusedOrRepairedNeverCrash) {
+  std::mt19937 random(99);
+  long const rounds = knob("ZADU_FUZZ_ROUNDS", 150);
+  for (long round = 0; round < rounds; ++round) {
+    {
+      auto map = mountWriter(256, true);
+      map->clearWiped();
+      for (std::uint32_t n = 0; n < 100; ++n) {
+        map->insert(RouteRecord::make(routeKey(random() % 200), n, 1));
+      }
+    }
+    std::size_t const size = std::filesystem::file_size(path());
+    int const flips = 1 + static_cast<int>(random() % 8);
+    for (int flip = 0; flip < flips; ++flip) {
+      // Half the flips hit the header, where the damage is most dangerous.
+      std::size_t const offset =
+          random() % 2 == 0 ? random() % Pantry::Format::headerBytes : random() % size;
+      patchFile(offset, std::string(1, static_cast<char>(random())));
+    }
+    try {
+      auto reader = mountReader(256);
+      for (auto record = reader->first(); record; record = reader->nextAfter(record->key)) {
+        EXPECT_TRUE(record->consistent());
+      }
+    } catch (Vesk::Exception const&) {
+      // Refused or corruption detected: both are fine for a reader.
+    }
+    auto map = mountWriter(256, true);
+    std::uint64_t walked = 0;
+    for (auto record = map->first(); record; record = map->nextAfter(record->key)) {
+      ++walked;
+      ASSERT_TRUE(record->consistent()) << "round " << round;
+      ASSERT_TRUE(map->has(record->key));
+    }
+    ASSERT_EQ(walked, map->count()) << "round " << round;
   }
 }
 

@@ -1,0 +1,129 @@
+// Runs a function in a forked child process, with a pipe from the child to
+// the parent. The child ends with _exit, never returning into the test
+// runner.
+#pragma once
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace ZaduTest {
+
+class ChildProcess {
+ public:
+  // Forks; the child runs `body` with the write end of the pipe and exits with
+  // its result (an exception gives 100).
+  explicit ChildProcess(std::function<int(int writeFd)> const& body) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+      throw std::runtime_error("pipe failed");
+    }
+    pid_ = fork();
+    if (pid_ < 0) {
+      throw std::runtime_error("fork failed");
+    }
+    if (pid_ == 0) {
+      close(fds[0]);
+      int code = 100;
+      try {
+        code = body(fds[1]);
+      } catch (std::exception const& error) {
+        std::fprintf(stderr, "child process %d: %s\n", getpid(), error.what());
+      }
+      _exit(code);
+    }
+    close(fds[1]);
+    readFd_ = fds[0];
+  }
+  ~ChildProcess() {
+    if (pid_ > 0 && !reaped_) {
+      kill(pid_, SIGKILL);
+      wait();
+    }
+    close(readFd_);
+  }
+  ChildProcess(ChildProcess const&) = delete;
+  ChildProcess& operator=(ChildProcess const&) = delete;
+
+  pid_t pid() const { return pid_; }
+  int readFd() const { return readFd_; }
+
+  void killNow() { kill(pid_, SIGKILL); }
+  // Waits for the child; returns its exit code, or 128 + signal.
+  int wait() {
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    reaped_ = true;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  // Reads fixed-size messages until the child closes its end.
+  template <class Message>
+  std::vector<Message> readAll() {
+    std::vector<Message> messages;
+    std::string pending;
+    char buffer[4096];
+    for (;;) {
+      ssize_t const got = read(readFd_, buffer, sizeof(buffer));
+      if (got < 0 && errno == EINTR) {
+        continue;
+      }
+      if (got <= 0) {
+        break;
+      }
+      pending.append(buffer, static_cast<std::size_t>(got));
+    }
+    for (std::size_t offset = 0; offset + sizeof(Message) <= pending.size();
+         offset += sizeof(Message)) {
+      Message message;
+      std::memcpy(&message, pending.data() + offset, sizeof(Message));
+      messages.push_back(message);
+    }
+    return messages;
+  }
+
+  // Blocks until the child sends one message.
+  template <class Message>
+  Message readOne() {
+    Message message;
+    char* into = reinterpret_cast<char*>(&message);
+    std::size_t got = 0;
+    while (got < sizeof(Message)) {
+      ssize_t const n = read(readFd_, into + got, sizeof(Message) - got);
+      if (n <= 0) {
+        throw std::runtime_error("child closed its pipe");
+      }
+      got += static_cast<std::size_t>(n);
+    }
+    return message;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int readFd_ = -1;
+  bool reaped_ = false;
+};
+
+template <class Message>
+void sendMessage(int fd, Message const& message) {
+  [[maybe_unused]] auto const written = write(fd, &message, sizeof(Message));
+}
+
+// A knob for long runs: the environment variable's value, or `fallback`.
+inline long knob(char const* variable, long fallback) {
+  char const* value = std::getenv(variable);
+  return value != nullptr && *value != '\0' ? std::atol(value) : fallback;
+}
+
+}  // namespace ZaduTest
