@@ -108,20 +108,12 @@ class PantryMap : public PantryMapBase {
   Lookup lookup(Key const& key) const {
     return guarded([&] {
       Slot slot;
-      std::uint64_t const home = homeOf(key);
-      for (std::uint64_t index = home; index < segment().slotTotal(); ++index) {
-        if (!read(index, slot)) {
-          break;
-        }
-        int const order = compare(slot.home(), KeyOf::key(slot.record()), home, key);
-        if (order == 0) {
-          return Lookup{slot.record(), true};
-        }
-        if (order > 0) {
-          break;
-        }
+      Probe const found = probe(key, slot);
+      if (!found.found) {
+        return Lookup{Record{}, false};
       }
-      return Lookup{Record{}, false};
+      segment().verifySlot(found.index, slot.words);
+      return Lookup{slot.record(), true};
     });
   }
 
@@ -137,24 +129,16 @@ class PantryMap : public PantryMapBase {
     Slot image;
     image.encode(record, home);
     Slot slot;
-    std::uint64_t position = home;
-    for (;; ++position) {
-      if (position == segment().slotTotal()) {
-        refuse(key, "its probe sequence reached the end of the slots");
-      }
-      if (!read(position, slot)) {
-        break;
-      }
-      int const order = compare(slot.home(), KeyOf::key(slot.record()), home, key);
-      if (order == 0) {
-        segment().armUndo(position, 1);
-        segment().writeSlot(position, image.words);
-        segment().disarmUndo();
-        return;
-      }
-      if (order > 0) {
-        break;
-      }
+    Probe const found = probe(key, slot);
+    std::uint64_t const position = found.index;
+    if (found.found) {
+      segment().armUndo(position, 1);
+      segment().writeSlot(position, image.words);
+      segment().disarmUndo();
+      return;
+    }
+    if (position == segment().slotTotal()) {
+      refuse(key, "its probe sequence reached the end of the slots");
     }
     if (count() >= capacity()) {
       throw CollectionFullError(fmt::format("pantry collection {} at {} is full ({} records)",
@@ -186,15 +170,19 @@ class PantryMap : public PantryMapBase {
   // REQUIRES: a writer mount.
   bool del(Key const& key) {
     requireWriter("del");
-    std::optional<std::uint64_t> const found = positionOf(key);
-    if (!found) {
+    Slot slot;
+    Probe const found = probe(key, slot);
+    if (!found.found) {
       return false;
     }
-    std::uint64_t const position = *found;
+    std::uint64_t const position = found.index;
     // The displaced records that follow move back by one.
     std::uint64_t last = position;
-    Slot slot;
-    while (last + 1 < segment().slotTotal() && read(last + 1, slot) && slot.home() < last + 1) {
+    while (last + 1 < segment().slotTotal()) {
+      std::uint64_t const state = segment().peekState(last + 1);
+      if (state == Format::stateEmpty || state - 1 == last + 1) {
+        break;
+      }
       ++last;
     }
     segment().armUndo(position, last - position + 1);
@@ -260,6 +248,36 @@ class PantryMap : public PantryMapBase {
 
   bool read(std::uint64_t index, Slot& slot) const { return segment().readSlot(index, slot.words); }
 
+  struct Probe {
+    std::uint64_t index;  // the slot of the key, or where it would go
+    bool found;           // `slot` then holds its image
+  };
+
+  // Finds `key` along its probe sequence. Slots of other homes are told apart
+  // by their state word alone; only slots of the key's own home are read in
+  // full (under the seqlock) and compared by key.
+  Probe probe(Key const& key, Slot& slot) const {
+    std::uint64_t const home = homeOf(key);
+    std::uint64_t const total = segment().slotTotal();
+    for (std::uint64_t index = home; index < total; ++index) {
+      std::uint64_t const state = segment().peekState(index);
+      if (state == Format::stateEmpty || state - 1 > home) {
+        return Probe{index, false};
+      }
+      if (state - 1 < home || !read(index, slot)) {
+        continue;
+      }
+      int const order = compare(slot.home(), KeyOf::key(slot.record()), home, key);
+      if (order == 0) {
+        return Probe{index, true};
+      }
+      if (order > 0) {
+        return Probe{index, false};
+      }
+    }
+    return Probe{total, false};
+  }
+
   static int compare(std::uint64_t homeA, Key const& keyA, std::uint64_t homeB, Key const& keyB) {
     if (homeA != homeB) {
       return homeA < homeB ? -1 : 1;
@@ -312,24 +330,6 @@ class PantryMap : public PantryMapBase {
     return std::nullopt;
   }
 
-  std::optional<std::uint64_t> positionOf(Key const& key) const {
-    Slot slot;
-    std::uint64_t const home = homeOf(key);
-    for (std::uint64_t index = home; index < segment().slotTotal(); ++index) {
-      if (!read(index, slot)) {
-        return std::nullopt;
-      }
-      int const order = compare(slot.home(), KeyOf::key(slot.record()), home, key);
-      if (order == 0) {
-        return index;
-      }
-      if (order > 0) {
-        return std::nullopt;
-      }
-    }
-    return std::nullopt;
-  }
-
   std::uint64_t runEnd(std::uint64_t position) const {
     while (position < segment().slotTotal() && segment().peekState(position) != 0) {
       ++position;
@@ -358,7 +358,7 @@ class PantryMap : public PantryMapBase {
     std::uint64_t records = 0;
     bool broken = shared.slotsDropped() > 0;
     Slot slot;
-    Slot previous;
+    Slot previous{};
     bool previousOccupied = false;
     for (std::uint64_t index = 0; index < shared.slotTotal() && !broken; ++index) {
       bool const occupied = read(index, slot);

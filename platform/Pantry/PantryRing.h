@@ -84,6 +84,7 @@ class PantryRing : public PantryMapBase {
   Lookup lookup(Key key) const {
     Slot slot;
     if (readKey(key, slot)) {
+      segment().verifySlot(key & mask_, slot.words);
       return Lookup{slot.record(), true};
     }
     return Lookup{Record{}, false};
@@ -208,6 +209,7 @@ class PantryRing : public PantryMapBase {
     Key const last = high - from > mask_ ? from + mask_ : high;
     for (Key key = from; key <= last && key >= from; ++key) {
       if (readKey(key, slot)) {
+        segment().verifySlot(key & mask_, slot.words);
         return slot.record();
       }
     }

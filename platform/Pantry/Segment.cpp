@@ -227,13 +227,10 @@ void Segment::repair() {
   }
 }
 
-bool Segment::readSlot(std::uint64_t index, std::uint64_t* image) const {
+bool Segment::readSlotRetrying(std::uint64_t index, std::uint64_t* image) const {
   std::uint64_t const* words = slot(index);
-  auto const atomicWord = [&](std::uint32_t i) {
-    return std::atomic_ref<std::uint64_t>(const_cast<std::uint64_t&>(words[i]));
-  };
   for (int attempt = 0; attempt < readAttempts; ++attempt) {
-    std::uint64_t const before = atomicWord(0).load(std::memory_order_acquire);
+    std::uint64_t const before = atomicLoad(words[0], std::memory_order_acquire);
     if ((before & 1) != 0) {
       relax();
       if (attempt % 1024 == 1023) {
@@ -242,22 +239,19 @@ bool Segment::readSlot(std::uint64_t index, std::uint64_t* image) const {
       continue;
     }
     for (std::uint32_t i = 1; i < slotWords_; ++i) {
-      image[i] = atomicWord(i).load(std::memory_order_relaxed);
+      image[i] = atomicLoad(words[i], std::memory_order_relaxed);
     }
     std::atomic_thread_fence(std::memory_order_acquire);
-    if (atomicWord(0).load(std::memory_order_relaxed) != before) {
-      continue;
+    if (atomicLoad(words[0], std::memory_order_relaxed) == before) {
+      image[0] = before;
+      return image[1] != Format::stateEmpty;
     }
-    image[0] = before;
-    if (image[1] == Format::stateEmpty) {
-      return false;
-    }
-    if (Format::slotChecksum(image, slotWords_) != image[slotWords_ - 1]) {
-      corrupt(fmt::format("slot {} fails its checksum", index));
-    }
-    return true;
   }
   corrupt(fmt::format("slot {} stayed inconsistent while being read", index));
+}
+
+void Segment::corruptSlot(std::uint64_t index) const {
+  corrupt(fmt::format("slot {} fails its checksum", index));
 }
 
 void Segment::writeSlot(std::uint64_t index, std::uint64_t* image) noexcept {

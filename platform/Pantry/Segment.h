@@ -104,9 +104,30 @@ class Segment {
 
   // Copies a consistent image of slot `index` into `image` (slotWords words).
   // Returns false when the slot is empty. Raises
-  // Vesk::CorruptionDetectedException when the slot stays inconsistent or its
-  // checksum fails.
-  bool readSlot(std::uint64_t index, std::uint64_t* image) const;
+  // Vesk::CorruptionDetectedException when the slot stays inconsistent (a
+  // writer killed mid-write leaves it so until the next writer mount).
+  bool readSlot(std::uint64_t index, std::uint64_t* image) const {
+    std::uint64_t const* words = slot(index);
+    std::uint64_t const before = atomicLoad(words[0], std::memory_order_acquire);
+    if ((before & 1) == 0) {
+      for (std::uint32_t i = 1; i < slotWords_; ++i) {
+        image[i] = atomicLoad(words[i], std::memory_order_relaxed);
+      }
+      std::atomic_thread_fence(std::memory_order_acquire);
+      if (atomicLoad(words[0], std::memory_order_relaxed) == before) {
+        image[0] = before;
+        return image[1] != Format::stateEmpty;
+      }
+    }
+    return readSlotRetrying(index, image);
+  }
+  // Raises Vesk::CorruptionDetectedException unless the checksum of an image
+  // that readSlot returned matches.
+  void verifySlot(std::uint64_t index, std::uint64_t const* image) const {
+    if (Format::slotChecksum(image, slotWords_) != image[slotWords_ - 1]) {
+      corruptSlot(index);
+    }
+  }
   // The state word of slot `index`, read without the seqlock (a hint that
   // the caller confirms with readSlot).
   std::uint64_t peekState(std::uint64_t index) const noexcept {
@@ -130,6 +151,7 @@ class Segment {
 
   // Raises CorruptionDetectedException with `what` and the segment's path.
   [[noreturn]] void corrupt(std::string const& what) const;
+  [[noreturn]] void corruptSlot(std::uint64_t index) const;
 
  private:
   Segment(std::string path, int fd, bool writable);
@@ -139,6 +161,10 @@ class Segment {
   void createFresh(SegmentGeometry const& geometry, bool wiped);
   bool validates(SegmentGeometry const& geometry, std::size_t fileSize) const;
   void repair();
+  bool readSlotRetrying(std::uint64_t index, std::uint64_t* image) const;
+  static std::uint64_t atomicLoad(std::uint64_t const& word, std::memory_order order) noexcept {
+    return std::atomic_ref<std::uint64_t>(const_cast<std::uint64_t&>(word)).load(order);
+  }
 
   std::uint64_t* slot(std::uint64_t index) const noexcept { return slots_ + index * slotWords_; }
   std::uint64_t* undoSlot(std::uint64_t index) const noexcept { return undo_ + index * slotWords_; }

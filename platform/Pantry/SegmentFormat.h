@@ -14,7 +14,8 @@
 //   word 1                 state: 0 empty; a hash map stores home slot + 1, a
 //                          ring stores 1
 //   words 2 .. 2+R-1       the record's bytes (R = recordWords), zero padded
-//   word  2+R              checksum of words 1 .. 2+R-1 (slotChecksum)
+//   then zero words up to the last word of a whole number of cache lines
+//   last word              checksum of the words between (slotChecksum)
 //
 // Every shared word is read and written through std::atomic_ref, so a reader
 // in another process that races the writer has defined behaviour.
@@ -125,6 +126,8 @@ inline constexpr std::uint64_t stateRingOccupied = 1;
 constexpr std::uint32_t recordWordsFor(std::size_t recordBytes) {
   return static_cast<std::uint32_t>((recordBytes + 7) / 8);
 }
+// Slots are whole cache lines (8 words), so that reading one touches one
+// line; the words between the record and the checksum are zero.
 constexpr std::uint32_t slotWordsFor(std::size_t recordBytes) {
   return slotHeaderWords + recordWordsFor(recordBytes) + slotTrailerWords;
 }
@@ -137,11 +140,13 @@ constexpr std::uint64_t mix(std::uint64_t hash, std::uint64_t word) {
   return z ^ (z >> 31);
 }
 
-// Checksum of a slot image: the state word and the record words.
+// Checksum of a slot image: the state word and the record words. One
+// multiply per word: it catches torn and damaged records, not adversaries.
 inline std::uint64_t slotChecksum(std::uint64_t const* slot, std::uint32_t slotWords) {
   std::uint64_t hash = 0x5A4455504E545931ull;
   for (std::uint32_t i = 1; i + slotTrailerWords < slotWords; ++i) {
-    hash = mix(hash, slot[i]);
+    hash = (hash ^ slot[i]) * 0x9E3779B97F4A7C15ull;
+    hash ^= hash >> 29;
   }
   return hash;
 }

@@ -10,8 +10,8 @@
 #include <random>
 #include <vector>
 
-#include "PantryTestRecords.h"
 #include "support/ChildProcess.h"
+#include "support/RouteRecords.h"
 #include "support/ScratchDirectory.h"
 
 namespace ZaduTest {

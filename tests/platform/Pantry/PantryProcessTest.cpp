@@ -13,8 +13,8 @@
 #include <set>
 #include <thread>
 
-#include "PantryTestRecords.h"
 #include "support/ChildProcess.h"
+#include "support/RouteRecords.h"
 #include "support/ScratchDirectory.h"
 
 namespace ZaduTest {

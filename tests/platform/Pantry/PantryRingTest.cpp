@@ -5,7 +5,7 @@
 #include <map>
 #include <random>
 
-#include "PantryTestRecords.h"
+#include "support/RouteRecords.h"
 #include "support/ScratchDirectory.h"
 
 namespace ZaduTest {

@@ -7,8 +7,8 @@
 #include <filesystem>
 
 #include "Centrum/EntityManager.h"
-#include "platform/Pantry/PantryTestRecords.h"
 #include "support/ChildProcess.h"
+#include "support/RouteRecords.h"
 #include "support/ScratchDirectory.h"
 
 namespace ZaduTest {

@@ -1,4 +1,4 @@
-// The records the collection tests store: an LPM-like key and a value whose
+// The records the collection tests and benchmarks store: an LPM-like key and a value whose
 // check word lets any reader tell a torn or foreign record from a real one.
 #pragma once
 
