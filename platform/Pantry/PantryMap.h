@@ -296,11 +296,11 @@ class PantryMap : public PantryMapBase {
       return attempt();
     }
     Segment const& shared = segment();
-    for (int round = 0; round < 100000; ++round) {
+    Segment::ReaderWait pace;
+    do {
       std::uint64_t const before =
           shared.load(shared.header().structureSequence, std::memory_order_acquire);
       if ((before & 1) != 0) {
-        segment().relax();
         continue;
       }
       auto result = attempt();
@@ -308,7 +308,7 @@ class PantryMap : public PantryMapBase {
       if (shared.load(shared.header().structureSequence) == before) {
         return result;
       }
-    }
+    } while (pace.wait());
     shared.corrupt("records kept moving, or a writer stopped while moving them");
   }
 
@@ -324,6 +324,7 @@ class PantryMap : public PantryMapBase {
       Record record = slot.record();
       if (after == nullptr ||
           compare(slot.home(), KeyOf::key(record), after->first, *after->second) > 0) {
+        segment().verifySlot(index, slot.words);
         return record;
       }
     }

@@ -15,11 +15,6 @@ namespace Pantry {
 
 namespace {
 
-// A reader gives up on a slot that stays odd (being written) or keeps
-// changing after this many attempts; a live writer finishes a slot in well
-// under a microsecond.
-constexpr int readAttempts = 200000;
-
 [[noreturn]] void systemError(std::string const& what, std::string const& path) {
   throw Vesk::Exception(fmt::format("{} {}: {}", what, path, std::strerror(errno)));
 }
@@ -48,10 +43,18 @@ Format::Fingerprint fingerprintOf(SegmentGeometry const& geometry) {
 
 }  // namespace
 
-void Segment::relax() noexcept {
+bool Segment::ReaderWait::wait() {
+  if (spins_ == 0) {
+    since_ = std::chrono::steady_clock::now();
+  }
+  if (++spins_ < 1024) {
 #if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
+    __builtin_ia32_pause();
 #endif
+    return true;
+  }
+  std::this_thread::yield();
+  return std::chrono::steady_clock::now() - since_ < readerPatience;
 }
 
 Segment::Segment(std::string path, int fd, bool writable)
@@ -229,13 +232,10 @@ void Segment::repair() {
 
 bool Segment::readSlotRetrying(std::uint64_t index, std::uint64_t* image) const {
   std::uint64_t const* words = slot(index);
-  for (int attempt = 0; attempt < readAttempts; ++attempt) {
+  ReaderWait pace;
+  while (pace.wait()) {
     std::uint64_t const before = atomicLoad(words[0], std::memory_order_acquire);
     if ((before & 1) != 0) {
-      relax();
-      if (attempt % 1024 == 1023) {
-        std::this_thread::yield();
-      }
       continue;
     }
     for (std::uint32_t i = 1; i < slotWords_; ++i) {

@@ -20,6 +20,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -146,8 +147,23 @@ class Segment {
   void structureChangeBegin() noexcept;
   void structureChangeEnd() noexcept;
 
-  // Pauses a reader that waits for the writer to finish a change.
-  static void relax() noexcept;
+  // How long a reader waits for the writer to finish a change before it
+  // reports the collection as corrupt (a writer killed mid-change leaves it
+  // unfinished until the next writer mount). Long enough for a writer that
+  // was merely descheduled.
+  static constexpr auto readerPatience = std::chrono::seconds(2);
+
+  // Paces a reader that waits for, or retries after, a change of the writer:
+  // spins briefly, then yields. wait() returns false once readerPatience has
+  // passed since the first wait.
+  class ReaderWait {
+   public:
+    bool wait();
+
+   private:
+    std::uint32_t spins_ = 0;
+    std::chrono::steady_clock::time_point since_{};
+  };
 
   // Raises CorruptionDetectedException with `what` and the segment's path.
   [[noreturn]] void corrupt(std::string const& what) const;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -232,6 +233,30 @@ TEST_F(PantryMapTest, ACorruptRecordIsReportedToReadersAndDroppedByTheNextWriter
       EXPECT_TRUE(map->lookup(routeKey(n)).record.consistent());
     }
   }
+}
+
+// A writer killed in the middle of a slot leaves its sequence odd: a reader
+// gives up after its patience instead of spinning forever, and the next
+// writer mount evens it out.
+TEST_F(PantryMapTest, AReaderDoesNotWaitForeverOnASlotLeftMidWrite) {
+  {
+    auto map = mountWriter();
+    map->insert(RouteRecord::make(routeKey(3), 3, 1));
+  }
+  auto reader = mountReader();
+  std::uint64_t const home = reader->homeOf(routeKey(3));
+  std::size_t const slotBytes = Pantry::Format::slotWordsFor(sizeof(RouteRecord)) * 8;
+  std::size_t const slotArea = Pantry::Format::headerBytes + RouteMap::undoSlotCount * slotBytes;
+  patchFile(slotArea + home * slotBytes, std::string("\x01", 1));  // sequence 1: odd
+
+  auto const start = std::chrono::steady_clock::now();
+  EXPECT_THROW(reader->lookup(routeKey(3)), Vesk::CorruptionDetectedException);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, Pantry::Segment::readerPatience);
+  reader.reset();
+
+  auto map = mountWriter(1024, true);
+  EXPECT_EQ(map->lookup(routeKey(3)).record.nextHop, 3u);
+  EXPECT_FALSE(map->wiped());
 }
 
 // A damaged image must be refused or repaired, never crash a reader or the
