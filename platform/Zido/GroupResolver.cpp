@@ -1,0 +1,167 @@
+#include "Zido/GroupResolver.h"
+
+#include <exception>
+
+#include "Quor/Log.h"
+#include "Vesk/TypeBuilder.h"
+
+namespace Zido {
+
+namespace {
+
+QUOR_LOG_DESCRIPTOR(commitFailedDescriptor, "RESOLVER_COMMIT_FAILED",
+                    "Commit of a queued table operation failed: %s",
+                    "An operation raised an error while it was being committed; it was dropped",
+                    "Check the table's client and its logs", 3);
+
+Quor::LogHandle commitFailedLog(commitFailedDescriptor, Quor::LogHandle::Seconds(1), 1.0, 10, 0);
+
+}  // namespace
+
+ResolverEntry::ResolverEntry(Vesk::Ptr<DependencyEntryHandle const> dependantEntryHandle,
+                             EntryFlags flags)
+    : dependantEntryHandle_(std::move(dependantEntryHandle)), flags_(flags) {}
+
+Vesk::TypeData const& ResolverEntry::staticTypeData() {
+  static Vesk::TypeData const& type =
+      Vesk::TypeBuilder<ResolverEntry>("Zido::ResolverEntry", &Quor::Entity::staticTypeData())
+          .attribute(
+              "dependantEntryHandle",
+              [](ResolverEntry const& entry) {
+                return Vesk::constPtrCast<DependencyEntryHandle>(entry.dependantEntryHandle());
+              })
+          .attribute(
+              "flags",
+              [](ResolverEntry const& entry) { return static_cast<std::uint32_t>(entry.flags()); })
+          .operation("isEntryDeleted", &ResolverEntry::isEntryDeleted)
+          .operation("isTableDeleted", &ResolverEntry::isTableDeleted)
+          .operation("isResolved", &ResolverEntry::isResolved)
+          .done();
+  return type;
+}
+
+GroupResolver::GroupResolver(Quor::EventLoop* loop)
+    : loop_(loop), self_(std::make_shared<GroupResolver*>(this)) {}
+
+GroupResolver::~GroupResolver() {
+  *self_ = nullptr;
+}
+
+void GroupResolver::resolverQueueEnq(Vesk::Ptr<ResolverEntry> const& entry) {
+  SwTableBase const* table = entry->orderedTable();
+  Queue& queue = queues_[table];
+  if (!queue.active) {
+    queue.active = true;
+    active_.push_back(table);
+  }
+  queue.entries.push_back(entry);
+  ++queued_;
+  publisher().publish(*this, "queued");
+}
+
+void GroupResolver::maybeUpdateSuspend() {
+  if (queued_ == 0 || passScheduled_) {
+    return;
+  }
+  if (suspended_ && genId_ == suspendedAtGenId_) {
+    return;
+  }
+  suspended_ = false;
+  schedulePass();
+}
+
+void GroupResolver::schedulePass() {
+  if (loop_ == nullptr) {
+    return;
+  }
+  passScheduled_ = true;
+  loop_->defer([self = self_] {
+    if (GroupResolver* resolver = *self) {
+      resolver->passScheduled_ = false;
+      resolver->runPass();
+    }
+  });
+}
+
+std::size_t GroupResolver::drain(Queue& queue, std::size_t budget) {
+  std::size_t committed = 0;
+  while (committed < budget && !queue.entries.empty()) {
+    Vesk::Ptr<ResolverEntry> head = queue.entries.front();
+    if (!head->isResolved()) {
+      break;
+    }
+    queue.entries.pop_front();
+    --queued_;
+    ++committed;
+    try {
+      head->commitEntry(head);
+    } catch (std::exception const& error) {
+      ++commitFailures_;
+      Quor::log(commitFailedLog, std::string(error.what()));
+    }
+  }
+  return committed;
+}
+
+std::size_t GroupResolver::runPass(std::size_t budget) {
+  ++passes_;
+  std::size_t committed = 0;
+  // Each table with queued entries gets its turn once, in order.
+  for (std::size_t turns = active_.size(); turns > 0 && committed < budget; --turns) {
+    SwTableBase const* table = active_.front();
+    active_.pop_front();
+    Queue& queue = queues_[table];
+    committed += drain(queue, budget - committed);
+    if (!queue.entries.empty()) {
+      active_.push_back(table);
+    } else {
+      queues_.erase(table);
+    }
+  }
+  commits_ += committed;
+  if (committed > 0) {
+    ++genId_;
+    publisher().publish(*this, "queued");
+  }
+  if (queued_ == 0) {
+    suspended_ = false;
+  } else if (committed == budget || committed > 0) {
+    // More may be possible: the budget ran out, or a commit may have
+    // resolved another table's dependency.
+    schedulePass();
+  } else {
+    suspended_ = true;
+    suspendedAtGenId_ = genId_;
+  }
+  return committed;
+}
+
+std::size_t GroupResolver::runUntilIdle() {
+  std::size_t total = 0;
+  for (std::size_t committed = runPass(); committed > 0; committed = runPass()) {
+    total += committed;
+  }
+  return total;
+}
+
+Vesk::TypeData const& GroupResolver::staticTypeData() {
+  static Vesk::TypeData const& type =
+      Vesk::TypeBuilder<GroupResolver>("Zido::GroupResolver", &Quor::Entity::staticTypeData())
+          .attribute("queued", &GroupResolver::queued)
+          .attribute("genId", &GroupResolver::genId)
+          .attribute("suspended", &GroupResolver::suspended)
+          .attribute("commits", &GroupResolver::commits)
+          .attribute("commitFailures", &GroupResolver::commitFailures)
+          .operation("updateGenId", &GroupResolver::updateGenId)
+          .operation("maybeUpdateSuspend", &GroupResolver::maybeUpdateSuspend)
+          .operation("runPass", [](GroupResolver& resolver) { return resolver.runPass(); })
+          .done();
+  return type;
+}
+
+namespace {
+[[maybe_unused]] Vesk::TypeData const& entryRegistered = ResolverEntry::staticTypeData();
+[[maybe_unused]] Vesk::TypeData const& resolverRegistered = GroupResolver::staticTypeData();
+}  // namespace
+
+}  // namespace Zido

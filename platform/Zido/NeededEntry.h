@@ -1,0 +1,42 @@
+// Zido::NeededEntry: the table versions that the hardware side must have
+// reached before it may apply a logged change. A set: adding a table id
+// again keeps the higher version.
+#pragma once
+
+#include <vector>
+
+#include "Hunkpool/Pool.h"
+#include "Quor/Entity.h"
+#include "Zido/TableVersion.h"
+
+namespace Zido {
+
+class NeededEntry : public Quor::Entity {
+  HUNKPOOL_CLASS_ALLOCATION(NeededEntry)
+
+ public:
+  void add(TableVersion const& tableVersion);
+  std::vector<TableVersion> const& tableVersions() const noexcept { return tableVersions_; }
+  bool empty() const noexcept { return tableVersions_.empty(); }
+
+  Vesk::TypeData const& typeData() const override { return staticTypeData(); }
+  static Vesk::TypeData const& staticTypeData();
+
+ private:
+  std::vector<TableVersion> tableVersions_;
+};
+
+}  // namespace Zido
+
+template <>
+struct fmt::formatter<Zido::NeededEntry> : fmt::formatter<std::string_view> {
+  auto format(Zido::NeededEntry const& needed, format_context& context) const {
+    auto out = fmt::format_to(context.out(), "{{");
+    char const* separator = "";
+    for (Zido::TableVersion const& tableVersion : needed.tableVersions()) {
+      out = fmt::format_to(out, "{}{}", separator, tableVersion);
+      separator = ", ";
+    }
+    return fmt::format_to(out, "}}");
+  }
+};

@@ -1,0 +1,110 @@
+#include "Zido/OrderedSwTableSet.h"
+
+#include "Vesk/TypeBuilder.h"
+#include "Zido/SwTable.h"
+
+namespace Zido {
+
+void OrderedSwTableStatus::pendingHwWritesIs(bool pending) {
+  if (pending != pendingHwWrites_) {
+    pendingHwWrites_ = pending;
+    publisher().publish(*this, "pendingHwWrites");
+  }
+}
+
+Vesk::TypeData const& OrderedSwTableStatus::staticTypeData() {
+  static Vesk::TypeData const& type =
+      Vesk::TypeBuilder<OrderedSwTableStatus>("Zido::OrderedSwTableStatus",
+                                              &Quor::Entity::staticTypeData())
+          .attribute("tableId",
+                     [](OrderedSwTableStatus const& status) { return status.tableId().value(); })
+          .attribute("pendingHwWrites", &OrderedSwTableStatus::pendingHwWrites,
+                     &OrderedSwTableStatus::pendingHwWritesIs)
+          .done();
+  return type;
+}
+
+OrderedSwTableSet::OrderedSwTableSet(SwTableId tableId, Vesk::Ptr<OrderedSwTableStatus> status)
+    : tableId_(tableId), status_(std::move(status)) {}
+
+OrderedSwTableSet::~OrderedSwTableSet() = default;
+
+Vesk::Ptr<OrderedSwTable> OrderedSwTableSet::swTable(UnitId unitId) const {
+  auto const found = tables_.find(unitId);
+  return found == tables_.end() ? nullptr : found->second;
+}
+
+void OrderedSwTableSet::swTableIs(Vesk::Ptr<OrderedSwTable> const& table) {
+  Vesk::Ptr<OrderedSwTable>& held = tables_[table->unitId()];
+  if (held != table) {
+    held = table;
+    publisher().publishKey(*this, "swTable", table->unitId());
+  }
+}
+
+Vesk::Ptr<OrderedSwTable> OrderedSwTableSet::swTableDel(UnitId unitId) {
+  auto const found = tables_.find(unitId);
+  if (found == tables_.end()) {
+    return nullptr;
+  }
+  Vesk::Ptr<OrderedSwTable> removed = std::move(found->second);
+  tables_.erase(found);
+  publisher().publishKey(*this, "swTable", unitId);
+  return removed;
+}
+
+void OrderedSwTableSet::maybeUpdatePendingHwWrites() {
+  bool pending = false;
+  for (auto const& [unitId, table] : tables_) {
+    if (table->hasPendingHwWrites()) {
+      pending = true;
+      break;
+    }
+  }
+  if (status_) {
+    status_->pendingHwWritesIs(pending);
+  }
+}
+
+void OrderedSwTableSet::tableStatusVersion(LogVersion version) {
+  // A copy: a table's handlers may change the set.
+  std::map<UnitId, Vesk::Ptr<OrderedSwTable>> const tables = tables_;
+  for (auto const& [unitId, table] : tables) {
+    table->tableStatusVersion(version);
+  }
+  maybeUpdatePendingHwWrites();
+}
+
+Vesk::TypeData const& OrderedSwTableSet::staticTypeData() {
+  using Binding = Vesk::CollectionBinding<OrderedSwTableSet, UnitId, Vesk::Ptr<OrderedSwTable>>;
+  static Vesk::TypeData const& type =
+      Vesk::TypeBuilder<OrderedSwTableSet>("Zido::OrderedSwTableSet",
+                                           &Quor::Entity::staticTypeData())
+          .attribute("tableId", [](OrderedSwTableSet const& set) { return set.tableId().value(); })
+          .attribute("status", &OrderedSwTableSet::status)
+          .collection<UnitId, Vesk::Ptr<OrderedSwTable>>(
+              "swTable",
+              Binding{.lookup = &OrderedSwTableSet::swTable,
+                      .has = &OrderedSwTableSet::swTableHas,
+                      .count = [](OrderedSwTableSet const& set) { return set.swTables().size(); },
+                      .forEach =
+                          [](OrderedSwTableSet const& set, auto const& visit) {
+                            for (auto const& [unitId, table] : set.swTables()) {
+                              if (!visit(unitId, table)) {
+                                return;
+                              }
+                            }
+                          },
+                      .insert = &OrderedSwTableSet::swTableIs,
+                      .del = &OrderedSwTableSet::swTableDel})
+          .operation("maybeUpdatePendingHwWrites", &OrderedSwTableSet::maybeUpdatePendingHwWrites)
+          .done();
+  return type;
+}
+
+namespace {
+[[maybe_unused]] Vesk::TypeData const& statusRegistered = OrderedSwTableStatus::staticTypeData();
+[[maybe_unused]] Vesk::TypeData const& setRegistered = OrderedSwTableSet::staticTypeData();
+}  // namespace
+
+}  // namespace Zido

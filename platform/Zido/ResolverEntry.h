@@ -1,0 +1,42 @@
+// Zido::ResolverEntry: one operation queued on a group resolver.
+//
+// It carries the operation's dependency (a handle of another operation, or
+// null) and its flags (write, entry delete, table delete). The resolver asks
+// isResolved and, once the answer is yes, calls commitEntry with the entry
+// itself. orderedTable names the table whose operations must commit in the
+// order they were queued.
+#pragma once
+
+#include "Quor/Entity.h"
+#include "Zido/EntryHandle.h"
+#include "Zido/Identifiers.h"
+
+namespace Zido {
+
+class SwTableBase;
+
+class ResolverEntry : public Quor::Entity {
+ public:
+  ResolverEntry(Vesk::Ptr<DependencyEntryHandle const> dependantEntryHandle, EntryFlags flags);
+
+  Vesk::Ptr<DependencyEntryHandle const> const& dependantEntryHandle() const noexcept {
+    return dependantEntryHandle_;
+  }
+  EntryFlags flags() const noexcept { return flags_; }
+  bool isEntryDeleted() const noexcept { return flags_ == EntryFlags::entryDelete; }
+  bool isTableDeleted() const noexcept { return flags_ == EntryFlags::tableDelete; }
+
+  virtual bool isResolved() = 0;
+  virtual void commitEntry(Vesk::Ptr<ResolverEntry> const& resolverEntry) = 0;
+  // The table whose queue this entry belongs to.
+  virtual SwTableBase const* orderedTable() const = 0;
+
+  Vesk::TypeData const& typeData() const override { return staticTypeData(); }
+  static Vesk::TypeData const& staticTypeData();
+
+ private:
+  Vesk::Ptr<DependencyEntryHandle const> dependantEntryHandle_;
+  EntryFlags flags_;
+};
+
+}  // namespace Zido

@@ -1,0 +1,140 @@
+#include "Zido/GroupResolver.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "Quor/Log.h"
+#include "Zido/SwTable.h"
+
+namespace {
+
+using Zido::EntryState;
+
+// A table that only names a queue.
+class QueueTable : public Zido::OrderedSwTable {
+  HUNKPOOL_CLASS_ALLOCATION(QueueTable)
+
+ public:
+  explicit QueueTable(Zido::UnitId unit)
+      : OrderedSwTable(new Zido::CanonicalTableName(0, "g", "ns", "t"), Zido::SwTableId(1, 2, 3),
+                       unit, nullptr) {}
+  void tableStatusVersion(Zido::LogVersion) override {}
+  bool hasPendingHwWrites() const override { return false; }
+};
+
+// An operation that records its commit; resolved when its dependency is not
+// pending; may be told to throw.
+class Operation : public Zido::ResolverEntry {
+  HUNKPOOL_CLASS_ALLOCATION(Operation)
+
+ public:
+  Operation(std::string name, QueueTable* table, std::vector<std::string>* log,
+            Vesk::Ptr<Zido::DependencyEntryHandle const> dependency = nullptr)
+      : ResolverEntry(std::move(dependency), Zido::EntryFlags::write),
+        name_(std::move(name)),
+        table_(table),
+        log_(log) {}
+
+  bool isResolved() override {
+    return !dependantEntryHandle() || dependantEntryHandle()->entryState() != EntryState::pending;
+  }
+  void commitEntry(Vesk::Ptr<Zido::ResolverEntry> const& self) override {
+    EXPECT_EQ(self.get(), this);
+    if (name_.starts_with("throw")) {
+      throw std::runtime_error(name_ + " refused");
+    }
+    log_->push_back(name_);
+  }
+  Zido::SwTableBase const* orderedTable() const override { return table_; }
+
+ private:
+  std::string name_;
+  QueueTable* table_;
+  std::vector<std::string>* log_;
+};
+
+class GroupResolverTest : public ::testing::Test {
+ protected:
+  void enqueue(std::string name, QueueTable* table,
+               Vesk::Ptr<Zido::DependencyEntryHandle const> dependency = nullptr) {
+    resolver->resolverQueueEnq(new Operation(std::move(name), table, &committed, dependency));
+    resolver->updateGenId();
+    resolver->maybeUpdateSuspend();
+  }
+
+  Quor::EventLoop loop;
+  Vesk::Ptr<Zido::GroupResolver> resolver{new Zido::GroupResolver(&loop)};
+  Vesk::Ptr<QueueTable> tableA{new QueueTable(0)};
+  Vesk::Ptr<QueueTable> tableB{new QueueTable(1)};
+  std::vector<std::string> committed;
+};
+
+TEST_F(GroupResolverTest, ABlockedEntryHoldsBackItsOwnTableOnly) {
+  Vesk::Ptr<Zido::OrderedEntryHandle> dependency(
+      new Zido::OrderedEntryHandle(Zido::EntryVersion(0, 0), tableB.get()));
+  enqueue("a1", tableA.get());
+  enqueue("a2", tableA.get(), dependency);
+  enqueue("a3", tableA.get());
+  enqueue("b1", tableB.get());
+  loop.runUntilIdle();
+  EXPECT_EQ(committed, (std::vector<std::string>{"a1", "b1"}));
+  EXPECT_TRUE(resolver->suspended());
+  EXPECT_EQ(resolver->queued(), 2u);
+
+  // Nothing changed: no pass is scheduled.
+  resolver->maybeUpdateSuspend();
+  EXPECT_FALSE(resolver->passScheduled());
+
+  // The dependency commits elsewhere; the owner of that news says so.
+  dependency->entryStateIs(EntryState::logged);
+  resolver->updateGenId();
+  resolver->maybeUpdateSuspend();
+  loop.runUntilIdle();
+  EXPECT_EQ(committed, (std::vector<std::string>{"a1", "b1", "a2", "a3"}));
+  EXPECT_FALSE(resolver->suspended());
+  EXPECT_EQ(resolver->queued(), 0u);
+}
+
+TEST_F(GroupResolverTest, PassesAreBoundedAndYieldToTheLoop) {
+  std::size_t const total = 3 * Zido::GroupResolver::passBudget + 10;
+  for (std::size_t i = 0; i < total; ++i) {
+    enqueue(i % 2 == 0 ? "a" : "b", i % 2 == 0 ? tableA.get() : tableB.get());
+  }
+  // A timer armed right after the first pass runs before the second one.
+  std::size_t committedWhenTimerRan = 0;
+  loop.defer([&] {
+    loop.timerIs(std::chrono::milliseconds(0), [&] { committedWhenTimerRan = committed.size(); });
+  });
+  loop.runUntilIdle();
+  EXPECT_EQ(committed.size(), total);
+  EXPECT_EQ(committedWhenTimerRan, Zido::GroupResolver::passBudget);
+  EXPECT_GE(resolver->passes(), 4u);
+}
+
+TEST_F(GroupResolverTest, AThrowingCommitIsCountedLoggedAndSkipped) {
+  Quor::LogCapture capture;
+  enqueue("a1", tableA.get());
+  enqueue("throw a2", tableA.get());
+  enqueue("a3", tableA.get());
+  loop.runUntilIdle();
+  EXPECT_EQ(committed, (std::vector<std::string>{"a1", "a3"}));
+  EXPECT_EQ(resolver->commitFailures(), 1u);
+  ASSERT_EQ(capture.records().size(), 1u);
+  EXPECT_EQ(capture.records()[0].name, "RESOLVER_COMMIT_FAILED");
+  EXPECT_EQ(capture.records()[0].message,
+            "Commit of a queued table operation failed: throw a2 refused");
+}
+
+TEST_F(GroupResolverTest, WithoutALoopTheOwnerRunsPasses) {
+  Vesk::Ptr<Zido::GroupResolver> manual(new Zido::GroupResolver(nullptr));
+  manual->resolverQueueEnq(new Operation("x", tableA.get(), &committed));
+  manual->maybeUpdateSuspend();
+  EXPECT_FALSE(manual->passScheduled());
+  EXPECT_EQ(manual->runUntilIdle(), 1u);
+  EXPECT_EQ(committed, (std::vector<std::string>{"x"}));
+}
+
+}  // namespace
