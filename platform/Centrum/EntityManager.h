@@ -3,15 +3,19 @@
 // The store is identified by a name and a local flag, the same pair that
 // selects the shared-memory namespace of the system
 // (QuorSharedMem::EntityManager::getEntityManager(name, local)). Entities of
-// the store are found by path. State that must outlive a restart of the agent
-// (such as the relaunch generation ids) lives in pantry entities of the
-// store's shared-memory namespace and is placed here by whoever mounts it;
-// entityIs places any entity at a path for this process.
+// the store are found by path:
+//   - entities placed with entityIs, shared by every manager of the same name
+//     and flag in the process;
+//   - otherwise the pantry entity of that path in the store's shared-memory
+//     namespace, mounted (as its writer) on first use. State that must outlive
+//     a restart of the agent (such as the relaunch generation ids) lives
+//     there, so a restarted agent finds it by path.
 //
 // Thread safety: belongs to the agent's thread.
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 
 #include "Hunkpool/Pool.h"
@@ -45,7 +49,7 @@ class EntityManager : public Quor::Entity {
  private:
   std::string name_;
   bool local_;
-  std::map<std::string, Vesk::Ptr<Quor::Entity>> entities_;
+  std::shared_ptr<std::map<std::string, Vesk::Ptr<Quor::Entity>>> entities_;
 };
 
 }  // namespace Centrum

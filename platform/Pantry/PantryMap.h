@@ -145,7 +145,8 @@ class PantryMap : public PantryMapBase {
                                             collectionName(), path(), capacity()));
     }
     std::uint64_t const end = runEnd(position);  // the first empty slot at or after position
-    if (end == segment().slotTotal() || end - runStart(position) + 1 > undoSlotCount) {
+    // Filling `end` joins the run before it with the run after it.
+    if (end == segment().slotTotal() || runEnd(end + 1) - runStart(position) > undoSlotCount) {
       refuse(key, "its run of occupied slots would grow too long");
     }
     std::uint64_t const changed = end - position + 1;
@@ -205,6 +206,9 @@ class PantryMap : public PantryMapBase {
 
   // The first record in walk order, or nothing when the map is empty.
   std::optional<Record> first() const {
+    if (count() == 0) {
+      return std::nullopt;
+    }
     return guarded([&] { return scanFrom(0, nullptr); });
   }
 
@@ -218,7 +222,10 @@ class PantryMap : public PantryMapBase {
   }
 
   // The home slot of `key`.
-  std::uint64_t homeOf(Key const& key) const noexcept { return KeyOf::hash(key) >> homeShift_; }
+  std::uint64_t homeOf(Key const& key) const noexcept {
+    // Mixed again, so that a key hash with weak high bits still spreads.
+    return Format::mix(0x484F4D45, KeyOf::hash(key)) >> homeShift_;
+  }
 
  private:
   static constexpr std::uint32_t recordWords = Format::recordWordsFor(sizeof(Record));
@@ -317,8 +324,9 @@ class PantryMap : public PantryMapBase {
   std::optional<Record> scanFrom(std::uint64_t start,
                                  std::pair<std::uint64_t, Key const*> const* after) const {
     Slot slot;
-    for (std::uint64_t index = start; index < segment().slotTotal(); ++index) {
-      if (segment().peekState(index) == Format::stateEmpty || !read(index, slot)) {
+    for (std::uint64_t index = segment().nextOccupied(start); index < segment().slotTotal();
+         index = segment().nextOccupied(index + 1)) {
+      if (!read(index, slot)) {
         continue;
       }
       Record record = slot.record();

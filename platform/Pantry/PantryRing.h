@@ -163,7 +163,7 @@ class PantryRing : public PantryMapBase {
 
   // The record of the lowest key held above `key`.
   std::optional<Record> nextAfter(Key key) const {
-    if (key == ~Key{0}) {
+    if (key == ~Key{0} || count() == 0) {
       return std::nullopt;
     }
     return scanUp(std::max(key + 1, lowKey()));
@@ -206,6 +206,9 @@ class PantryRing : public PantryMapBase {
   std::optional<Record> scanUp(Key from) const {
     Slot slot;
     Key const high = highKey();
+    if (from > high) {
+      return std::nullopt;
+    }
     Key const last = high - from > mask_ ? from + mask_ : high;
     for (Key key = from; key <= last && key >= from; ++key) {
       if (readKey(key, slot)) {

@@ -1,5 +1,7 @@
 #include "Pantry/Segment.h"
 
+#include "Quor/Assert.h"
+
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <sys/file.h>
@@ -7,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <thread>
@@ -105,10 +108,7 @@ std::unique_ptr<Segment> Segment::openWriter(std::string const& filePath,
     char found[sizeof(Format::magic)] = {};
     [[maybe_unused]] auto const bytes = pread(fd, found, sizeof(found), 0);
     bool const heldData = heldBefore || std::memcmp(found, Format::magic, sizeof(found)) == 0;
-    if (ftruncate(fd, 0) != 0) {
-      systemError("cannot truncate pantry segment", filePath);
-    }
-    segment->createFresh(geometry, heldData);
+    segment->replaceFile(geometry, heldData, fileMode);
     segment->outcome_ = heldData ? MountOutcome::recreated : MountOutcome::created;
   } else {
     segment->map(fileSize);
@@ -159,7 +159,8 @@ void Segment::layOut() {
   undoSlots_ = fingerprint.undoSlots;
   slotTotal_ = fingerprint.slotCount + fingerprint.tailSlots;
   auto* base = static_cast<char*>(mapping_);
-  undo_ = reinterpret_cast<std::uint64_t*>(base + Format::headerBytes);
+  bitmap_ = reinterpret_cast<std::uint64_t*>(base + Format::headerBytes);
+  undo_ = bitmap_ + Format::bitmapWords(fingerprint);
   slots_ = undo_ + std::size_t{undoSlots_} * slotWords_;
 }
 
@@ -193,37 +194,92 @@ void Segment::createFresh(SegmentGeometry const& geometry, bool wiped) {
   std::memcpy(header_->magic, Format::magic, sizeof(Format::magic));
 }
 
+void Segment::replaceFile(SegmentGeometry const& geometry, bool wiped, unsigned fileMode) {
+  std::string const temporary = path_ + ".new";
+  int const fd =
+      open(temporary.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, fileMode);
+  if (fd < 0) {
+    systemError("cannot create pantry segment", temporary);
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int const saved = errno;
+    close(fd);
+    errno = saved;
+    systemError("cannot lock pantry segment", temporary);
+  }
+  close(fd_);  // releases the lock on the old file
+  fd_ = fd;
+  createFresh(geometry, wiped);
+  if (rename(temporary.c_str(), path_.c_str()) != 0) {
+    systemError("cannot rename pantry segment into place at", path_);
+  }
+}
+
+void Segment::rollBack() {
+  Format::Header& header = *header_;
+  std::uint64_t const first = load(header.undoFirstSlot);
+  std::uint64_t const count = load(header.undoSlotCount);
+  bool trusted = count <= undoSlots_ && first + count <= slotTotal_ &&
+                 load(header.undoChecksum) ==
+                     Format::undoHeaderChecksum(first, count, load(header.undoCount),
+                                                load(header.undoLow), load(header.undoHigh));
+  for (std::uint64_t i = 0; trusted && i < count; ++i) {
+    std::uint64_t const* image = undoSlot(i);
+    trusted = image[1] == Format::stateEmpty ||
+              Format::slotChecksum(image, slotWords_) == image[slotWords_ - 1];
+  }
+  if (!trusted) {
+    store(header.wiped, 1);
+    return;
+  }
+  for (std::uint64_t i = 0; i < count; ++i) {
+    std::uint64_t* target = slot(first + i);
+    std::uint64_t const* image = undoSlot(i);
+    for (std::uint32_t word = 1; word < slotWords_; ++word) {
+      storeWord(target[word], image[word]);
+    }
+    // Past every value the slot had, so a reader that read it before the
+    // kill sees a change.
+    storeWord(target[0], (std::max(target[0], image[0]) | 1) + 1);
+  }
+  store(header.count, load(header.undoCount));
+  store(header.low, load(header.undoLow));
+  store(header.high, load(header.undoHigh));
+}
+
 void Segment::repair() {
   Format::Header& header = *header_;
   if (load(header.undoArmed) != 0) {
     rolledBack_ = true;
-    std::uint64_t const first = load(header.undoFirstSlot);
-    std::uint64_t const count = load(header.undoSlotCount);
-    if (count <= undoSlots_ && first + count <= slotTotal_) {
-      for (std::uint64_t i = 0; i < count; ++i) {
-        std::uint64_t* target = slot(first + i);
-        std::memcpy(target, undoSlot(i), std::size_t{slotWords_} * 8);
-        target[0] &= ~std::uint64_t{1};
-      }
-      store(header.count, load(header.undoCount));
-      store(header.low, load(header.undoLow));
-      store(header.high, load(header.undoHigh));
-    } else {
-      store(header.wiped, 1);
-    }
+    rollBack();
     store(header.undoArmed, 0);
+    // Records may have moved back: readers that overlapped must retry.
+    std::uint64_t const sequence = load(header.structureSequence);
+    store(header.structureSequence, (sequence | 1) + 1, std::memory_order_release);
+  } else if ((load(header.structureSequence) & 1) != 0) {
+    store(header.structureSequence, load(header.structureSequence) + 1, std::memory_order_release);
   }
-  store(header.structureSequence, load(header.structureSequence) & ~std::uint64_t{1});
 
   std::uint64_t const checksumWord = slotWords_ - 1;
+  std::fill(bitmap_, undo_, std::uint64_t{0});
   for (std::uint64_t index = 0; index < slotTotal_; ++index) {
     std::uint64_t* words = slot(index);
-    words[0] &= ~std::uint64_t{1};
-    if (words[1] != Format::stateEmpty &&
-        Format::slotChecksum(words, slotWords_) != words[checksumWord]) {
-      std::memset(words + 1, 0, (std::size_t{slotWords_} - 1) * 8);
-      ++slotsDropped_;
+    if ((words[0] & 1) != 0) {
+      storeWord(words[0], words[0] + 1);
     }
+    if (words[1] == Format::stateEmpty) {
+      continue;
+    }
+    if (Format::slotChecksum(words, slotWords_) != words[checksumWord]) {
+      storeWord(words[0], words[0] + 1);
+      for (std::uint32_t word = 1; word < slotWords_; ++word) {
+        storeWord(words[word], 0);
+      }
+      storeWord(words[0], words[0] + 1);
+      ++slotsDropped_;
+      continue;
+    }
+    bitmap_[index / 64] |= std::uint64_t{1} << (index % 64);
   }
   if (slotsDropped_ > 0) {
     store(header.wiped, 1);
@@ -264,6 +320,12 @@ void Segment::writeSlot(std::uint64_t index, std::uint64_t* image) noexcept {
     std::atomic_ref<std::uint64_t>(words[i]).store(image[i], std::memory_order_relaxed);
   }
   std::atomic_ref<std::uint64_t>(words[0]).store(sequence + 2, std::memory_order_release);
+  std::uint64_t& bits = bitmap_[index / 64];
+  std::uint64_t const bit = std::uint64_t{1} << (index % 64);
+  std::uint64_t const updated = image[1] != Format::stateEmpty ? bits | bit : bits & ~bit;
+  if (updated != bits) {
+    storeWord(bits, updated);
+  }
 }
 
 void Segment::clearSlot(std::uint64_t index) noexcept {
@@ -272,13 +334,18 @@ void Segment::clearSlot(std::uint64_t index) noexcept {
 }
 
 void Segment::armUndo(std::uint64_t first, std::uint64_t count) noexcept {
+  QUOR_ASSERT(count <= undoSlots_ && first + count <= slotTotal_);
   Format::Header& header = *header_;
   std::memcpy(undoSlot(0), slot(first), static_cast<std::size_t>(count) * slotWords_ * 8);
+  std::uint64_t const records = load(header.count);
+  std::uint64_t const low = load(header.low);
+  std::uint64_t const high = load(header.high);
   store(header.undoFirstSlot, first);
   store(header.undoSlotCount, count);
-  store(header.undoCount, load(header.count));
-  store(header.undoLow, load(header.low));
-  store(header.undoHigh, load(header.high));
+  store(header.undoCount, records);
+  store(header.undoLow, low);
+  store(header.undoHigh, high);
+  store(header.undoChecksum, Format::undoHeaderChecksum(first, count, records, low, high));
   store(header.undoArmed, 1, std::memory_order_release);
 }
 

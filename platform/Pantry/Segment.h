@@ -129,14 +129,36 @@ class Segment {
       corruptSlot(index);
     }
   }
+  // Where slot `index` lies in the file (for tools and tests that inspect
+  // or damage images).
+  std::size_t slotFileOffset(std::uint64_t index) const noexcept {
+    return static_cast<std::size_t>(reinterpret_cast<char const*>(slot(index)) -
+                                    static_cast<char const*>(mapping_));
+  }
   // The state word of slot `index`, read without the seqlock (a hint that
   // the caller confirms with readSlot).
   std::uint64_t peekState(std::uint64_t index) const noexcept {
     return load(slot(index)[1], std::memory_order_relaxed);
   }
 
+  // The first slot at or after `from` whose occupancy bit is set, or
+  // slotTotal(). A hint: the caller confirms the slot with readSlot.
+  std::uint64_t nextOccupied(std::uint64_t from) const noexcept {
+    while (from < slotTotal_) {
+      std::uint64_t const word =
+          atomicLoad(bitmap_[from / 64], std::memory_order_relaxed) >> (from % 64);
+      if (word != 0) {
+        std::uint64_t const found = from + static_cast<std::uint64_t>(__builtin_ctzll(word));
+        return found < slotTotal_ ? found : slotTotal_;
+      }
+      from = (from / 64 + 1) * 64;
+    }
+    return slotTotal_;
+  }
+
   // Writer only. Writes `image` (state and record words; the sequence and
-  // checksum are filled in) into slot `index` under the seqlock.
+  // checksum are filled in) into slot `index` under the seqlock, and keeps
+  // the occupancy bitmap.
   void writeSlot(std::uint64_t index, std::uint64_t* image) noexcept;
   void clearSlot(std::uint64_t index) noexcept;
   // Saves slots [first, first + count) and the count, low and high words,
@@ -174,9 +196,18 @@ class Segment {
   void map(std::size_t bytes);
   // Sets the undo and slot pointers from the mapped header's fingerprint.
   void layOut();
+  // Sizes, initialises and maps a new segment in the open file.
   void createFresh(SegmentGeometry const& geometry, bool wiped);
+  // Replaces the invalid file at the path with a new segment, made under a
+  // temporary name and renamed into place, so that processes that still map
+  // the old file keep a mapping that stays valid.
+  void replaceFile(SegmentGeometry const& geometry, bool wiped, unsigned fileMode);
   bool validates(SegmentGeometry const& geometry, std::size_t fileSize) const;
   void repair();
+  void rollBack();
+  void storeWord(std::uint64_t& word, std::uint64_t value) noexcept {
+    std::atomic_ref<std::uint64_t>(word).store(value, std::memory_order_relaxed);
+  }
   bool readSlotRetrying(std::uint64_t index, std::uint64_t* image) const;
   static std::uint64_t atomicLoad(std::uint64_t const& word, std::memory_order order) noexcept {
     return std::atomic_ref<std::uint64_t>(const_cast<std::uint64_t&>(word)).load(order);
@@ -194,6 +225,7 @@ class Segment {
   void* mapping_ = nullptr;
   std::size_t mappedBytes_ = 0;
   Format::Header* header_ = nullptr;
+  std::uint64_t* bitmap_ = nullptr;
   std::uint64_t* undo_ = nullptr;
   std::uint64_t* slots_ = nullptr;
   std::uint32_t slotWords_ = 0;

@@ -5,6 +5,7 @@
 // inspection tools). A segment file is laid out as
 //
 //   [ Header, padded to 4096 bytes ]
+//   [ occupancy bitmap: one bit per slot, in whole 64-byte lines ]
 //   [ undo area: undoSlots slot images ]
 //   [ slot area: slotCount + tailSlots slots ]
 //
@@ -14,8 +15,7 @@
 //   word 1                 state: 0 empty; a hash map stores home slot + 1, a
 //                          ring stores 1
 //   words 2 .. 2+R-1       the record's bytes (R = recordWords), zero padded
-//   then zero words up to the last word of a whole number of cache lines
-//   last word              checksum of the words between (slotChecksum)
+//   last word              checksum of words 1 .. 2+R-1 (slotChecksum)
 //
 // Every shared word is read and written through std::atomic_ref, so a reader
 // in another process that races the writer has defined behaviour.
@@ -48,8 +48,16 @@
 //  2. Slots outside an armed undo range are never being written, so after
 //     the rollback every sequence is even (the mount evens any odd one that a
 //     foreign corruption left, and checks every checksum).
-//  3. count, low and high are derived: the writer mount recomputes them from
-//     the slots. The scratchpad is one aligned 64-bit store.
+//  3. count, low, high and the occupancy bitmap are derived: the writer mount
+//     recomputes them from the slots. The scratchpad is one aligned 64-bit
+//     store. The bitmap is a hint for walks (a set bit: the slot may be
+//     occupied); readers confirm every slot they use with its seqlock.
+//  5. The undo record carries a checksum over its header words, and each
+//     saved image its slot checksum; a mount that finds an armed record that
+//     fails them does not roll back, and marks the segment wiped.
+//  6. Repair only moves sequences forward (an odd one to the next even value,
+//     a restored slot's past every value it had), so a reader that straddles
+//     a writer's death and the next mount sees a change and retries.
 //  4. A new segment is sized and initialised before its magic is written;
 //     a file without the magic never held data.
 //
@@ -110,6 +118,7 @@ struct Header {
   std::uint64_t undoCount;
   std::uint64_t undoLow;
   std::uint64_t undoHigh;
+  std::uint64_t undoChecksum;  // undoHeaderChecksum of the words above
 };
 
 static_assert(sizeof(Header) <= headerBytes);
@@ -126,8 +135,6 @@ inline constexpr std::uint64_t stateRingOccupied = 1;
 constexpr std::uint32_t recordWordsFor(std::size_t recordBytes) {
   return static_cast<std::uint32_t>((recordBytes + 7) / 8);
 }
-// Slots are whole cache lines (8 words), so that reading one touches one
-// line; the words between the record and the checksum are zero.
 constexpr std::uint32_t slotWordsFor(std::size_t recordBytes) {
   return slotHeaderWords + recordWordsFor(recordBytes) + slotTrailerWords;
 }
@@ -161,10 +168,25 @@ inline std::uint64_t fingerprintChecksum(Fingerprint const& fingerprint) {
   return hash;
 }
 
+// Words of the occupancy bitmap: one bit per slot, rounded up to whole
+// 64-byte lines.
+inline std::size_t bitmapWords(Fingerprint const& fingerprint) {
+  std::size_t const slots = static_cast<std::size_t>(fingerprint.slotCount + fingerprint.tailSlots);
+  return (slots + 511) / 512 * 8;
+}
+
 inline std::size_t fileBytes(Fingerprint const& fingerprint) {
   std::size_t const slotBytes = std::size_t{fingerprint.slotWords} * 8;
-  return headerBytes + std::size_t{fingerprint.undoSlots} * slotBytes +
+  return headerBytes + bitmapWords(fingerprint) * 8 +
+         std::size_t{fingerprint.undoSlots} * slotBytes +
          static_cast<std::size_t>(fingerprint.slotCount + fingerprint.tailSlots) * slotBytes;
+}
+
+// Checksum of the undo record's header words.
+inline std::uint64_t undoHeaderChecksum(std::uint64_t first, std::uint64_t slots,
+                                        std::uint64_t count, std::uint64_t low,
+                                        std::uint64_t high) {
+  return mix(mix(mix(mix(mix(0x554E444F, first), slots), count), low), high);
 }
 
 }  // namespace Pantry::Format

@@ -159,6 +159,9 @@ class TraceRegistry {
       }
       return static_cast<std::uint16_t>(*value);
     }
+    if (text.empty()) {
+      return std::nullopt;
+    }
     std::uint16_t mask = 0;
     while (!text.empty()) {
       std::size_t const comma = text.find(',');

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "Pantry/SegmentFormat.h"
 #include "Vesk/TypeBuilder.h"
@@ -69,32 +70,45 @@ void validatePath(std::string_view path, bool allowTrailingSlash) {
   }
 }
 
-void makeDirectories(std::filesystem::path const& directory) {
-  std::filesystem::path built;
-  for (auto const& part : directory) {
+// Creates the directories of `directory` below the shared-memory root, and
+// checks that the root and every directory below it are real directories
+// (not links) owned by this process's user: another user who made them first
+// could otherwise read or replace the segments.
+void makeDirectories(std::filesystem::path const& root, std::filesystem::path const& directory) {
+  std::filesystem::path built = root.parent_path();
+  std::filesystem::path const below = directory.lexically_relative(root.parent_path());
+  for (auto const& part : below) {
     built /= part;
     if (mkdir(built.c_str(), directoryMode()) != 0 && errno != EEXIST) {
       throw Vesk::Exception(fmt::format("cannot create shared-memory directory {}: {}",
                                         built.string(), std::strerror(errno)));
     }
+    struct stat status {};
+    if (lstat(built.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
+        status.st_uid != geteuid()) {
+      throw Vesk::Exception(fmt::format(
+          "shared-memory directory {} is not a directory owned by uid {}; refusing to use it",
+          built.string(), geteuid()));
+    }
   }
 }
 
-// The type name in a segment file's header, or empty when it has none.
-std::string segmentTypeName(std::filesystem::path const& file) {
+// The header of a segment file, when it has the magic.
+std::optional<Pantry::Format::Header> segmentHeader(std::filesystem::path const& file) {
   Pantry::Format::Header header{};
   int const fd = open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
-    return {};
+    return std::nullopt;
   }
   ssize_t const bytes = pread(fd, &header, sizeof(header), 0);
   close(fd);
   if (bytes != static_cast<ssize_t>(sizeof(header)) ||
       std::memcmp(header.magic, Pantry::Format::magic, sizeof(header.magic)) != 0) {
-    return {};
+    return std::nullopt;
   }
   header.fingerprint.typeName[Pantry::Format::typeNameBytes - 1] = '\0';
-  return header.fingerprint.typeName;
+  header.fingerprint.collectionName[Pantry::Format::collectionNameBytes - 1] = '\0';
+  return header;
 }
 
 std::map<std::pair<std::string, bool>, Vesk::Ptr<EntityManager>>& managers() {
@@ -105,8 +119,12 @@ std::map<std::pair<std::string, bool>, Vesk::Ptr<EntityManager>>& managers() {
 }  // namespace
 
 std::string sharedMemoryRoot() {
-  char const* root = std::getenv("ZADU_SHM_ROOT");
-  return root != nullptr && *root != '\0' ? root : "/dev/shm/zadulpm";
+  char const* variable = std::getenv("ZADU_SHM_ROOT");
+  std::string root = variable != nullptr && *variable != '\0' ? variable : "/dev/shm/zadulpm";
+  while (root.size() > 1 && root.back() == '/') {
+    root.pop_back();
+  }
+  return root;
 }
 
 EntityManager::EntityManager(std::string name, bool local)
@@ -174,11 +192,18 @@ void EntityManager::mount(std::string const& path, std::string const& typeName,
                           QuorPantry::MountInfo const& info) {
   std::string const filePath = filePathOf(path);
   if (auto const found = mounted_.find(path); found != mounted_.end()) {
-    if (found->second->pantryTypeName() != typeName) {
-      throw Vesk::Exception(fmt::format("{} is mounted as {}, not as {}", path,
-                                        found->second->pantryTypeName(), typeName));
+    // Already mounted by this process: the request must ask for the same.
+    Pantry::PantryMapBase const& held = found->second->collectionBase();
+    auto const& wanted = info.collectionInfo();
+    if (found->second->pantryTypeName() != typeName || (info.writes() && !held.writable()) ||
+        (wanted && wanted->size != held.capacity())) {
+      throw Vesk::Exception(fmt::format(
+          "{} is already mounted as {} ({}, {} records); cannot mount it as {} ({}{})", path,
+          found->second->pantryTypeName(), held.writable() ? "writer" : "read-only",
+          held.capacity(), typeName, info.writes() ? "writer" : "read-only",
+          wanted ? fmt::format(", {} records", wanted->size) : std::string()));
     }
-    return;  // already mounted by this process
+    return;
   }
   QuorPantry::PantryTypes::MountFunction const* mountFunction =
       QuorPantry::PantryTypes::find(typeName);
@@ -186,7 +211,7 @@ void EntityManager::mount(std::string const& path, std::string const& typeName,
     throw Vesk::Exception(fmt::format("cannot mount {}: no pantry type {}", path, typeName));
   }
   if (info.writes()) {
-    makeDirectories(std::filesystem::path(filePath).parent_path());
+    makeDirectories(sharedMemoryRoot(), std::filesystem::path(filePath).parent_path());
   }
   QuorPantry::MountRequest const request{path, filePath,         typeName,
                                          info, heldBefore(path), fileMode()};
@@ -199,6 +224,19 @@ void EntityManager::mount(std::string const& path, std::string const& typeName,
 
 void EntityManager::unmount(std::string const& path) {
   mounted_.erase(path);
+}
+
+Vesk::Ptr<QuorPantry::PantryEntity> EntityManager::mountExisting(std::string const& path,
+                                                                 std::uint32_t pantryType) {
+  auto const header = segmentHeader(filePathOf(path));
+  if (!header) {
+    return nullptr;
+  }
+  QuorPantry::MountInfo info(pantryType);
+  info.collectionInfoIs(QuorPantry::CollectionInfo{header->fingerprint.collectionName,
+                                                   header->fingerprint.capacity, 0});
+  mount(path, header->fingerprint.typeName, info);
+  return mounted_.at(path);
 }
 
 Vesk::Ptr<ShmemEntities> EntityManager::findEntities(std::string const& path,
@@ -220,9 +258,10 @@ Vesk::Ptr<ShmemEntities> EntityManager::findEntities(std::string const& path,
     if (!it->is_regular_file() || file.extension() != segmentSuffix) {
       continue;
     }
-    std::filesystem::path relative = std::filesystem::relative(file, directory_);
+    std::filesystem::path relative = file.lexically_relative(directory_);
     relative.replace_extension();
-    listing->countIs(relative.string(), segmentTypeName(file));
+    auto const header = segmentHeader(file);
+    listing->countIs(relative.string(), header ? header->fingerprint.typeName : "");
   }
   return listing;
 }

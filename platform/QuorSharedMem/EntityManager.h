@@ -68,6 +68,12 @@ class EntityManager : public Quor::Entity {
   std::string filePathOf(std::string const& path) const;
   // Whether a writer ever created the segment of `path`.
   bool heldBefore(std::string const& path) const;
+  // Mounts the existing segment of `path` with the type name, collection
+  // name and capacity recorded in its header, as writer or read-only
+  // (QuorPantry::MountInfo::PantryType); returns the entity, or null when
+  // there is no valid segment at the path. Raises what the mount raises.
+  Vesk::Ptr<QuorPantry::PantryEntity> mountExisting(std::string const& path,
+                                                    std::uint32_t pantryType);
   // Drops this process's reference to the entity at `path`; a writer mount
   // releases its lock when the last reference goes. The segment stays.
   void unmount(std::string const& path);

@@ -22,6 +22,9 @@ void Publisher::detach(Observer* observer) noexcept {
 }
 
 void Publisher::deliver(Notification const& notification) {
+  // An observer may release the last reference to the entity, and with it
+  // this publisher: keep the entity until the delivery ends.
+  Ptr<Node const> const keepAlive(notification.entity);
   std::vector<Observer*> const snapshot = *observers_;
   for (Observer* observer : snapshot) {
     if (std::find(observers_->begin(), observers_->end(), observer) != observers_->end()) {

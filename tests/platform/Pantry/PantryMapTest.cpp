@@ -210,13 +210,11 @@ TEST_F(PantryMapTest, ACorruptRecordIsReportedToReadersAndDroppedByTheNextWriter
     }
   }
   auto reader = mountReader();
-  std::uint64_t const home = reader->homeOf(routeKey(7));
+  std::size_t const offset = reader->segment().slotFileOffset(reader->homeOf(routeKey(7)));
   reader.reset();
-  // Damage one byte of the record words of key 7's slot (or of a neighbour in
-  // its run: the probe reads them too).
-  std::size_t const slotBytes = Pantry::Format::slotWordsFor(sizeof(RouteRecord)) * 8;
-  std::size_t const slotArea = Pantry::Format::headerBytes + RouteMap::undoSlotCount * slotBytes;
-  patchFile(slotArea + home * slotBytes + 2 * 8 + 5, "\x5A");
+  // Damage one byte of the record words of key 7's home slot (key 7's record
+  // or a neighbour in its run: the probe reads them too).
+  patchFile(offset + 2 * 8 + 5, "\x5A");
 
   reader = mountReader();
   EXPECT_THROW(reader->lookup(routeKey(7)), Vesk::CorruptionDetectedException);
@@ -244,10 +242,8 @@ TEST_F(PantryMapTest, AReaderDoesNotWaitForeverOnASlotLeftMidWrite) {
     map->insert(RouteRecord::make(routeKey(3), 3, 1));
   }
   auto reader = mountReader();
-  std::uint64_t const home = reader->homeOf(routeKey(3));
-  std::size_t const slotBytes = Pantry::Format::slotWordsFor(sizeof(RouteRecord)) * 8;
-  std::size_t const slotArea = Pantry::Format::headerBytes + RouteMap::undoSlotCount * slotBytes;
-  patchFile(slotArea + home * slotBytes, std::string("\x01", 1));  // sequence 1: odd
+  patchFile(reader->segment().slotFileOffset(reader->homeOf(routeKey(3))),
+            std::string("\x01", 1));  // sequence 1: odd
 
   auto const start = std::chrono::steady_clock::now();
   EXPECT_THROW(reader->lookup(routeKey(3)), Vesk::CorruptionDetectedException);

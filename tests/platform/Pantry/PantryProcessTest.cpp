@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -111,6 +112,59 @@ TEST_F(PantryProcessTest, ReadersInAnotherProcessNeverSeeTornRecordsOrMissPresen
   EXPECT_EQ(reader.wait(), readerClean)
       << "1: torn record, 2: a present key was missed, 3: corruption reported";
   EXPECT_GT(writes, 1000u);
+}
+
+// A writer that finds the file invalid makes a new one and renames it into
+// place: a reader that still maps the old file keeps working on it.
+TEST_F(PantryProcessTest, ReplacingAnInvalidFileLeavesMappedReadersIntact) {
+  {
+    auto writer = mapWriter();
+    writer->insert(RouteRecord::make(routeKey(9), 9, 1));
+  }
+  auto reader = mapReader();
+  // Damage the fingerprint checksum on disk, as a foreign writer could.
+  {
+    std::FILE* file = std::fopen(mapPath().c_str(), "r+");
+    ASSERT_NE(file, nullptr);
+    std::fseek(file, offsetof(Pantry::Format::Header, fingerprintChecksum), SEEK_SET);
+    std::fputc('X', file);
+    std::fclose(file);
+  }
+  ChildProcess writerProcess([&](int) {
+    auto writer = mapWriter();
+    return writer->wiped() && writer->count() == 0 ? 0 : 1;
+  });
+  EXPECT_EQ(writerProcess.wait(), 0);
+  EXPECT_EQ(reader->lookup(routeKey(9)).record.nextHop, 9u);
+  EXPECT_TRUE(reader->first());
+  EXPECT_EQ(mapReader()->count(), 0u);  // a new reader mounts the new file
+}
+
+TEST_F(PantryProcessTest, RingReadersInAnotherProcessSeeWholeRecordsInOrder) {
+  auto ring = ringWriter();
+  auto const duration = std::chrono::milliseconds(knob("ZADU_READER_MS", 400));
+  ChildProcess reader([&](int) {
+    auto view = LogRing::mountReader(ringPath(), 8192, "Test::LogPantry", "log");
+    Clock::time_point const end = Clock::now() + duration;
+    while (Clock::now() < end) {
+      std::uint64_t previous = 0;
+      for (auto record = view->first(); record; record = view->nextAfter(record->version)) {
+        if (!record->consistent() || record->version <= previous) {
+          return 1;
+        }
+        previous = record->version;
+      }
+    }
+    return 0;
+  });
+  Clock::time_point const end = Clock::now() + duration;
+  for (std::uint64_t version = 1; Clock::now() < end; ++version) {
+    ring->insert(LogRecord::make(version, static_cast<std::uint32_t>(version % 4)));
+    if (ring->count() > 4000) {
+      ring->del(ring->first()->version);
+    }
+  }
+  EXPECT_EQ(reader.wait(), 0);
 }
 
 // One step of the child writer.

@@ -82,16 +82,17 @@ TEST_F(TraceHandleTest, ConfigurationTextSetsLevelsAndReportsMalformedEntries) {
   Quor::TraceHandle iteration("TraceTestIter");
   Quor::TraceHandle rest("TraceTestRest");
   std::vector<std::string> problems = Quor::TraceHandle::configure(
-      "TraceTestTable=1-3,8; TraceTestLog=all;TraceTestIter=0x0200;*=1;bad;x=16;y=3-1;=2");
+      "TraceTestTable=1-3,8; TraceTestLog=all;TraceTestIter=0x0200;*=1;bad;x=16;y=3-1;=2;z=");
   EXPECT_EQ(swTable.levels(), 0x010E);
   EXPECT_EQ(entryLog.levels(), 0xFFFF);
   EXPECT_EQ(iteration.levels(), 0x0200);
   EXPECT_EQ(rest.levels(), 0x0002);
-  ASSERT_EQ(problems.size(), 4u);
+  ASSERT_EQ(problems.size(), 5u);
   EXPECT_THAT(problems[0], HasSubstr("'bad'"));
   EXPECT_THAT(problems[1], HasSubstr("'x=16'"));
   EXPECT_THAT(problems[2], HasSubstr("'y=3-1'"));
   EXPECT_THAT(problems[3], HasSubstr("'=2'"));
+  EXPECT_THAT(problems[4], HasSubstr("'z='"));
 
   EXPECT_TRUE(Quor::TraceHandle::configure("TraceTestTable=none").empty());
   EXPECT_EQ(swTable.levels(), 0);

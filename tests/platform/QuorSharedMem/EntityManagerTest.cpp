@@ -96,6 +96,20 @@ TEST_F(EntityManagerTest, BadRequestsAreClearErrors) {
   other->mount("z", "Test::ChangeLog", info());
   EXPECT_THROW(other->doClose(), Vesk::Exception);
   EXPECT_THROW(QuorSharedMem::EntityManager::getEntityManager("a/b", true), Vesk::Exception);
+
+  // A mounted path asked for again with another access or capacity.
+  EXPECT_THROW(mount("z", info(QuorPantry::MountInfo::writer, 2048)), Vesk::Exception);
+  manager->unmount("z");
+  mount("z", info(QuorPantry::MountInfo::reader));
+  EXPECT_THROW(mount("z"), Vesk::Exception);
+}
+
+TEST_F(EntityManagerTest, DirectoriesThatAreLinksAreRefused) {
+  std::filesystem::create_directories(scratch.path() / "elsewhere");
+  std::filesystem::create_directories(scratch.path() / "local" / name);
+  std::filesystem::create_directory_symlink(scratch.path() / "elsewhere",
+                                            scratch.path() / "local" / name / "linked");
+  EXPECT_THROW(mount("linked/unit0"), Vesk::Exception);
 }
 
 TEST_F(EntityManagerTest, ANewPathIsNotWipedALostHeldOneIs) {
@@ -166,6 +180,30 @@ TEST_F(EntityManagerTest, AReaderInAnotherProcessSeesTheWritersRecords) {
   });
   EXPECT_EQ(reader.readOne<std::uint64_t>(), 20u);
   EXPECT_EQ(reader.wait(), 0);
+}
+
+TEST_F(EntityManagerTest, TheCentralStoreFindsPersistedEntitiesByPath) {
+  std::string const path = "hardware/charm/agent/relaunch/config/Test";
+  {
+    Centrum::EntityManager central(name, true);
+    EXPECT_FALSE(central.getEntity(path));
+    auto entity = mount(path);
+    entity->collectionControl()->scratchpadIs(5);
+    EXPECT_EQ(central.getEntity(path), entity);
+  }
+  // As after a restart: the process holds nothing, the segment remains.
+  manager->unmount(path);
+  Centrum::EntityManager restarted(name, true);
+  auto found = Vesk::dynamicPtrCast<CollectionEntity<RouteMap>>(restarted.getEntity(path));
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->collectionControl()->scratchpad(), 5u);
+  EXPECT_TRUE(found->collection().writable());
+
+  // Placed entities are shared by every manager of the same name and flag.
+  Centrum::EntityManager one(name, true);
+  Centrum::EntityManager two(name, true);
+  one.entityIs("placed", manager);
+  EXPECT_EQ(two.getEntity("placed"), manager);
 }
 
 TEST(CentrumTest, EntitiesArePlacedAndFoundByPath) {

@@ -1,0 +1,169 @@
+#include "Zido/GroupInterface.h"
+
+#include <filesystem>
+
+#include "QuorSharedMem/EntityManager.h"
+#include "Vesk/TypeBuilder.h"
+#include "Zido/Constants.h"
+
+namespace Zido {
+
+namespace {
+
+[[maybe_unused]] bool const pantryTypeRegistered = [] {
+  QuorPantry::registerCollectionEntity<TableVersionMap>(GroupInterface::tableVersionPantryType);
+  return true;
+}();
+
+QuorPantry::MountInfo tableVersionMountInfo(std::uint32_t pantryType) {
+  QuorPantry::MountInfo info(pantryType);
+  info.collectionInfoIs(
+      QuorPantry::CollectionInfo{"tableVersion", GroupInterface::tableVersionCapacity, 0});
+  return info;
+}
+
+}  // namespace
+
+GroupInterface::GroupInterface(std::string agentName, std::string groupName,
+                               std::uint16_t agentAndGroupId,
+                               Vesk::Ptr<Centrum::EntityManager> entityManager,
+                               Quor::EventLoop* loop)
+    : agentName_(std::move(agentName)),
+      groupName_(std::move(groupName)),
+      agentAndGroupId_(agentAndGroupId),
+      entityManager_(std::move(entityManager)),
+      loop_(loop),
+      resolver_(new GroupResolver(loop)) {}
+
+GroupInterface::~GroupInterface() {
+  if (loop_ != nullptr && pollTimer_ != 0) {
+    loop_->timerDel(pollTimer_);
+  }
+}
+
+std::string GroupInterface::canonicalName() const {
+  return Constants::canonicalizeGroupName(agentName_, groupName_);
+}
+
+Vesk::Ptr<OrderedSwTableSet> GroupInterface::swTableSet(SwTableId tableId) const {
+  auto const found = swTableSets_.find(tableId.value());
+  return found == swTableSets_.end() ? nullptr : found->second;
+}
+
+void GroupInterface::swTableSetIs(Vesk::Ptr<OrderedSwTableSet> const& set) {
+  Vesk::Ptr<OrderedSwTableSet>& held = swTableSets_[set->tableId().value()];
+  if (held == set) {
+    return;
+  }
+  held = set;
+  publisher().publishKey(*this, "swTableSet", set->tableId().value());
+  schedulePoll();
+}
+
+void GroupInterface::addLogEntry(SwTableId tableId, LogVersion version,
+                                 Vesk::Ptr<NeededEntry const> const&) {
+  lastLogVersions_[tableId.value()] = version;
+}
+
+LogVersion GroupInterface::lastLogVersion(SwTableId tableId) const {
+  auto const found = lastLogVersions_.find(tableId.value());
+  return found == lastLogVersions_.end() ? 0 : found->second;
+}
+
+Vesk::Ptr<TableVersionPantry> GroupInterface::tableVersionPantry() {
+  if (!tableVersions_) {
+    auto manager = entityManager_->sharedMemory();
+    std::string const path = Constants::tableVersionPantryPath(canonicalName());
+    if (!std::filesystem::exists(manager->filePathOf(path))) {
+      return nullptr;
+    }
+    auto group = manager->getMountGroup();
+    group->mount(path, tableVersionPantryType,
+                 tableVersionMountInfo(QuorPantry::MountInfo::reader));
+    group->doClose();
+    tableVersions_ = Vesk::dynamicPtrCast<TableVersionPantry>(manager->getEntity(path));
+  }
+  return tableVersions_;
+}
+
+LogVersion GroupInterface::deliveredVersion(SwTableId tableId) const {
+  auto const found = deliveredVersions_.find(tableId.value());
+  return found == deliveredVersions_.end() ? 0 : found->second;
+}
+
+void GroupInterface::pollTableVersions() {
+  Vesk::Ptr<TableVersionPantry> pantry;
+  try {
+    pantry = tableVersionPantry();
+  } catch (Vesk::Exception const&) {
+    return;  // not a valid segment yet: the hardware side is creating it
+  }
+  if (!pantry) {
+    return;
+  }
+  bool delivered = false;
+  for (auto const& [tableId, set] : swTableSets_) {
+    TableVersionMap::Lookup found{};
+    try {
+      found = pantry->collection().lookup(tableId);
+    } catch (Vesk::CorruptionDetectedException const& error) {
+      pantry->collection().doCorruptionDetected(error.msg());
+      continue;
+    }
+    if (!found.found || found.record.version == deliveredVersion(SwTableId(tableId))) {
+      continue;
+    }
+    deliveredVersions_[tableId] = found.record.version;
+    Vesk::Ptr<OrderedSwTableSet> const keep = set;
+    keep->tableStatusVersion(found.record.version);
+    delivered = true;
+  }
+  if (delivered) {
+    resolver_->updateGenId();
+    resolver_->maybeUpdateSuspend();
+  }
+}
+
+void GroupInterface::schedulePoll() {
+  if (loop_ == nullptr || pollTimer_ != 0) {
+    return;
+  }
+  pollTimer_ = loop_->timerIs(statusPollInterval, [this] {
+    pollTimer_ = 0;
+    pollTableVersions();
+    schedulePoll();
+  });
+}
+
+Vesk::TypeData const& GroupInterface::staticTypeData() {
+  static Vesk::TypeData const& type =
+      Vesk::TypeBuilder<GroupInterface>("Zido::GroupInterface", &Quor::Entity::staticTypeData())
+          .attribute("agentName", &GroupInterface::agentName)
+          .attribute("groupName", &GroupInterface::groupName)
+          .attribute("agentAndGroupId", &GroupInterface::agentAndGroupId)
+          .attribute("resolver", &GroupInterface::resolver)
+          .operation("pollTableVersions", &GroupInterface::pollTableVersions)
+          .done();
+  return type;
+}
+
+TableVersionPublisher::TableVersionPublisher(Centrum::EntityManager const& entityManager,
+                                             std::string const& canonicalGroupName) {
+  auto manager = entityManager.sharedMemory();
+  std::string const path = Constants::tableVersionPantryPath(canonicalGroupName);
+  auto group = manager->getMountGroup();
+  group->mount(path, GroupInterface::tableVersionPantryType,
+               tableVersionMountInfo(QuorPantry::MountInfo::writer));
+  group->doClose();
+  pantry_ = Vesk::dynamicPtrCast<TableVersionPantry>(manager->getEntity(path));
+}
+
+void TableVersionPublisher::publish(SwTableId tableId, LogVersion version) {
+  pantry_->collection().insert(TableVersion(tableId, version));
+}
+
+namespace {
+[[maybe_unused]] Vesk::TypeData const& registered = GroupInterface::staticTypeData();
+}  // namespace
+
+}  // namespace Zido

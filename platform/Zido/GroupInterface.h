@@ -1,0 +1,115 @@
+// Zido::GroupInterface: the framework's view of one group of tables of an
+// agent: its resolver, its table sets by table id, the log versions its
+// tables report, and the table versions the hardware side publishes.
+//
+// Hardware progress. The hardware side publishes, per table id, the log
+// version it has taken, in the group's shared-memory collection of
+// TableVersion records (path Constants::tableVersionPantryPath, written by
+// the hardware side through a TableVersionPublisher, mounted read-only here).
+// With an event loop, the group polls that collection on a timer every
+// statusPollInterval; when the version of a table id that has a table set
+// changes, it calls the set's tableStatusVersion (every table of the set,
+// then maybeUpdatePendingHwWrites), tells the resolver (updateGenId,
+// maybeUpdateSuspend). A poll costs one lookup per table set; a timer rather
+// than a wake-up descriptor keeps the two processes independent: either may
+// restart without the other noticing. The collection may not exist yet (the
+// hardware side has not started): the mount is retried at every poll.
+//
+// Thread safety: the agent's thread.
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <string>
+
+#include "Centrum/EntityManager.h"
+#include "Hunkpool/Pool.h"
+#include "Pantry/PantryMap.h"
+#include "Quor/Entity.h"
+#include "Quor/EventLoop.h"
+#include "QuorPantry/PantryEntity.h"
+#include "Zido/GroupResolver.h"
+#include "Zido/NeededEntry.h"
+#include "Zido/OrderedSwTableSet.h"
+#include "Zido/TableVersion.h"
+
+namespace Zido {
+
+using TableVersionMap = Pantry::PantryMap<TableVersion, TableVersionKeyOf>;
+using TableVersionPantry = QuorPantry::CollectionEntity<TableVersionMap>;
+
+class GroupInterface : public Quor::Entity {
+  HUNKPOOL_CLASS_ALLOCATION(GroupInterface)
+
+ public:
+  static constexpr char const* tableVersionPantryType = "Zido::TableVersionPantry";
+  static constexpr std::uint64_t tableVersionCapacity = 1024;
+  static constexpr auto statusPollInterval = std::chrono::milliseconds(1);
+
+  // `loop` may be null (no resolver passes and no polling are scheduled);
+  // it must outlive the group.
+  GroupInterface(std::string agentName, std::string groupName, std::uint16_t agentAndGroupId,
+                 Vesk::Ptr<Centrum::EntityManager> entityManager, Quor::EventLoop* loop);
+  ~GroupInterface() override;
+
+  std::string const& agentName() const noexcept { return agentName_; }
+  std::string const& groupName() const noexcept { return groupName_; }
+  std::string canonicalName() const;
+  std::uint16_t agentAndGroupId() const noexcept { return agentAndGroupId_; }
+  Vesk::Ptr<GroupResolver> const& resolver() const noexcept { return resolver_; }
+
+  Vesk::Ptr<OrderedSwTableSet> swTableSet(SwTableId tableId) const;
+  bool swTableSetHas(SwTableId tableId) const { return swTableSets_.contains(tableId.value()); }
+  // Holds `set` under its table id.
+  void swTableSetIs(Vesk::Ptr<OrderedSwTableSet> const& set);
+
+  // A table's log now holds `version`, which needs `neededEntry`.
+  void addLogEntry(SwTableId tableId, LogVersion version,
+                   Vesk::Ptr<NeededEntry const> const& neededEntry);
+  // The last version addLogEntry reported for the table id; 0 when none.
+  LogVersion lastLogVersion(SwTableId tableId) const;
+
+  // The hardware side's collection of table versions; null while it does not
+  // exist. Lookups in it may raise Vesk::CorruptionDetectedException.
+  Vesk::Ptr<TableVersionPantry> tableVersionPantry();
+  // Polls the published table versions and delivers changed ones.
+  void pollTableVersions();
+  // The version last delivered to the table id's set; 0 when none.
+  LogVersion deliveredVersion(SwTableId tableId) const;
+
+  Vesk::TypeData const& typeData() const override { return staticTypeData(); }
+  static Vesk::TypeData const& staticTypeData();
+
+ private:
+  void schedulePoll();
+
+  std::string agentName_;
+  std::string groupName_;
+  std::uint16_t agentAndGroupId_;
+  Vesk::Ptr<Centrum::EntityManager> entityManager_;
+  Quor::EventLoop* loop_;
+  Vesk::Ptr<GroupResolver> resolver_;
+  std::map<std::uint32_t, Vesk::Ptr<OrderedSwTableSet>> swTableSets_;
+  std::map<std::uint32_t, LogVersion> lastLogVersions_;
+  std::map<std::uint32_t, LogVersion> deliveredVersions_;
+  Vesk::Ptr<TableVersionPantry> tableVersions_;
+  Quor::EventLoop::TimerId pollTimer_ = 0;
+};
+
+// The hardware side's end: mounts the group's collection of table versions as
+// its writer and publishes the version it has taken of a table id.
+class TableVersionPublisher : public Quor::Entity {
+  HUNKPOOL_CLASS_ALLOCATION(TableVersionPublisher)
+
+ public:
+  TableVersionPublisher(Centrum::EntityManager const& entityManager,
+                        std::string const& canonicalGroupName);
+
+  void publish(SwTableId tableId, LogVersion version);
+  Vesk::Ptr<TableVersionPantry> const& pantry() const noexcept { return pantry_; }
+
+ private:
+  Vesk::Ptr<TableVersionPantry> pantry_;
+};
+
+}  // namespace Zido
