@@ -158,6 +158,8 @@ void Segment::layOut() {
   slotWords_ = fingerprint.slotWords;
   undoSlots_ = fingerprint.undoSlots;
   slotTotal_ = fingerprint.slotCount + fingerprint.tailSlots;
+  std::uint64_t const empty[Format::maxSlotWords] = {};
+  emptyChecksum_ = Format::slotChecksum(empty, slotWords_);
   auto* base = static_cast<char*>(mapping_);
   bitmap_ = reinterpret_cast<std::uint64_t*>(base + Format::headerBytes);
   undo_ = bitmap_ + Format::bitmapWords(fingerprint);
@@ -329,8 +331,18 @@ void Segment::writeSlot(std::uint64_t index, std::uint64_t* image) noexcept {
 }
 
 void Segment::clearSlot(std::uint64_t index) noexcept {
-  std::uint64_t empty[Format::maxSlotWords] = {};
-  writeSlot(index, empty);
+  std::uint64_t* words = slot(index);
+  std::uint64_t const sequence = words[0];
+  std::atomic_ref<std::uint64_t>(words[0]).store(sequence + 1, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_release);
+  for (std::uint32_t i = 1; i + 1 < slotWords_; ++i) {
+    std::atomic_ref<std::uint64_t>(words[i]).store(0, std::memory_order_relaxed);
+  }
+  std::atomic_ref<std::uint64_t>(words[slotWords_ - 1])
+      .store(emptyChecksum_, std::memory_order_relaxed);
+  std::atomic_ref<std::uint64_t>(words[0]).store(sequence + 2, std::memory_order_release);
+  std::uint64_t& bits = bitmap_[index / 64];
+  storeWord(bits, bits & ~(std::uint64_t{1} << (index % 64)));
 }
 
 void Segment::armUndo(std::uint64_t first, std::uint64_t count) noexcept {

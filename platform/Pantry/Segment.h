@@ -231,6 +231,7 @@ class Segment {
   std::uint32_t slotWords_ = 0;
   std::uint32_t undoSlots_ = 0;
   std::uint64_t slotTotal_ = 0;
+  std::uint64_t emptyChecksum_ = 0;  // of an empty slot image
 };
 
 }  // namespace Pantry

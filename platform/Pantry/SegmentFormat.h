@@ -182,11 +182,17 @@ inline std::size_t fileBytes(Fingerprint const& fingerprint) {
          static_cast<std::size_t>(fingerprint.slotCount + fingerprint.tailSlots) * slotBytes;
 }
 
-// Checksum of the undo record's header words.
+// Checksum of the undo record's header words (one multiply per word, as
+// slotChecksum).
 inline std::uint64_t undoHeaderChecksum(std::uint64_t first, std::uint64_t slots,
                                         std::uint64_t count, std::uint64_t low,
                                         std::uint64_t high) {
-  return mix(mix(mix(mix(mix(0x554E444F, first), slots), count), low), high);
+  std::uint64_t hash = 0x554E444F;
+  for (std::uint64_t word : {first, slots, count, low, high}) {
+    hash = (hash ^ word) * 0x9E3779B97F4A7C15ull;
+    hash ^= hash >> 29;
+  }
+  return hash;
 }
 
 }  // namespace Pantry::Format
