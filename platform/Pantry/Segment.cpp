@@ -289,20 +289,11 @@ void Segment::repair() {
 }
 
 bool Segment::readSlotRetrying(std::uint64_t index, std::uint64_t* image) const {
-  std::uint64_t const* words = slot(index);
   ReaderWait pace;
   while (pace.wait()) {
-    std::uint64_t const before = atomicLoad(words[0], std::memory_order_acquire);
-    if ((before & 1) != 0) {
-      continue;
-    }
-    for (std::uint32_t i = 1; i < slotWords_; ++i) {
-      image[i] = atomicLoad(words[i], std::memory_order_relaxed);
-    }
-    std::atomic_thread_fence(std::memory_order_acquire);
-    if (atomicLoad(words[0], std::memory_order_relaxed) == before) {
-      image[0] = before;
-      return image[1] != Format::stateEmpty;
+    ReadResult const result = tryReadSlot(slot(index), image);
+    if (result != ReadResult::inconsistent) {
+      return result == ReadResult::occupied;
     }
   }
   corrupt(fmt::format("slot {} stayed inconsistent while being read", index));

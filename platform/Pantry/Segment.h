@@ -108,19 +108,9 @@ class Segment {
   // Vesk::CorruptionDetectedException when the slot stays inconsistent (a
   // writer killed mid-write leaves it so until the next writer mount).
   bool readSlot(std::uint64_t index, std::uint64_t* image) const {
-    std::uint64_t const* words = slot(index);
-    std::uint64_t const before = atomicLoad(words[0], std::memory_order_acquire);
-    if ((before & 1) == 0) {
-      for (std::uint32_t i = 1; i < slotWords_; ++i) {
-        image[i] = atomicLoad(words[i], std::memory_order_relaxed);
-      }
-      std::atomic_thread_fence(std::memory_order_acquire);
-      if (atomicLoad(words[0], std::memory_order_relaxed) == before) {
-        image[0] = before;
-        return image[1] != Format::stateEmpty;
-      }
-    }
-    return readSlotRetrying(index, image);
+    ReadResult const result = tryReadSlot(slot(index), image);
+    return result == ReadResult::inconsistent ? readSlotRetrying(index, image)
+                                              : result == ReadResult::occupied;
   }
   // Raises Vesk::CorruptionDetectedException unless the checksum of an image
   // that readSlot returned matches.
@@ -207,6 +197,23 @@ class Segment {
   void rollBack();
   void storeWord(std::uint64_t& word, std::uint64_t value) noexcept {
     std::atomic_ref<std::uint64_t>(word).store(value, std::memory_order_relaxed);
+  }
+  enum class ReadResult { empty, occupied, inconsistent };
+  // One seqlock read of a slot.
+  ReadResult tryReadSlot(std::uint64_t const* words, std::uint64_t* image) const noexcept {
+    std::uint64_t const before = atomicLoad(words[0], std::memory_order_acquire);
+    if ((before & 1) != 0) {
+      return ReadResult::inconsistent;
+    }
+    for (std::uint32_t i = 1; i < slotWords_; ++i) {
+      image[i] = atomicLoad(words[i], std::memory_order_relaxed);
+    }
+    std::atomic_thread_fence(std::memory_order_acquire);
+    if (atomicLoad(words[0], std::memory_order_relaxed) != before) {
+      return ReadResult::inconsistent;
+    }
+    image[0] = before;
+    return image[1] == Format::stateEmpty ? ReadResult::empty : ReadResult::occupied;
   }
   bool readSlotRetrying(std::uint64_t index, std::uint64_t* image) const;
   static std::uint64_t atomicLoad(std::uint64_t const& word, std::memory_order order) noexcept {
