@@ -25,7 +25,7 @@ class ChildProcess {
   // its result (an exception gives 100).
   explicit ChildProcess(std::function<int(int writeFd)> const& body) {
     int fds[2];
-    if (pipe(fds) != 0) {
+    if (pipe(fds) != 0 || pipe(toChild_) != 0) {
       throw std::runtime_error("pipe failed");
     }
     pid_ = fork();
@@ -34,6 +34,8 @@ class ChildProcess {
     }
     if (pid_ == 0) {
       close(fds[0]);
+      close(toChild_[1]);
+      childReadFd = toChild_[0];
       int code = 100;
       try {
         code = body(fds[1]);
@@ -43,6 +45,7 @@ class ChildProcess {
       _exit(code);
     }
     close(fds[1]);
+    close(toChild_[0]);
     readFd_ = fds[0];
   }
   ~ChildProcess() {
@@ -51,11 +54,23 @@ class ChildProcess {
       wait();
     }
     close(readFd_);
+    close(toChild_[1]);
   }
   ChildProcess(ChildProcess const&) = delete;
   ChildProcess& operator=(ChildProcess const&) = delete;
 
   pid_t pid() const { return pid_; }
+
+  // Parent: lets a child blocked in waitForParent go on.
+  void tellChild() {
+    char const go = 1;
+    [[maybe_unused]] auto const written = write(toChild_[1], &go, 1);
+  }
+  // Child: blocks until the parent calls tellChild.
+  static void waitForParent() {
+    char go = 0;
+    [[maybe_unused]] auto const got = read(childReadFd, &go, 1);
+  }
   int readFd() const { return readFd_; }
 
   void killNow() { kill(pid_, SIGKILL); }
@@ -110,7 +125,9 @@ class ChildProcess {
   }
 
  private:
+  static inline int childReadFd = -1;
   pid_t pid_ = -1;
+  int toChild_[2] = {-1, -1};
   int readFd_ = -1;
   bool reaped_ = false;
 };
