@@ -6,6 +6,9 @@
 // operation arguments and results, and carries collection keys as Values;
 // Vesk::Codec<T> converts between a C++ type and its Value.
 //
+// Making or destroying a Value needs the complete Vesk::Node (it may hold a
+// counted reference): include Vesk/Node.h where Values are built.
+//
 // Numeric access is lenient where no information is lost: asUInt accepts a
 // non-negative Int, asInt an UInt that fits, asDouble any integer. Anything
 // else that does not match raises Vesk::TypeMismatchError naming what was

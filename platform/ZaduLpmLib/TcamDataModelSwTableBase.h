@@ -1,0 +1,72 @@
+// The generated bases of the TCAM software table:
+//
+//   TcamDataModelSwTableBase               an ordered software table of TCAM
+//                                          entries (name, table id, unit id,
+//                                          table set).
+//   TcamDataModelSwTableBase::EntryHandle  an operation's handle: its entry
+//                                          version, key and owning table.
+//   TcamDataModelSwTableIteratorState      the state of a resumable walk: its
+//                                          phase flags and the walked table.
+#pragma once
+
+#include <cstdint>
+
+#include "Hunkpool/Pool.h"
+#include "ZaduLpmLib/TcamDataModelTypes.h"
+#include "Zido/SwTable.h"
+
+namespace ZaduLpmLib {
+
+class TcamDataModelSwTableBase : public Zido::OrderedSwTable {
+ public:
+  class EntryHandle : public Zido::OrderedEntryHandle {
+    HUNKPOOL_CLASS_ALLOCATION(EntryHandle)
+
+   public:
+    EntryHandle(Zido::EntryVersion version, TcamDataModelEntryKey const& key,
+                TcamDataModelSwTableBase* table) noexcept
+        : OrderedEntryHandle(version, table), key_(key) {}
+
+    TcamDataModelEntryKey const& key() const noexcept { return key_; }
+
+    Vesk::TypeData const& typeData() const override { return staticTypeData(); }
+    static Vesk::TypeData const& staticTypeData();
+
+   private:
+    TcamDataModelEntryKey key_;
+  };
+
+  TcamDataModelSwTableBase(Vesk::Ptr<Zido::CanonicalTableName const> name, Zido::SwTableId tableId,
+                           Zido::UnitId unitId, Zido::OrderedSwTableSet* swTableSet)
+      : OrderedSwTable(std::move(name), tableId, unitId, swTableSet) {}
+
+  Vesk::TypeData const& typeData() const override { return staticTypeData(); }
+  static Vesk::TypeData const& staticTypeData();
+};
+
+class TcamDataModelSwTableIteratorState : public Quor::Entity {
+ public:
+  enum Flag : std::uint32_t {
+    entryValid = 1u << 0,        // the last step produced an entry
+    inAddColl = 1u << 1,         // walking the pending writes
+    inTblCfg = 1u << 2,          // walking the committed configuration
+    removeAllPending = 1u << 3,  // a remove-all was pending when the walk began
+    bookmarkValid = 1u << 4,     // the bookmark holds the resume key
+  };
+
+  std::uint32_t state() const noexcept { return state_; }
+  bool has(Flag flag) const noexcept { return (state_ & flag) != 0; }
+  void stateIs(std::uint32_t state);
+  void flagIs(Flag flag, bool on) { stateIs(on ? (state_ | flag) : (state_ & ~flag)); }
+  TcamDataModelSwTableBase const* table() const noexcept { return table_; }
+  void tableIs(TcamDataModelSwTableBase const* table) noexcept { table_ = table; }
+
+  Vesk::TypeData const& typeData() const override { return staticTypeData(); }
+  static Vesk::TypeData const& staticTypeData();
+
+ private:
+  std::uint32_t state_ = 0;
+  TcamDataModelSwTableBase const* table_ = nullptr;
+};
+
+}  // namespace ZaduLpmLib

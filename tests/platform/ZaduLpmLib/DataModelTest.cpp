@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "QuorSharedMem/EntityManager.h"
+#include "Vesk/TypeData.h"
+#include "ZaduLpmLib/TcamConstants.h"
+#include "ZaduLpmLib/TcamDataModelCodecs.h"
+#include "ZaduLpmLib/TcamDataModelPantry.h"
+#include "Zido/Constants.h"
+#include "support/ScratchDirectory.h"
+
+namespace ZaduTest {
+namespace {
+
+using ZaduLpmLib::TcamDataModelEntry;
+using ZaduLpmLib::TcamDataModelEntryKey;
+
+TcamDataModelEntryKey key(char const* text) {
+  return Vesk::Codec<TcamDataModelEntryKey>::decode(Vesk::Value(text));
+}
+
+TEST(DataModelTest, KeysPrintOrderAndHashStably) {
+  TcamDataModelEntryKey const net = key("10.1.0.0/16");
+  EXPECT_EQ(net, TcamDataModelEntryKey(0x0A010000, 16));
+  EXPECT_EQ(fmt::format("{}", net), "10.1.0.0/16");
+  EXPECT_LT(key("10.1.0.0/16"), key("10.1.0.0/24"));
+  EXPECT_LT(key("9.255.0.0/32"), key("10.0.0.0/8"));
+  EXPECT_EQ(net.hash(), key("10.1.0.0/16").hash());
+  EXPECT_NE(net.hash(), key("10.1.0.0/17").hash());
+  for (char const* bad :
+       {"10.1.0/16", "10.1.0.0", "10.1.0.0/33", "256.1.0.0/8", "a.b.c.d/1", "10.1.0.0/16x"}) {
+    EXPECT_THROW(key(bad), Vesk::TypeMismatchError) << bad;
+  }
+}
+
+TEST(DataModelTest, EntriesRoundTripThroughTheirCodecs) {
+  TcamDataModelEntry entry;
+  entry.data.key = key("192.168.4.0/22");
+  entry.data.adjacencyIndex = 77;
+  entry.data.action = ZaduLpmLib::TcamAction::trapToCpu;
+  entry.data.classId = 3;
+  entry.clientCookie = 9;
+  Vesk::Value const encoded = Vesk::Codec<TcamDataModelEntry>::encode(entry);
+  EXPECT_EQ(Vesk::Codec<TcamDataModelEntry>::decode(encoded), entry);
+  EXPECT_EQ(encoded.field("adjacencyIndex"), Vesk::Value(77));
+
+  // The log keeps the logged part only.
+  ZaduLpmLib::TcamDataModelLogEntry const logEntry{entry.data, {}};
+  auto const back = Vesk::Codec<ZaduLpmLib::TcamDataModelLogEntry>::decode(
+      Vesk::Codec<ZaduLpmLib::TcamDataModelLogEntry>::encode(logEntry));
+  EXPECT_TRUE(back.isEq(logEntry));
+
+  Vesk::Value::Record badAction = encoded.asRecord();
+  badAction[2].value = Vesk::Value(9);
+  EXPECT_THROW(Vesk::Codec<TcamDataModelEntry>::decode(Vesk::Value(badAction)),
+               Vesk::TypeMismatchError);
+}
+
+TEST(DataModelTest, RecordDefaultsAndFlagsAreThoseReadersExpect) {
+  ZaduLpmLib::TcamDataModelLogPantryEntry log;
+  EXPECT_EQ(log.unitId, 0xFFFF);
+  EXPECT_FALSE(log.entryDeleted());
+  log.flags = ZaduLpmLib::TcamDataModelLogPantryEntry::tableDeletedBit;
+  EXPECT_TRUE(log.tableDeleted());
+  EXPECT_FALSE(log.entryDeleted());
+  ZaduLpmLib::TcamDataModelConfigPantryEntry const config;
+  EXPECT_TRUE(config.isEq(ZaduLpmLib::TcamDataModelConfigPantryEntry{}));
+  EXPECT_EQ(config.logVersion, 0u);
+  EXPECT_FALSE(config.inDeletion);
+}
+
+TEST(DataModelTest, ConfigurationPathsAreDistinctPerUnitAndInvertible) {
+  EXPECT_NE(ZaduLpm::TcamConstants::configPantryPath(1),
+            ZaduLpm::TcamConstants::configPantryPath(2));
+  EXPECT_EQ(Zido::Constants::getUnitIdFromConfigPath(ZaduLpm::TcamConstants::configPantryPath(513)),
+            513);
+  std::string const base = Zido::Constants::canonicalGroupTableConfigPantryPathBase(
+      Zido::Constants::canonicalizeGroupName("ZaduRoute", "ZaduRoute"), "ZaduLpm", "Tcam");
+  EXPECT_TRUE(ZaduLpm::TcamConstants::configPantryPath(0).starts_with(base));
+  EXPECT_FALSE(ZaduLpm::TcamConstants::tableEntryLogPantryPath().starts_with(base));
+}
+
+TEST(DataModelTest, ConfigurationTablesMountAndAnswerReflection) {
+  ScratchDirectory scratch;
+  setenv("ZADU_SHM_ROOT", scratch.path().c_str(), 1);
+  auto manager = QuorSharedMem::EntityManager::getEntityManager("DataModelTest", true);
+  QuorPantry::MountInfo info;
+  info.collectionInfoIs(QuorPantry::CollectionInfo{"swTableEntries", 65536, 0});
+  auto group = manager->getMountGroup();
+  std::string const path = ZaduLpm::TcamConstants::configPantryPath(0);
+  group->mount(path, ZaduLpmLib::TcamDataModelConfigPantry::typeName, info);
+  group->doClose();
+  auto config =
+      Vesk::dynamicPtrCast<ZaduLpmLib::TcamDataModelConfigPantry>(manager->getEntity(path));
+  ASSERT_TRUE(config);
+
+  ZaduLpmLib::TcamDataModelConfigPantryEntry record;
+  record.logVersion = 4;
+  record.logEntry.entry.key = key("10.0.0.0/8");
+  record.logEntry.entry.adjacencyIndex = 12;
+  config->swTableEntriesIs(record);
+  EXPECT_EQ(config->swTableEntries().lookup(key("10.0.0.0/8")).record, record);
+
+  Vesk::Value const viaReflection =
+      Vesk::collectionLookup(*config, "swTableEntries", Vesk::Value("10.0.0.0/8"));
+  EXPECT_EQ(viaReflection.field("logVersion"), Vesk::Value(4));
+  EXPECT_EQ(viaReflection.field("logEntry").field("adjacencyIndex"), Vesk::Value(12));
+  EXPECT_EQ(Vesk::collectionCount(*config, "swTableEntries"), 1u);
+  EXPECT_TRUE(config->swTableEntriesDel(key("10.0.0.0/8")));
+  EXPECT_FALSE(config->swTableEntriesDel(key("10.0.0.0/8")));
+  unsetenv("ZADU_SHM_ROOT");
+}
+
+}  // namespace
+}  // namespace ZaduTest
