@@ -7,6 +7,7 @@
 
 #include "Hunkpool/Pool.h"
 #include "Quor/Entity.h"
+#include "Vesk/PtrFormat.h"
 #include "Zido/TableVersion.h"
 
 namespace Zido {

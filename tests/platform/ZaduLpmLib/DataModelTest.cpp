@@ -8,6 +8,7 @@
 #include "ZaduLpmLib/TcamDataModelCodecs.h"
 #include "ZaduLpmLib/TcamDataModelPantry.h"
 #include "Zido/Constants.h"
+#include "Zido/NeededEntry.h"
 #include "support/ScratchDirectory.h"
 
 namespace ZaduTest {
@@ -55,6 +56,19 @@ TEST(DataModelTest, EntriesRoundTripThroughTheirCodecs) {
   badAction[2].value = Vesk::Value(9);
   EXPECT_THROW(Vesk::Codec<TcamDataModelEntry>::decode(Vesk::Value(badAction)),
                Vesk::TypeMismatchError);
+}
+
+TEST(DataModelTest, TracedValuesHaveTheirTextForms) {
+  Vesk::Ptr<Zido::NeededEntry> needed(new Zido::NeededEntry());
+  Vesk::Ptr<Zido::NeededEntry const> const none;
+  EXPECT_EQ(fmt::format("{} {}", Vesk::Ptr<Zido::NeededEntry const>(needed), none), "{} null");
+  needed->add(Zido::TableVersion(Zido::SwTableId(0x02010809), 5));
+  needed->add(Zido::TableVersion(Zido::SwTableId(0x02010809), 3));  // the higher one stays
+  EXPECT_EQ(fmt::format("{}", needed), "{02:01:0809@5}");
+  ZaduLpmLib::TcamDataModelLogEntry logEntry;
+  logEntry.entry.key = key("10.0.0.0/8");
+  EXPECT_EQ(fmt::format("{}", logEntry),
+            "{entry: {key: 10.0.0.0/8, adjacencyIndex: 0, action: 0, classId: 0}, rsrcKeys: {}}");
 }
 
 TEST(DataModelTest, RecordDefaultsAndFlagsAreThoseReadersExpect) {

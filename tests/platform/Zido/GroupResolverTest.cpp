@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Quor/Log.h"
+#include "Zido/NextHopTable.h"
 #include "Zido/SwTable.h"
 
 namespace {
@@ -126,6 +127,39 @@ TEST_F(GroupResolverTest, AThrowingCommitIsCountedLoggedAndSkipped) {
   EXPECT_EQ(capture.records()[0].name, "RESOLVER_COMMIT_FAILED");
   EXPECT_EQ(capture.records()[0].message,
             "Commit of a queued table operation failed: throw a2 refused");
+}
+
+// Routes of one table depend on next hops of another table of the group.
+TEST_F(GroupResolverTest, DependenciesOnNextHopsMoveThroughTheirStates) {
+  Vesk::Ptr<Zido::NextHopTable> nextHops(
+      new Zido::NextHopTable(Zido::SwTableId(2, 1, 7), 0, resolver));
+  // The next hop is queued before the route, on its own table: the resolver
+  // commits it first, which resolves the route in the next pass.
+  auto const hop = nextHops->nextHopWrite(42);
+  EXPECT_EQ(hop->entryState(), EntryState::pending);
+  enqueue("route via 42", tableA.get(), hop);
+  EXPECT_TRUE(nextHops->hasPendingHwWrites());
+  loop.runUntilIdle();
+  EXPECT_EQ(hop->entryState(), EntryState::logged);
+  EXPECT_EQ(hop->logVersion(), 1u);
+  EXPECT_EQ(hop->entryTableVersion(), Zido::TableVersion(Zido::SwTableId(2, 1, 7), 1));
+  EXPECT_EQ(committed, (std::vector<std::string>{"route via 42"}));
+
+  nextHops->tableStatusVersion(1);
+  EXPECT_EQ(hop->entryState(), EntryState::completed);
+  EXPECT_FALSE(nextHops->hasPendingHwWrites());
+
+  // Failures are final states that release dependants.
+  auto const refused = nextHops->nextHopWrite(43);
+  nextHops->refuse(refused);
+  loop.runUntilIdle();
+  EXPECT_EQ(refused->entryState(), EntryState::failed);
+  auto const broken = nextHops->nextHopWrite(44);
+  loop.runUntilIdle();
+  nextHops->hardwareFailed(broken);
+  EXPECT_EQ(broken->entryState(), EntryState::hardwareFailed);
+  EXPECT_FALSE(nextHops->hasPendingHwWrites());
+  EXPECT_EQ(nextHops->stats()->commitCnt(), 2u);
 }
 
 TEST_F(GroupResolverTest, WithoutALoopTheOwnerRunsPasses) {
