@@ -2,6 +2,7 @@
 // allocator, counted references, and the cost of a disabled trace.
 #include <benchmark/benchmark.h>
 
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "Quor/TraceHandle.h"
 #include "Vesk/Node.h"
 #include "Vesk/Ptr.h"
+#include "Vesk/RQueue.h"
 
 namespace {
 
@@ -97,5 +99,48 @@ void emptyLoop(benchmark::State& state) {
   }
 }
 BENCHMARK(emptyLoop)->Name("Trace/baseline_no_trace");
+
+}  // namespace
+
+namespace {
+
+// The in-log queue pattern: a window of handles enqueued at commit and
+// dequeued when the hardware reports progress.
+template <class Queue, class Enqueue, class Dequeue>
+void queueWindow(benchmark::State& state, Enqueue enqueue, Dequeue dequeue) {
+  Queue queue;
+  std::size_t const window = static_cast<std::size_t>(state.range(0));
+  Vesk::Ptr<Entity> element(new Entity());
+  for (std::size_t i = 0; i < window; ++i) {
+    enqueue(queue, element);
+  }
+  for (auto _ : state) {
+    enqueue(queue, element);
+    dequeue(queue);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void rqueueWindow(benchmark::State& state) {
+  queueWindow<Vesk::RQueue<Vesk::Ptr<Entity>>>(
+      state, [](auto& queue, auto const& element) { queue.enq(element); },
+      [](auto& queue) {
+        Vesk::Ptr<Entity> out;
+        queue.deq(out);
+        benchmark::DoNotOptimize(out);
+      });
+}
+BENCHMARK(rqueueWindow)->Name("InLogQueue/RQueue_enq_deq/window")->Arg(16)->Arg(65536);
+
+void dequeWindow(benchmark::State& state) {
+  queueWindow<std::deque<Vesk::Ptr<Entity>>>(
+      state, [](auto& queue, auto const& element) { queue.push_back(element); },
+      [](auto& queue) {
+        Vesk::Ptr<Entity> out = std::move(queue.front());
+        queue.pop_front();
+        benchmark::DoNotOptimize(out);
+      });
+}
+BENCHMARK(dequeWindow)->Name("InLogQueue/std_deque_push_pop/window")->Arg(16)->Arg(65536);
 
 }  // namespace
