@@ -7,18 +7,14 @@
 
 #include "Zido/GroupResolver.h"
 #include "Zido/SwTable.h"
+#include "support/QueueTable.h"
 
 namespace {
 
-class BenchTable : public Zido::OrderedSwTable {
-  HUNKPOOL_CLASS_ALLOCATION(BenchTable)
-
+// Counts the commits of its entries.
+class BenchTable : public ZaduTest::QueueTable {
  public:
-  explicit BenchTable(Zido::UnitId unit)
-      : OrderedSwTable(new Zido::CanonicalTableName(0, "g", "ns", "t"), Zido::SwTableId(1, 2, 3),
-                       unit, nullptr) {}
-  void tableStatusVersion(Zido::LogVersion) override {}
-  bool hasPendingHwWrites() const override { return false; }
+  using QueueTable::QueueTable;
   std::uint64_t commits = 0;
 };
 

@@ -9,22 +9,12 @@
 #include "Quor/Log.h"
 #include "Zido/NextHopTable.h"
 #include "Zido/SwTable.h"
+#include "support/QueueTable.h"
 
 namespace {
 
+using ZaduTest::QueueTable;
 using Zido::EntryState;
-
-// A table that only names a queue.
-class QueueTable : public Zido::OrderedSwTable {
-  HUNKPOOL_CLASS_ALLOCATION(QueueTable)
-
- public:
-  explicit QueueTable(Zido::UnitId unit)
-      : OrderedSwTable(new Zido::CanonicalTableName(0, "g", "ns", "t"), Zido::SwTableId(1, 2, 3),
-                       unit, nullptr) {}
-  void tableStatusVersion(Zido::LogVersion) override {}
-  bool hasPendingHwWrites() const override { return false; }
-};
 
 // An operation that records its commit; resolved when its dependency is not
 // pending; may be told to throw.
