@@ -22,7 +22,7 @@ Vesk::TypeData const& TcamDataModelSwTableBase::staticTypeData() {
   return type;
 }
 
-void TcamDataModelSwTableIteratorState::stateIs(std::uint32_t state) {
+void TcamDataModelSwTableIteratorState::stateIs(Flags state) {
   if (state != state_) {
     state_ = state;
     publisher().publish(*this, "state");
@@ -33,8 +33,14 @@ Vesk::TypeData const& TcamDataModelSwTableIteratorState::staticTypeData() {
   static Vesk::TypeData const& type =
       Vesk::TypeBuilder<TcamDataModelSwTableIteratorState>(
           "ZaduLpmLib::TcamDataModelSwTableIteratorState", &Quor::Entity::staticTypeData())
-          .attribute("state", &TcamDataModelSwTableIteratorState::state,
-                     &TcamDataModelSwTableIteratorState::stateIs)
+          .attribute(
+              "state",
+              [](TcamDataModelSwTableIteratorState const& iterState) {
+                return iterState.state().value();
+              },
+              [](TcamDataModelSwTableIteratorState& iterState, std::uint32_t bits) {
+                iterState.stateIs(TcamDataModelSwTableIteratorStateFlags(bits));
+              })
           .done();
   return type;
 }

@@ -44,9 +44,10 @@ class TcamDataModelSwTableBase : public Zido::OrderedSwTable {
   static Vesk::TypeData const& staticTypeData();
 };
 
-class TcamDataModelSwTableIteratorState : public Quor::Entity {
+// The phase flags of a walk, read as state().inTblCfg() and so on.
+class TcamDataModelSwTableIteratorStateFlags {
  public:
-  enum Flag : std::uint32_t {
+  enum class Flag : std::uint32_t {
     entryValid = 1u << 0,        // the last step produced an entry
     inAddColl = 1u << 1,         // walking the pending writes
     inTblCfg = 1u << 2,          // walking the committed configuration
@@ -54,10 +55,37 @@ class TcamDataModelSwTableIteratorState : public Quor::Entity {
     bookmarkValid = 1u << 4,     // the bookmark holds the resume key
   };
 
-  std::uint32_t state() const noexcept { return state_; }
-  bool has(Flag flag) const noexcept { return (state_ & flag) != 0; }
-  void stateIs(std::uint32_t state);
-  void flagIs(Flag flag, bool on) { stateIs(on ? (state_ | flag) : (state_ & ~flag)); }
+  constexpr TcamDataModelSwTableIteratorStateFlags() noexcept = default;
+  constexpr explicit TcamDataModelSwTableIteratorStateFlags(std::uint32_t bits) noexcept
+      : bits_(bits) {}
+
+  constexpr std::uint32_t value() const noexcept { return bits_; }
+  constexpr bool has(Flag flag) const noexcept {
+    return (bits_ & static_cast<std::uint32_t>(flag)) != 0;
+  }
+  constexpr bool entryValid() const noexcept { return has(Flag::entryValid); }
+  constexpr bool inAddColl() const noexcept { return has(Flag::inAddColl); }
+  constexpr bool inTblCfg() const noexcept { return has(Flag::inTblCfg); }
+  constexpr bool removeAllPending() const noexcept { return has(Flag::removeAllPending); }
+  constexpr bool bookmarkValid() const noexcept { return has(Flag::bookmarkValid); }
+  constexpr TcamDataModelSwTableIteratorStateFlags with(Flag flag, bool on) const noexcept {
+    auto const bit = static_cast<std::uint32_t>(flag);
+    return TcamDataModelSwTableIteratorStateFlags(on ? (bits_ | bit) : (bits_ & ~bit));
+  }
+  constexpr bool operator==(TcamDataModelSwTableIteratorStateFlags const&) const = default;
+
+ private:
+  std::uint32_t bits_ = 0;
+};
+
+class TcamDataModelSwTableIteratorState : public Quor::Entity {
+ public:
+  using Flags = TcamDataModelSwTableIteratorStateFlags;
+  using Flag = Flags::Flag;
+
+  Flags state() const noexcept { return state_; }
+  void stateIs(Flags state);
+  void flagIs(Flag flag, bool on) { stateIs(state_.with(flag, on)); }
   TcamDataModelSwTableBase const* table() const noexcept { return table_; }
   void tableIs(TcamDataModelSwTableBase const* table) noexcept { table_ = table; }
 
@@ -65,7 +93,7 @@ class TcamDataModelSwTableIteratorState : public Quor::Entity {
   static Vesk::TypeData const& staticTypeData();
 
  private:
-  std::uint32_t state_ = 0;
+  Flags state_;
   TcamDataModelSwTableBase const* table_ = nullptr;
 };
 

@@ -21,6 +21,11 @@ Vesk::TypeData const& DependencyEntryHandle::staticTypeData() {
   return type;
 }
 
+SwTableEntryHandle::SwTableEntryHandle(EntryVersion version, SwTableBase* table) noexcept
+    : version_(version),
+      table_(table),
+      tableId_(table != nullptr ? table->tableId() : SwTableId()) {}
+
 void SwTableEntryHandle::entryStateIs(EntryState state) {
   if (state == entryState_) {
     return;
@@ -43,7 +48,7 @@ std::string SwTableEntryHandle::tableName() const {
 }
 
 SwTableId SwTableEntryHandle::tableId() const {
-  return table_ != nullptr ? table_->tableId() : SwTableId();
+  return tableId_;
 }
 
 Vesk::TypeData const& SwTableEntryHandle::staticTypeData() {

@@ -12,7 +12,8 @@
 //
 // A handle names its owning table by a plain pointer: the table outlives the
 // operations it has queued, and a client that keeps a handle after destroying
-// its table must not ask the handle for its table.
+// its table must not ask the handle for its table. The table id is kept by
+// value, so entryTableVersion and tableId stay valid.
 #pragma once
 
 #include <functional>
@@ -45,8 +46,7 @@ class SwTableEntryHandle : public DependencyEntryHandle {
  public:
   using ResponseHandler = std::function<void(Vesk::Ptr<OrderedEntryHandle const> const&)>;
 
-  SwTableEntryHandle(EntryVersion version, SwTableBase* table) noexcept
-      : version_(version), table_(table) {}
+  SwTableEntryHandle(EntryVersion version, SwTableBase* table) noexcept;
 
   EntryVersion const& version() const noexcept { return version_; }
   SwTableBase* table() const noexcept { return table_; }
@@ -71,6 +71,7 @@ class SwTableEntryHandle : public DependencyEntryHandle {
  private:
   EntryVersion version_;
   SwTableBase* table_;
+  SwTableId tableId_;  // kept by value: dependants ask it after the table may be gone
   ResponseHandler responseHandler_;
 };
 

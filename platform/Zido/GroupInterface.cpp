@@ -57,7 +57,18 @@ void GroupInterface::swTableSetIs(Vesk::Ptr<OrderedSwTableSet> const& set) {
   }
   held = set;
   publisher().publishKey(*this, "swTableSet", set->tableId().value());
-  schedulePoll();
+  schedulePoll(true);
+}
+
+Vesk::Ptr<OrderedSwTableSet> GroupInterface::swTableSetDel(SwTableId tableId) {
+  auto const found = swTableSets_.find(tableId.value());
+  if (found == swTableSets_.end()) {
+    return nullptr;
+  }
+  Vesk::Ptr<OrderedSwTableSet> removed = std::move(found->second);
+  swTableSets_.erase(found);
+  publisher().publishKey(*this, "swTableSet", tableId.value());
+  return removed;
 }
 
 void GroupInterface::addLogEntry(SwTableId tableId, LogVersion version,
@@ -91,18 +102,20 @@ LogVersion GroupInterface::deliveredVersion(SwTableId tableId) const {
   return found == deliveredVersions_.end() ? 0 : found->second;
 }
 
-void GroupInterface::pollTableVersions() {
+bool GroupInterface::pollTableVersions() {
   Vesk::Ptr<TableVersionPantry> pantry;
   try {
     pantry = tableVersionPantry();
   } catch (Vesk::Exception const&) {
-    return;  // not a valid segment yet: the hardware side is creating it
+    return false;  // not a valid segment yet: the hardware side is creating it
   }
   if (!pantry) {
-    return;
+    return false;
   }
   bool delivered = false;
-  for (auto const& [tableId, set] : swTableSets_) {
+  // A copy: a table's handlers may withdraw sets.
+  std::map<std::uint32_t, Vesk::Ptr<OrderedSwTableSet>> const sets = swTableSets_;
+  for (auto const& [tableId, set] : sets) {
     TableVersionMap::Lookup found{};
     try {
       found = pantry->collection().lookup(tableId);
@@ -114,25 +127,30 @@ void GroupInterface::pollTableVersions() {
       continue;
     }
     deliveredVersions_[tableId] = found.record.version;
-    Vesk::Ptr<OrderedSwTableSet> const keep = set;
-    keep->tableStatusVersion(found.record.version);
+    set->tableStatusVersion(found.record.version);
     delivered = true;
   }
   if (delivered) {
     resolver_->updateGenId();
-    resolver_->maybeUpdateSuspend();
   }
+  return delivered;
 }
 
-void GroupInterface::schedulePoll() {
+void GroupInterface::schedulePoll(bool busy) {
   if (loop_ == nullptr || pollTimer_ != 0) {
     return;
   }
-  pollTimer_ = loop_->timerIs(statusPollInterval, [this] {
-    pollTimer_ = 0;
-    pollTableVersions();
-    schedulePoll();
-  });
+  pollTimer_ =
+      loop_->timerIs(busy ? Quor::EventLoop::Clock::duration(statusPollInterval)
+                          : Quor::EventLoop::Clock::duration(idlePollInterval),
+                     [this] {
+                       pollTimer_ = 0;
+                       bool pending = pollTableVersions();
+                       for (auto const& [tableId, set] : swTableSets_) {
+                         pending = pending || (set->status() && set->status()->pendingHwWrites());
+                       }
+                       schedulePoll(pending);
+                     });
 }
 
 Vesk::TypeData const& GroupInterface::staticTypeData() {

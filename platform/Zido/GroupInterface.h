@@ -6,8 +6,10 @@
 // version it has taken, in the group's shared-memory collection of
 // TableVersion records (path Constants::tableVersionPantryPath, written by
 // the hardware side through a TableVersionPublisher, mounted read-only here).
-// With an event loop, the group polls that collection on a timer every
-// statusPollInterval; when the version of a table id that has a table set
+// With an event loop, the group polls that collection on a timer: every
+// statusPollInterval while a set has hardware writes pending or the last
+// poll delivered something, every idlePollInterval otherwise. When the
+// version of a table id that has a table set
 // changes, it calls the set's tableStatusVersion (every table of the set,
 // then maybeUpdatePendingHwWrites), tells the resolver (updateGenId,
 // maybeUpdateSuspend). A poll costs one lookup per table set; a timer rather
@@ -45,6 +47,7 @@ class GroupInterface : public Quor::Entity {
   static constexpr char const* tableVersionPantryType = "Zido::TableVersionPantry";
   static constexpr std::uint64_t tableVersionCapacity = 1024;
   static constexpr auto statusPollInterval = std::chrono::milliseconds(1);
+  static constexpr auto idlePollInterval = std::chrono::milliseconds(20);
 
   // `loop` may be null (no resolver passes and no polling are scheduled);
   // it must outlive the group.
@@ -62,6 +65,8 @@ class GroupInterface : public Quor::Entity {
   bool swTableSetHas(SwTableId tableId) const { return swTableSets_.contains(tableId.value()); }
   // Holds `set` under its table id.
   void swTableSetIs(Vesk::Ptr<OrderedSwTableSet> const& set);
+  // Withdraws the set of `tableId` (its owner goes away); returns it.
+  Vesk::Ptr<OrderedSwTableSet> swTableSetDel(SwTableId tableId);
 
   // A table's log now holds `version`, which needs `neededEntry`.
   void addLogEntry(SwTableId tableId, LogVersion version,
@@ -72,8 +77,9 @@ class GroupInterface : public Quor::Entity {
   // The hardware side's collection of table versions; null while it does not
   // exist. Lookups in it may raise Vesk::CorruptionDetectedException.
   Vesk::Ptr<TableVersionPantry> tableVersionPantry();
-  // Polls the published table versions and delivers changed ones.
-  void pollTableVersions();
+  // Polls the published table versions and delivers changed ones; returns
+  // whether it delivered any.
+  bool pollTableVersions();
   // The version last delivered to the table id's set; 0 when none.
   LogVersion deliveredVersion(SwTableId tableId) const;
 
@@ -81,7 +87,7 @@ class GroupInterface : public Quor::Entity {
   static Vesk::TypeData const& staticTypeData();
 
  private:
-  void schedulePoll();
+  void schedulePoll(bool busy);
 
   std::string agentName_;
   std::string groupName_;

@@ -1,5 +1,6 @@
 #include "Zido/GroupResolver.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "Quor/Log.h"
@@ -57,6 +58,25 @@ void GroupResolver::resolverQueueEnq(Vesk::Ptr<ResolverEntry> const& entry) {
   queue.entries.push_back(entry);
   ++queued_;
   publisher().publish(*this, "queued");
+  if (queue.entries.size() == 1) {
+    updateGenId();  // a new head: it may be resolved already
+  }
+}
+
+void GroupResolver::updateGenId() {
+  ++genId_;
+  maybeUpdateSuspend();
+}
+
+void GroupResolver::resolverQueueDel(SwTableBase const* table) {
+  auto const found = queues_.find(table);
+  if (found == queues_.end()) {
+    return;
+  }
+  queued_ -= found->second.entries.size();
+  queues_.erase(found);
+  std::erase(active_, table);
+  publisher().publish(*this, "queued");
 }
 
 void GroupResolver::maybeUpdateSuspend() {
@@ -71,7 +91,7 @@ void GroupResolver::maybeUpdateSuspend() {
 }
 
 void GroupResolver::schedulePass() {
-  if (loop_ == nullptr) {
+  if (loop_ == nullptr || passScheduled_) {
     return;
   }
   passScheduled_ = true;
@@ -106,15 +126,17 @@ std::size_t GroupResolver::drain(Queue& queue, std::size_t budget) {
 std::size_t GroupResolver::runPass(std::size_t budget) {
   ++passes_;
   std::size_t committed = 0;
-  // Each table with queued entries gets its turn once, in order.
+  // Each table with queued entries gets its turn once, in order. A table
+  // goes back on the list before its entries run, so that an exception out
+  // of isResolved or commitEntry leaves it queued.
   for (std::size_t turns = active_.size(); turns > 0 && committed < budget; --turns) {
     SwTableBase const* table = active_.front();
     active_.pop_front();
+    active_.push_back(table);
     Queue& queue = queues_[table];
     committed += drain(queue, budget - committed);
-    if (!queue.entries.empty()) {
-      active_.push_back(table);
-    } else {
+    if (queue.entries.empty()) {
+      active_.pop_back();
       queues_.erase(table);
     }
   }
@@ -125,7 +147,7 @@ std::size_t GroupResolver::runPass(std::size_t budget) {
   }
   if (queued_ == 0) {
     suspended_ = false;
-  } else if (committed == budget || committed > 0) {
+  } else if (committed > 0) {
     // More may be possible: the budget ran out, or a commit may have
     // resolved another table's dependency.
     schedulePass();

@@ -59,9 +59,15 @@ class GroupResolver : public Quor::Entity {
   explicit GroupResolver(Quor::EventLoop* loop);
   ~GroupResolver() override;
 
+  // Queues `entry` behind the entries of its table; schedules a pass when it
+  // is the head of its table's queue.
   void resolverQueueEnq(Vesk::Ptr<ResolverEntry> const& entry);
-  void updateGenId() noexcept { ++genId_; }
+  // Something that could change an answer changed: counts it and schedules
+  // a pass if entries are queued.
+  void updateGenId();
   void maybeUpdateSuspend();
+  // Drops every entry queued for `table` (a table that goes away calls it).
+  void resolverQueueDel(SwTableBase const* table);
 
   // Runs one pass of at most `budget` commits; returns the commits made.
   std::size_t runPass(std::size_t budget = passBudget);

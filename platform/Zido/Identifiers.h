@@ -91,6 +91,7 @@ class MajorVersion {
   std::uint64_t value_ = invalidValue;
 };
 
+// Bits: 0 is a write, bit 0 an entry delete, bit 1 a table delete.
 enum class EntryFlags : std::uint32_t { write = 0, entryDelete = 1, tableDelete = 2 };
 
 // States of an operation's handle. A dependency in state pending holds its

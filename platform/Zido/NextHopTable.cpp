@@ -28,7 +28,9 @@ NextHopTable::NextHopTable(SwTableId tableId, UnitId unitId, Vesk::Ptr<GroupReso
   statsIs();
 }
 
-NextHopTable::~NextHopTable() = default;
+NextHopTable::~NextHopTable() {
+  resolver_->resolverQueueDel(this);
+}
 
 Vesk::Ptr<OrderedEntryHandle> NextHopTable::nextHopWrite(std::uint32_t nextHopId) {
   Vesk::Ptr<OrderedEntryHandle> handle(new OrderedEntryHandle(EntryVersion(nextHopId, 0), this));
@@ -52,6 +54,7 @@ void NextHopTable::commit(Vesk::Ptr<OrderedEntryHandle> const& handle) {
 
 void NextHopTable::refuse(Vesk::Ptr<OrderedEntryHandle> const& handle) {
   handle->entryStateIs(EntryState::failed);
+  std::erase(waiting_, handle);
   nudgeResolver();
 }
 
@@ -76,7 +79,6 @@ bool NextHopTable::hasPendingHwWrites() const {
 
 void NextHopTable::nudgeResolver() {
   resolver_->updateGenId();
-  resolver_->maybeUpdateSuspend();
 }
 
 Vesk::TypeData const& NextHopTable::staticTypeData() {

@@ -35,7 +35,7 @@ class NextHopTable : public OrderedSwTable {
   // Accepts a write of next hop `nextHopId`; the handle is pending until the
   // resolver commits it.
   Vesk::Ptr<OrderedEntryHandle> nextHopWrite(std::uint32_t nextHopId);
-  // The table refuses a pending operation: state 3.
+  // The table refuses an operation, pending or logged: state 3.
   void refuse(Vesk::Ptr<OrderedEntryHandle> const& handle);
   // The hardware refuses a logged operation: state 6.
   void hardwareFailed(Vesk::Ptr<OrderedEntryHandle> const& handle);

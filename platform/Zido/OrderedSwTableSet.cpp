@@ -1,9 +1,24 @@
 #include "Zido/OrderedSwTableSet.h"
 
+#include <exception>
+
+#include "Quor/Log.h"
+
 #include "Vesk/TypeBuilder.h"
 #include "Zido/SwTable.h"
 
 namespace Zido {
+
+namespace {
+
+QUOR_LOG_DESCRIPTOR(statusFailedDescriptor, "TABLE_STATUS_VERSION_FAILED",
+                    "Hardware progress could not be applied to table %s",
+                    "A table raised an error while completing the operations the hardware took",
+                    "Check the table's client and its logs", 3);
+
+Quor::LogHandle statusFailedLog(statusFailedDescriptor, Quor::LogHandle::Seconds(1), 1.0, 10, 0);
+
+}  // namespace
 
 void OrderedSwTableStatus::pendingHwWritesIs(bool pending) {
   if (pending != pendingHwWrites_) {
@@ -70,7 +85,13 @@ void OrderedSwTableSet::tableStatusVersion(LogVersion version) {
   // A copy: a table's handlers may change the set.
   std::map<UnitId, Vesk::Ptr<OrderedSwTable>> const tables = tables_;
   for (auto const& [unitId, table] : tables) {
-    table->tableStatusVersion(version);
+    try {
+      table->tableStatusVersion(version);
+    } catch (std::exception const& error) {
+      // A client's response handler failed; the other tables still get the
+      // version.
+      Quor::log(statusFailedLog, fmt::format("{} unit {}: {}", tableId_, unitId, error.what()));
+    }
   }
   maybeUpdatePendingHwWrites();
 }

@@ -57,7 +57,8 @@ class OrderedSwTableSet : public Quor::Entity {
   // Sets the status's pendingHwWrites from the tables' hasPendingHwWrites.
   void maybeUpdatePendingHwWrites();
   // Tells every table the hardware's table status version, then updates the
-  // pending state.
+  // pending state. A table that raises is logged (TABLE_STATUS_VERSION_FAILED)
+  // and the others still get the version.
   void tableStatusVersion(LogVersion version);
 
   Vesk::TypeData const& typeData() const override { return staticTypeData(); }

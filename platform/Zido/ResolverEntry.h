@@ -23,8 +23,14 @@ class ResolverEntry : public Quor::Entity {
     return dependantEntryHandle_;
   }
   EntryFlags flags() const noexcept { return flags_; }
-  bool isEntryDeleted() const noexcept { return flags_ == EntryFlags::entryDelete; }
-  bool isTableDeleted() const noexcept { return flags_ == EntryFlags::tableDelete; }
+  bool isEntryDeleted() const noexcept {
+    return (static_cast<std::uint32_t>(flags_) &
+            static_cast<std::uint32_t>(EntryFlags::entryDelete)) != 0;
+  }
+  bool isTableDeleted() const noexcept {
+    return (static_cast<std::uint32_t>(flags_) &
+            static_cast<std::uint32_t>(EntryFlags::tableDelete)) != 0;
+  }
 
   virtual bool isResolved() = 0;
   virtual void commitEntry(Vesk::Ptr<ResolverEntry> const& resolverEntry) = 0;

@@ -126,5 +126,50 @@ TEST(DataModelTest, ConfigurationTablesMountAndAnswerReflection) {
   unsetenv("ZADU_SHM_ROOT");
 }
 
+TEST(DataModelTest, TheChangeLogMountsAndIsWalkedByVersion) {
+  ScratchDirectory scratch;
+  setenv("ZADU_SHM_ROOT", scratch.path().c_str(), 1);
+  auto manager = QuorSharedMem::EntityManager::getEntityManager("DataModelLogTest", true);
+  QuorPantry::MountInfo info;
+  info.collectionInfoIs(QuorPantry::CollectionInfo{"entryLogConfig", 1000000, 0});
+  auto group = manager->getMountGroup();
+  std::string const& path = ZaduLpm::TcamConstants::tableEntryLogPantryPath();
+  group->mount(path, ZaduLpmLib::TcamDataModelEntryLogPantry::typeName, info);
+  group->doClose();
+  auto log =
+      Vesk::dynamicPtrCast<ZaduLpmLib::TcamDataModelEntryLogPantry>(manager->getEntity(path));
+  ASSERT_TRUE(log);
+  EXPECT_FALSE(log->collectionControl()->wiped());
+  EXPECT_EQ(log->collectionControl()->scratchpad(), 0u);
+
+  for (Zido::LogVersion version = 1; version <= 5; ++version) {
+    ZaduLpmLib::TcamDataModelLogPantryEntry record;
+    record.version = version;
+    record.unitId = static_cast<Zido::UnitId>(version % 2);
+    record.entry.key = TcamDataModelEntryKey(static_cast<std::uint32_t>(version) << 24, 8);
+    record.flags = version == 5 ? ZaduLpmLib::TcamDataModelLogPantryEntry::tableDeletedBit : 0;
+    log->entryLogConfigIs(record);
+  }
+  EXPECT_EQ(log->entryLogConfig().count(), 5u);
+  EXPECT_TRUE(log->entryLogConfig().lookup(5).record.tableDeleted());
+  EXPECT_FALSE(log->entryLogConfig().lookup(6).found);
+  EXPECT_EQ(log->entryLogConfig().lookup(6).record.unitId, 0xFFFF);  // the default record
+
+  // A cleanup-like walk that removes as it goes.
+  std::vector<Zido::LogVersion> removed;
+  for (auto record = log->entryLogConfig().first(); record;
+       record = log->entryLogConfig().nextAfter(record->version)) {
+    if (record->version <= 3) {
+      EXPECT_TRUE(log->entryLogConfigDel(record->version));
+      removed.push_back(record->version);
+    }
+  }
+  EXPECT_EQ(removed, (std::vector<Zido::LogVersion>{1, 2, 3}));
+  EXPECT_EQ(Vesk::collectionCount(*log, "entryLogConfig"), 2u);
+  EXPECT_EQ(Vesk::collectionLookup(*log, "entryLogConfig", Vesk::Value(4)).field("unitId"),
+            Vesk::Value(0));
+  unsetenv("ZADU_SHM_ROOT");
+}
+
 }  // namespace
 }  // namespace ZaduTest

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <stdexcept>
+
+#include "Quor/Log.h"
 
 #include "Zido/Constants.h"
 #include "Zido/GenId.h"
@@ -62,10 +65,35 @@ class RecordingTable : public Zido::OrderedSwTable {
  public:
   RecordingTable(Zido::SwTableId tableId, Zido::UnitId unit, Zido::OrderedSwTableSet* set)
       : OrderedSwTable(new Zido::CanonicalTableName(0, "g", "ns", "t"), tableId, unit, set) {}
-  void tableStatusVersion(Zido::LogVersion version) override { told.push_back(version); }
+  void tableStatusVersion(Zido::LogVersion version) override {
+    told.push_back(version);
+    if (throws) {
+      throw std::runtime_error("handler failed");
+    }
+  }
   bool hasPendingHwWrites() const override { return told.empty() || told.back() < 10; }
   std::vector<Zido::LogVersion> told;
+  bool throws = false;
 };
+
+TEST(OrderedSwTableSetTest, ATableThatRaisesDoesNotKeepTheVersionFromTheOthers) {
+  Zido::SwTableId const tableId(0x02010809);
+  Vesk::Ptr<Zido::OrderedSwTableSet> set(
+      new Zido::OrderedSwTableSet(tableId, new Zido::OrderedSwTableStatus(tableId)));
+  Vesk::Ptr<RecordingTable> first(new RecordingTable(tableId, 0, set.get()));
+  Vesk::Ptr<RecordingTable> second(new RecordingTable(tableId, 1, set.get()));
+  first->throws = true;
+  set->swTableIs(first);
+  set->swTableIs(second);
+  Quor::LogCapture capture;
+  set->tableStatusVersion(11);
+  EXPECT_EQ(second->told, (std::vector<Zido::LogVersion>{11}));
+  ASSERT_EQ(capture.records().size(), 1u);
+  EXPECT_EQ(capture.records()[0].name, "TABLE_STATUS_VERSION_FAILED");
+  EXPECT_FALSE(set->status()->pendingHwWrites());  // still updated after the failure
+  EXPECT_EQ(set->swTableDel(0), first);
+  EXPECT_FALSE(set->swTableHas(0));
+}
 
 class FrameworkTest : public ::testing::Test {
  protected:

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -30,6 +31,9 @@ class Operation : public Zido::ResolverEntry {
         log_(log) {}
 
   bool isResolved() override {
+    if (name_.starts_with("unanswerable") && unanswerable) {
+      throw std::runtime_error("cannot tell");
+    }
     return !dependantEntryHandle() || dependantEntryHandle()->entryState() != EntryState::pending;
   }
   void commitEntry(Vesk::Ptr<Zido::ResolverEntry> const& self) override {
@@ -38,7 +42,13 @@ class Operation : public Zido::ResolverEntry {
       throw std::runtime_error(name_ + " refused");
     }
     log_->push_back(name_);
+    if (notify != nullptr) {
+      notify->updateGenId();  // as a table's commit tells its resolver
+    }
   }
+
+  static inline bool unanswerable = true;
+  static inline Zido::GroupResolver* notify = nullptr;
   Zido::SwTableBase const* orderedTable() const override { return table_; }
 
  private:
@@ -105,6 +115,53 @@ TEST_F(GroupResolverTest, PassesAreBoundedAndYieldToTheLoop) {
   EXPECT_GE(resolver->passes(), 4u);
 }
 
+// Commits that tell the resolver of their progress (as every real commit
+// does) must not multiply the passes run before the loop serves I/O again.
+TEST_F(GroupResolverTest, CommitsThatNotifyTheResolverStillGetOnePassPerTurn) {
+  Operation::notify = resolver.get();
+  for (std::size_t i = 0; i < 3 * Zido::GroupResolver::passBudget; ++i) {
+    enqueue("a", tableA.get());
+  }
+  std::vector<std::size_t> committedAtEachTurn;
+  std::function<void()> watch = [&] {
+    committedAtEachTurn.push_back(committed.size());
+    if (committed.size() < 3 * Zido::GroupResolver::passBudget) {
+      loop.timerIs(std::chrono::milliseconds(0), watch);
+    }
+  };
+  loop.defer([&] { loop.timerIs(std::chrono::milliseconds(0), watch); });
+  loop.runUntilIdle();
+  Operation::notify = nullptr;
+  ASSERT_GE(committedAtEachTurn.size(), 2u);
+  EXPECT_EQ(committedAtEachTurn[0], Zido::GroupResolver::passBudget);
+  EXPECT_EQ(committedAtEachTurn[1], 2 * Zido::GroupResolver::passBudget);
+}
+
+TEST_F(GroupResolverTest, AnEntryThatCannotAnswerKeepsItsTableQueued) {
+  Vesk::Ptr<Zido::GroupResolver> manual(new Zido::GroupResolver(nullptr));
+  manual->resolverQueueEnq(new Operation("unanswerable", tableA.get(), &committed));
+  manual->resolverQueueEnq(new Operation("a2", tableA.get(), &committed));
+  EXPECT_THROW(manual->runPass(), std::runtime_error);
+  EXPECT_EQ(manual->queued(), 2u);
+  Operation::unanswerable = false;
+  EXPECT_EQ(manual->runUntilIdle(), 2u);
+  Operation::unanswerable = true;
+  EXPECT_EQ(committed, (std::vector<std::string>{"unanswerable", "a2"}));
+}
+
+TEST_F(GroupResolverTest, ATableThatGoesAwayTakesItsQueuedEntriesWithIt) {
+  auto nextHops =
+      Vesk::Ptr<Zido::NextHopTable>(new Zido::NextHopTable(Zido::SwTableId(2, 1, 7), 0, resolver));
+  nextHops->nextHopWrite(1);
+  nextHops->nextHopWrite(2);
+  enqueue("a", tableA.get());
+  EXPECT_EQ(resolver->queued(), 3u);
+  nextHops.reset();
+  EXPECT_EQ(resolver->queued(), 1u);
+  loop.runUntilIdle();
+  EXPECT_EQ(committed, (std::vector<std::string>{"a"}));
+}
+
 TEST_F(GroupResolverTest, AThrowingCommitIsCountedLoggedAndSkipped) {
   Quor::LogCapture capture;
   enqueue("a1", tableA.get());
@@ -141,9 +198,13 @@ TEST_F(GroupResolverTest, DependenciesOnNextHopsMoveThroughTheirStates) {
 
   // Failures are final states that release dependants.
   auto const refused = nextHops->nextHopWrite(43);
+  enqueue("route via 43", tableA.get(), refused);
   nextHops->refuse(refused);
   loop.runUntilIdle();
   EXPECT_EQ(refused->entryState(), EntryState::failed);
+  EXPECT_EQ(committed.back(), "route via 43");  // released, to take its failure path
+  nextHops->tableStatusVersion(100);
+  EXPECT_EQ(refused->entryState(), EntryState::failed);  // final
   auto const broken = nextHops->nextHopWrite(44);
   loop.runUntilIdle();
   nextHops->hardwareFailed(broken);
