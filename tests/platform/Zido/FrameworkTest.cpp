@@ -97,6 +97,16 @@ TEST(OrderedSwTableSetTest, ATableThatRaisesDoesNotKeepTheVersionFromTheOthers) 
 
 class FrameworkTest : public ::testing::Test {
  protected:
+  // Runs the loop until `done` holds, for at most two seconds.
+  template <class Done>
+  static bool runUntil(Quor::EventLoop& loop, Done const& done) {
+    auto const end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (!done() && std::chrono::steady_clock::now() < end) {
+      loop.runFor(std::chrono::milliseconds(1));
+    }
+    return done();
+  }
+
   void SetUp() override {
     setenv("ZADU_SHM_ROOT", scratch.path().c_str(), 1);
     name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
@@ -141,14 +151,14 @@ TEST_F(FrameworkTest, TheHardwareSidesVersionsReachEveryTableOfTheSet) {
     return 0;
   });
   EXPECT_EQ(hardware.readOne<int>(), 1);
-  loop.runFor(std::chrono::milliseconds(20));
+  EXPECT_TRUE(runUntil(loop, [&] { return !unit1->told.empty(); }));
   EXPECT_EQ(unit0->told, (std::vector<Zido::LogVersion>{7}));
   EXPECT_EQ(unit1->told, (std::vector<Zido::LogVersion>{7}));
   EXPECT_TRUE(set->status()->pendingHwWrites());
 
   hardware.tellChild();
   EXPECT_EQ(hardware.readOne<int>(), 2);
-  loop.runFor(std::chrono::milliseconds(20));
+  EXPECT_TRUE(runUntil(loop, [&] { return unit1->told.size() == 2; }));
   EXPECT_EQ(unit0->told, (std::vector<Zido::LogVersion>{7, 12}));
   EXPECT_FALSE(set->status()->pendingHwWrites());
   EXPECT_EQ(group->deliveredVersion(tableId), 12u);
