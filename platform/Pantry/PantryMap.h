@@ -155,8 +155,7 @@ class PantryMap : public PantryMapBase {
     if (moves) {
       segment().structureChangeBegin();
       for (std::uint64_t index = end; index > position; --index) {
-        read(index - 1, slot);
-        segment().writeSlot(index, slot.words);
+        segment().moveSlot(index - 1, index);
       }
     }
     segment().writeSlot(position, image.words);
@@ -191,8 +190,7 @@ class PantryMap : public PantryMapBase {
     if (moves) {
       segment().structureChangeBegin();
       for (std::uint64_t index = position; index < last; ++index) {
-        read(index + 1, slot);
-        segment().writeSlot(index, slot.words);
+        segment().moveSlot(index + 1, index);
       }
     }
     segment().clearSlot(last);

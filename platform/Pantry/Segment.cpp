@@ -321,6 +321,24 @@ void Segment::writeSlot(std::uint64_t index, std::uint64_t* image) noexcept {
   }
 }
 
+void Segment::moveSlot(std::uint64_t from, std::uint64_t to) noexcept {
+  std::uint64_t const* source = slot(from);
+  std::uint64_t* target = slot(to);
+  std::uint64_t const sequence = target[0];
+  std::atomic_ref<std::uint64_t>(target[0]).store(sequence + 1, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_release);
+  for (std::uint32_t i = 1; i < slotWords_; ++i) {
+    std::atomic_ref<std::uint64_t>(target[i]).store(source[i], std::memory_order_relaxed);
+  }
+  std::atomic_ref<std::uint64_t>(target[0]).store(sequence + 2, std::memory_order_release);
+  std::uint64_t& bits = bitmap_[to / 64];
+  std::uint64_t const bit = std::uint64_t{1} << (to % 64);
+  std::uint64_t const updated = source[1] != Format::stateEmpty ? bits | bit : bits & ~bit;
+  if (updated != bits) {
+    storeWord(bits, updated);
+  }
+}
+
 void Segment::clearSlot(std::uint64_t index) noexcept {
   std::uint64_t* words = slot(index);
   std::uint64_t const sequence = words[0];

@@ -151,6 +151,9 @@ class Segment {
   // the occupancy bitmap.
   void writeSlot(std::uint64_t index, std::uint64_t* image) noexcept;
   void clearSlot(std::uint64_t index) noexcept;
+  // Copies the image of slot `from` (checksum included: it does not depend on
+  // the slot's position) into slot `to` under the seqlock of `to`.
+  void moveSlot(std::uint64_t from, std::uint64_t to) noexcept;
   // Saves slots [first, first + count) and the count, low and high words,
   // then arms the undo record. REQUIRES: count <= undoSlots().
   void armUndo(std::uint64_t first, std::uint64_t count) noexcept;
