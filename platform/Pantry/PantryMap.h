@@ -221,8 +221,10 @@ class PantryMap : public PantryMapBase {
 
   // The home slot of `key`.
   std::uint64_t homeOf(Key const& key) const noexcept {
-    // Mixed again, so that a key hash with weak high bits still spreads.
-    return Format::mix(0x484F4D45, KeyOf::hash(key)) >> homeShift_;
+    // Fibonacci hashing: one multiply spreads every bit of the key's hash
+    // into the high bits that pick the home, so a hash with weak high bits
+    // still spreads.
+    return (KeyOf::hash(key) * 0x9E3779B97F4A7C15ull) >> homeShift_;
   }
 
  private:

@@ -86,6 +86,28 @@ TEST_F(PantryMapTest, AgreesWithStdMapAndWalksInHomeThenKeyOrder) {
   }
 }
 
+// A key type whose hash is the key itself (only low bits vary) must still
+// spread over the slots and fill the map to capacity.
+TEST_F(PantryMapTest, AWeakKeyHashStillFillsTheMap) {
+  struct Plain {
+    std::uint64_t key = 0;
+    std::uint64_t value = 0;
+  };
+  struct PlainKeyOf {
+    using Key = std::uint64_t;
+    static Key key(Plain const& record) { return record.key; }
+    static std::uint64_t hash(Key key) { return key; }
+  };
+  using PlainMap = Pantry::PantryMap<Plain, PlainKeyOf>;
+  auto map = PlainMap::mountWriter(scratch.file("plain.pantry"), 65536, "Test::Plain", "plain",
+                                   false, ownerOnly);
+  for (std::uint64_t key = 0; key < 65536; ++key) {
+    map->insert(Plain{key, key});
+  }
+  EXPECT_EQ(map->count(), 65536u);
+  EXPECT_EQ(map->lookup(40000).record.value, 40000u);
+}
+
 TEST_F(PantryMapTest, WalksResumeAfterPresentAbsentAndJustDeletedKeys) {
   auto map = mountWriter();
   for (std::uint32_t n = 0; n < 200; ++n) {
