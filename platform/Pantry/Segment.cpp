@@ -313,12 +313,7 @@ void Segment::writeSlot(std::uint64_t index, std::uint64_t* image) noexcept {
     std::atomic_ref<std::uint64_t>(words[i]).store(image[i], std::memory_order_relaxed);
   }
   std::atomic_ref<std::uint64_t>(words[0]).store(sequence + 2, std::memory_order_release);
-  std::uint64_t& bits = bitmap_[index / 64];
-  std::uint64_t const bit = std::uint64_t{1} << (index % 64);
-  std::uint64_t const updated = image[1] != Format::stateEmpty ? bits | bit : bits & ~bit;
-  if (updated != bits) {
-    storeWord(bits, updated);
-  }
+  occupancyIs(index, image[1] != Format::stateEmpty);
 }
 
 void Segment::moveSlot(std::uint64_t from, std::uint64_t to) noexcept {
@@ -331,12 +326,7 @@ void Segment::moveSlot(std::uint64_t from, std::uint64_t to) noexcept {
     std::atomic_ref<std::uint64_t>(target[i]).store(source[i], std::memory_order_relaxed);
   }
   std::atomic_ref<std::uint64_t>(target[0]).store(sequence + 2, std::memory_order_release);
-  std::uint64_t& bits = bitmap_[to / 64];
-  std::uint64_t const bit = std::uint64_t{1} << (to % 64);
-  std::uint64_t const updated = source[1] != Format::stateEmpty ? bits | bit : bits & ~bit;
-  if (updated != bits) {
-    storeWord(bits, updated);
-  }
+  occupancyIs(to, source[1] != Format::stateEmpty);
 }
 
 void Segment::clearSlot(std::uint64_t index) noexcept {
@@ -350,8 +340,16 @@ void Segment::clearSlot(std::uint64_t index) noexcept {
   std::atomic_ref<std::uint64_t>(words[slotWords_ - 1])
       .store(emptyChecksum_, std::memory_order_relaxed);
   std::atomic_ref<std::uint64_t>(words[0]).store(sequence + 2, std::memory_order_release);
+  occupancyIs(index, false);
+}
+
+void Segment::occupancyIs(std::uint64_t index, bool occupied) noexcept {
   std::uint64_t& bits = bitmap_[index / 64];
-  storeWord(bits, bits & ~(std::uint64_t{1} << (index % 64)));
+  std::uint64_t const bit = std::uint64_t{1} << (index % 64);
+  std::uint64_t const updated = occupied ? bits | bit : bits & ~bit;
+  if (updated != bits) {
+    storeWord(bits, updated);
+  }
 }
 
 void Segment::armUndo(std::uint64_t first, std::uint64_t count) noexcept {

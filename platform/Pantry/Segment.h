@@ -198,6 +198,8 @@ class Segment {
   bool validates(SegmentGeometry const& geometry, std::size_t fileSize) const;
   void repair();
   void rollBack();
+  // Sets the occupancy bit of slot `index`. REQUIRES: a writer mount.
+  void occupancyIs(std::uint64_t index, bool occupied) noexcept;
   void storeWord(std::uint64_t& word, std::uint64_t value) noexcept {
     std::atomic_ref<std::uint64_t>(word).store(value, std::memory_order_relaxed);
   }

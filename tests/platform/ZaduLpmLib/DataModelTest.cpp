@@ -95,18 +95,30 @@ TEST(DataModelTest, ConfigurationPathsAreDistinctPerUnitAndInvertible) {
   EXPECT_FALSE(ZaduLpm::TcamConstants::tableEntryLogPantryPath().starts_with(base));
 }
 
-TEST(DataModelTest, ConfigurationTablesMountAndAnswerReflection) {
+// Mounts a pantry entity of type T as the writer, under a fresh root.
+class PantryMountTest : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("ZADU_SHM_ROOT", scratch.path().c_str(), 1); }
+  void TearDown() override { unsetenv("ZADU_SHM_ROOT"); }
+
+  template <class T>
+  Vesk::Ptr<T> mount(std::string const& path, char const* collection, std::uint64_t size) {
+    auto manager = QuorSharedMem::EntityManager::getEntityManager(
+        ::testing::UnitTest::GetInstance()->current_test_info()->name(), true);
+    QuorPantry::MountInfo info;
+    info.collectionInfoIs(QuorPantry::CollectionInfo{collection, size, 0});
+    auto group = manager->getMountGroup();
+    group->mount(path, T::typeName, info);
+    group->doClose();
+    return Vesk::dynamicPtrCast<T>(manager->getEntity(path));
+  }
+
   ScratchDirectory scratch;
-  setenv("ZADU_SHM_ROOT", scratch.path().c_str(), 1);
-  auto manager = QuorSharedMem::EntityManager::getEntityManager("DataModelTest", true);
-  QuorPantry::MountInfo info;
-  info.collectionInfoIs(QuorPantry::CollectionInfo{"swTableEntries", 65536, 0});
-  auto group = manager->getMountGroup();
-  std::string const path = ZaduLpm::TcamConstants::configPantryPath(0);
-  group->mount(path, ZaduLpmLib::TcamDataModelConfigPantry::typeName, info);
-  group->doClose();
-  auto config =
-      Vesk::dynamicPtrCast<ZaduLpmLib::TcamDataModelConfigPantry>(manager->getEntity(path));
+};
+
+TEST_F(PantryMountTest, ConfigurationTablesMountAndAnswerReflection) {
+  auto config = mount<ZaduLpmLib::TcamDataModelConfigPantry>(
+      ZaduLpm::TcamConstants::configPantryPath(0), "swTableEntries", 65536);
   ASSERT_TRUE(config);
 
   ZaduLpmLib::TcamDataModelConfigPantryEntry record;
@@ -123,21 +135,11 @@ TEST(DataModelTest, ConfigurationTablesMountAndAnswerReflection) {
   EXPECT_EQ(Vesk::collectionCount(*config, "swTableEntries"), 1u);
   EXPECT_TRUE(config->swTableEntriesDel(key("10.0.0.0/8")));
   EXPECT_FALSE(config->swTableEntriesDel(key("10.0.0.0/8")));
-  unsetenv("ZADU_SHM_ROOT");
 }
 
-TEST(DataModelTest, TheChangeLogMountsAndIsWalkedByVersion) {
-  ScratchDirectory scratch;
-  setenv("ZADU_SHM_ROOT", scratch.path().c_str(), 1);
-  auto manager = QuorSharedMem::EntityManager::getEntityManager("DataModelLogTest", true);
-  QuorPantry::MountInfo info;
-  info.collectionInfoIs(QuorPantry::CollectionInfo{"entryLogConfig", 1000000, 0});
-  auto group = manager->getMountGroup();
-  std::string const& path = ZaduLpm::TcamConstants::tableEntryLogPantryPath();
-  group->mount(path, ZaduLpmLib::TcamDataModelEntryLogPantry::typeName, info);
-  group->doClose();
-  auto log =
-      Vesk::dynamicPtrCast<ZaduLpmLib::TcamDataModelEntryLogPantry>(manager->getEntity(path));
+TEST_F(PantryMountTest, TheChangeLogMountsAndIsWalkedByVersion) {
+  auto log = mount<ZaduLpmLib::TcamDataModelEntryLogPantry>(
+      ZaduLpm::TcamConstants::tableEntryLogPantryPath(), "entryLogConfig", 1000000);
   ASSERT_TRUE(log);
   EXPECT_FALSE(log->collectionControl()->wiped());
   EXPECT_EQ(log->collectionControl()->scratchpad(), 0u);
@@ -168,7 +170,6 @@ TEST(DataModelTest, TheChangeLogMountsAndIsWalkedByVersion) {
   EXPECT_EQ(Vesk::collectionCount(*log, "entryLogConfig"), 2u);
   EXPECT_EQ(Vesk::collectionLookup(*log, "entryLogConfig", Vesk::Value(4)).field("unitId"),
             Vesk::Value(0));
-  unsetenv("ZADU_SHM_ROOT");
 }
 
 }  // namespace
