@@ -34,24 +34,26 @@ class HashMap2018 {
   using Map = absl::flat_hash_map<Key, Member, Hash, Equal>;
 
  public:
-  // A position in the map: at a member, or past the end.
-  class Cursor {
+  // A position in the map: at a member, or past the end. A cursor is valid
+  // until the map is next changed.
+  template <class Iterator>
+  class BasicCursor {
    public:
     bool valid() const noexcept { return position_ != end_; }
     // REQUIRES: valid().
     Key const& key() const { return position_->first; }
-    Member const& member() const { return position_->second; }
-    Member& member() { return position_->second; }
+    auto& member() const { return position_->second; }
     // REQUIRES: valid().
     void advance() { ++position_; }
 
    private:
     friend class HashMap2018;
-    Cursor(typename Map::iterator position, typename Map::iterator end)
-        : position_(position), end_(end) {}
-    typename Map::iterator position_;
-    typename Map::iterator end_;
+    BasicCursor(Iterator position, Iterator end) : position_(position), end_(end) {}
+    Iterator position_;
+    Iterator end_;
   };
+  using Cursor = BasicCursor<typename Map::iterator>;
+  using ConstCursor = BasicCursor<typename Map::const_iterator>;
 
   // The member of `key`, or null.
   Member* find(Key const& key) {
@@ -92,6 +94,8 @@ class HashMap2018 {
   Cursor cursorFirst() { return Cursor(map_.begin(), map_.end()); }
   // At `key`, or past the end when the key is absent.
   Cursor cursorAt(Key const& key) { return Cursor(map_.find(key), map_.end()); }
+  ConstCursor cursorFirst() const { return ConstCursor(map_.begin(), map_.end()); }
+  ConstCursor cursorAt(Key const& key) const { return ConstCursor(map_.find(key), map_.end()); }
 
   // Calls visit(key, member) for every member, in the map's order.
   template <class Visit>

@@ -1,0 +1,639 @@
+// OrderedTable::OrderedSwTableAccessor and OrderedTable::IterStateAccessor:
+// the generic algorithms of an ordered software table, instantiated for a
+// table type with its constants, resolver entry and wrapper types:
+//
+//   accepting    entryWriteGeneric, entryRemoveGeneric, entryRemoveAllGeneric
+//   committing   isResolverEntryResolved, commitEntry, delAllEntries
+//   hardware     tableStatusVersion, hasPendingHwWrites
+//   reading      entryReadGeneric, entryFromConfig, entryWrapperFromConfig
+//   refreshing   updateEntry, setRsrcPtrs, getNeededEntrySet
+//   walking      IterStateAccessor::maybeUpdateCurrentEntry
+//
+// The table keeps the state (pending collections, in-log queue, entry log,
+// resolver); the accessor holds none. Traces go to the accessor's own handle,
+// named after the table (Table::traceHandleName), with an empty tag; the walk
+// traces on "SwTableIter".
+//
+// What the table type provides: Key, Entry, EntryHandle (with Ptr and
+// PtrConst), the pending-collection and queue operations, entryLog(),
+// groupResolver(), swTableHelper(), unitId(), tableId(), stats(),
+// swTableSet(), setRsrcPtrs and getNeededEntrySet. The entry log provides
+// entryLogRecords, entryIs, entryDel, tableDel, cleanupEntryLog, entryHas,
+// entryLogVersion, tableVersion, cleanupVersion and tableConfigPantry.
+//
+// Thread safety: the agent's thread.
+#pragma once
+
+#include <exception>
+#include <utility>
+
+#include "Quor/Assert.h"
+#include "Quor/System.h"
+#include "Quor/TraceHandle.h"
+#include "Vesk/PtrFormat.h"
+#include "Zido/GroupResolver.h"
+#include "Zido/Identifiers.h"
+#include "Zido/NeededEntry.h"
+#include "Zido/OrderedSwTableSet.h"
+
+namespace OrderedTable {
+
+template <class Table, class Constants, class ResolverEntry, class Wrapper>
+class OrderedSwTableAccessor {
+ public:
+  using Key = typename Table::Key;
+  using Entry = typename Table::Entry;
+  using EntryHandle = typename Table::EntryHandle;
+  using ResponseHandler = typename Table::ResponseHandler;
+  using DependencyPtr = Vesk::Ptr<Zido::DependencyEntryHandle const>;
+
+  static Quor::TraceHandle& traceHandle() {
+    static Quor::TraceHandle handle(Table::traceHandleName);
+    return handle;
+  }
+
+  // Accepts a write of `entry` under `key` (the key argument wins over the
+  // key inside the entry).
+  static typename EntryHandle::PtrConst entryWriteGeneric(Table& table, Key const& key,
+                                                          Entry const& entry,
+                                                          DependencyPtr const& dependency,
+                                                          ResponseHandler const& handler) {
+    QUOR_TRACE(traceHandle(), 8, "", "key: {}", key);
+    typename EntryHandle::Ptr const handle = acceptedHandle(table, key, handler);
+    Vesk::Ptr<Wrapper> const wrapper = makeWrapper(entry, handle);
+    wrapper->entryKeyIs(key);
+    table.transientRemoveEntryDel(key);
+    table.transientAddEntryIs(wrapper);
+    table.groupResolver()->resolverQueueEnq(
+        makeResolverEntry(dependency, Zido::EntryFlags::write, table, wrapper));
+    table.groupResolver()->updateGenId();
+    QUOR_TRACE(traceHandle(), 2, "", "Done processing write for key: {} ", key);
+    table.stats()->entryWriteCntInc(1);
+    table.groupResolver()->maybeUpdateSuspend();
+    table.swTableSet()->maybeUpdatePendingHwWrites();
+    return handle;
+  }
+
+  // Accepts a remove of `key`, whether or not the key exists.
+  static typename EntryHandle::PtrConst entryRemoveGeneric(Table& table, Key const& key,
+                                                           DependencyPtr const& dependency,
+                                                           ResponseHandler const& handler) {
+    QUOR_TRACE(traceHandle(), 8, "", " Key: {} ", key);
+    typename EntryHandle::Ptr const handle = acceptedHandle(table, key, handler);
+    Entry removed;
+    removed.keyIs(key);
+    Vesk::Ptr<Wrapper> const wrapper = makeWrapper(removed, handle);
+    Vesk::Ptr<ResolverEntry> const resolverEntry =
+        makeResolverEntry(dependency, Zido::EntryFlags::entryDelete, table, wrapper);
+    table.transientAddEntryDel(key);
+    table.transientRemoveEntryIs(wrapper);
+    table.groupResolver()->resolverQueueEnq(resolverEntry);
+    table.groupResolver()->updateGenId();
+    QUOR_TRACE(traceHandle(), 2, "", " Done processing remove for key: {} ", key);
+    table.stats()->entryRemoveCntInc(1);
+    table.groupResolver()->maybeUpdateSuspend();
+    table.swTableSet()->maybeUpdatePendingHwWrites();
+    return handle;
+  }
+
+  // Accepts a remove of every entry of the table's unit.
+  static void entryRemoveAllGeneric(Table& table, DependencyPtr const& dependency,
+                                    ResponseHandler const& handler) {
+    QUOR_TRACE(traceHandle(), 8, "", "");
+    typename EntryHandle::Ptr const handle = makeHandle(table, Zido::EntryVersion(0, 0), Key{});
+    handle->responseHandlerIs(handler);
+    handle->entryStateIs(Zido::EntryState::pending);
+    Vesk::Ptr<Wrapper> const wrapper = makeWrapper(Entry{}, handle);
+    Vesk::Ptr<ResolverEntry> const resolverEntry =
+        makeResolverEntry(dependency, Zido::EntryFlags::tableDelete, table, wrapper);
+    table.transientAddEntryDelAll();
+    table.transientRemoveEntryDelAll();
+    Zido::MajorVersion const pending = table.transientRemoveAllVersion();
+    if (!pending.valid()) {
+      QUOR_TRACE(traceHandle(), 8, "", "No remove all operation currently enqueued");
+      table.transientRemoveAllVersionIs(Zido::MajorVersion(0));
+    } else {
+      QUOR_TRACE(traceHandle(), 8, "", "Found valid table remove all version: {}", pending);
+      table.transientRemoveAllVersionIs(Zido::MajorVersion(pending.value() + 1));
+    }
+    table.groupResolver()->resolverQueueEnq(resolverEntry);
+    table.groupResolver()->updateGenId();
+    QUOR_TRACE(traceHandle(), 2, "", "Done processing remove all ");
+    table.groupResolver()->maybeUpdateSuspend();
+    table.swTableSet()->maybeUpdatePendingHwWrites();
+  }
+
+  static void setRsrcPtrs(Vesk::Ptr<Wrapper> const& wrapper, bool refresh) {
+    QUOR_TRACE(traceHandle(), 8, "", "key: {}, refresh: {}", wrapper->key(), refresh);
+  }
+
+  // Whether the operation may commit now: the change log has room and the
+  // dependency, if any, is no longer pending (a failed one counts as
+  // resolved; the commit fails the operation).
+  static bool isResolverEntryResolved(Table& table, Vesk::Ptr<ResolverEntry> const& resolverEntry) {
+    Vesk::Ptr<Wrapper> const& wrapper = resolverEntry->swTableEntry();
+    bool const isEntryDeleted = resolverEntry->isEntryDeleted();
+    if (table.entryLog()->entryLogRecords() > Constants::entryLogCapacity - 1) {
+      QUOR_TRACE(traceHandle(), 1, "", "key: {}, isEntryDeleted: {} : no space in entryLog!",
+                 wrapper->key(), isEntryDeleted);
+      return false;
+    }
+    if (DependencyPtr const& dependency = resolverEntry->dependantEntryHandle()) {
+      if (dependency->entryState() == Zido::EntryState::pending) {
+        QUOR_TRACE(traceHandle(), 3, "", "key: {} dependant entry not yet resolved",
+                   wrapper->key());
+        return false;
+      }
+      QUOR_TRACE(traceHandle(), 3, "", "key: {} dependant entry is resolved", wrapper->key());
+    }
+    if (!isEntryDeleted) {
+      table.setRsrcPtrs(wrapper, true);
+    }
+    QUOR_TRACE(traceHandle(), 3, "",
+               "key: {}, isEntryDeleted: {}, isTableDeleted: {}, resolved: true", wrapper->key(),
+               isEntryDeleted, resolverEntry->isTableDeleted());
+    return true;
+  }
+
+  // Commits one resolved operation (see the table's header for what a
+  // refused log write does).
+  static void commitEntry(Table& table, Vesk::Ptr<Zido::ResolverEntry> const& baseEntry) {
+    auto const* resolverEntry = static_cast<ResolverEntry const*>(baseEntry.get());
+    Vesk::Ptr<Wrapper> const wrapper = resolverEntry->swTableEntry();
+    bool const isEntryDelete = resolverEntry->isEntryDeleted();
+    bool const isTableDelete = resolverEntry->isTableDeleted();
+    QUOR_TRACE(traceHandle(), 8, "", "Entry: {}, isEntryDeleted: {}, isTableDeleted: {}",
+               wrapper->key(), isEntryDelete, isTableDelete);
+    // clang-format off
+    QUOR_ASSERT(!( isEntryDelete && isTableDelete ));
+    // clang-format on
+    typename EntryHandle::Ptr const entryHandle =
+        Vesk::dynamicPtrCast<EntryHandle>(wrapper->entryHandle());
+    QUOR_ASSERT(entryHandle != NULL);
+    Zido::EntryVersion const entryConfVersion = entryHandle->version();
+    if (!isTableDelete) {
+      QUOR_ASSERT(entryConfVersion.valid());
+    }
+    DependencyPtr const& dependency = resolverEntry->dependantEntryHandle();
+    if (dependency && Zido::isFailure(dependency->entryState())) {
+      if (isTableDelete) {
+        QUOR_TRACE(traceHandle(), 1, "", "Failed dependent entry for remove all");
+        QUOR_TRACE(traceHandle(), 1, "", "Failed to commit entry remove all operation");
+      } else {
+        QUOR_TRACE(traceHandle(), 1, "", "Failed dependent entry for key: {}", wrapper->key());
+        QUOR_TRACE(traceHandle(), 1, "", "Failed to commit entry key: {}", wrapper->key());
+      }
+      complete(entryHandle, Zido::EntryState::dependencyFailed);
+    } else {
+      try {
+        if (isTableDelete) {
+          commitRemoveAll(table, *resolverEntry, entryHandle);
+        } else if (isEntryDelete) {
+          commitRemove(table, *resolverEntry, wrapper, entryHandle, entryConfVersion);
+        } else {
+          commitWrite(table, *resolverEntry, wrapper, entryHandle, entryConfVersion);
+        }
+      } catch (RefusedLogWrite const& refused) {
+        complete(entryHandle, Zido::EntryState::failed);
+        closeCommit(table);
+        std::rethrow_exception(refused.error);
+      }
+    }
+    closeCommit(table);
+  }
+
+  // Logs a table delete of the unit's committed entries; with
+  // `releaseResources`, first rebuilds a wrapper of each live entry (all
+  // sharing `handle`, made by the first one when null).
+  static void delAllEntries(Table& table, bool releaseResources,
+                            Vesk::Ptr<Zido::NeededEntry const> const& neededEntry,
+                            typename EntryHandle::Ptr& handle) {
+    QUOR_TRACE(traceHandle(), 8, "", " releaseResources: {}, neededEntry:{} ", releaseResources,
+               neededEntry);
+    auto const entryLog = table.entryLog();
+    auto const config = entryLog->tableConfigPantry(table.unitId());
+    if (!config) {
+      return;
+    }
+    auto& entries = config->swTableEntries();
+    if (entries.count() == 0) {
+      return;
+    }
+    if (releaseResources) {
+      ZaduLpm::guardedWalk(
+          entries, [](auto const& record) { return record.key(); },
+          [&](auto const& record) {
+            if (!record.inDeletion) {
+              entryWrapperFromConfig(table, record.key(), false, handle);
+            }
+          });
+    }
+    Zido::LogVersion const version = entryLog->tableDel(neededEntry, table.unitId());
+    if (handle) {
+      handle->logVersionIs(version);
+      handle->entryStateIs(Zido::EntryState::logged);
+    }
+    table.stats()->tableClearCntInc(1);
+  }
+
+  // The hardware has taken the table's changes up to `version`.
+  static void tableStatusVersion(Table& table, Zido::LogVersion version) {
+    QUOR_TRACE(traceHandle(), 8, "", "tableVersion: {}", version);
+    {
+      auto const entryLog = table.entryLog();
+      entryLog->cleanupEntryLog(version);
+    }
+    {
+      auto const resolver = table.groupResolver();
+      resolver->updateGenId();
+    }
+    while (typename EntryHandle::Ptr const front = table.entryHandleInLogFront()) {
+      if (front->logVersion() > version) {
+        break;
+      }
+      table.entryHandleInLogDeq();
+      QUOR_TRACE(traceHandle(), 3, "", "Processing version: {}, key: {}", front->logVersion(),
+                 front->key());
+      front->entryStateIs(Zido::EntryState::completed);
+      if (front->responseHandler()) {
+        front->responseHandler()(front);
+      }
+    }
+    table.swTableSet()->maybeUpdatePendingHwWrites();
+  }
+
+  static bool hasPendingHwWrites(Table const& table) {
+    bool pending = !table.transientAddEntries().empty() ||
+                   !table.transientRemoveEntries().empty() ||
+                   table.transientRemoveAllVersion().valid();
+    if (!pending) {
+      auto const entryLog = table.entryLog();
+      pending = entryLog->tableVersion() != entryLog->cleanupVersion();
+    }
+    QUOR_TRACE(traceHandle(), 3, "", " pendingHwWrites for swTable: tableId: {}, unitId{} is {}",
+               table.tableId(), table.unitId(), pending);
+    return pending;
+  }
+
+  static Entry entryReadGeneric(Table const& table, Key const& key) {
+    QUOR_TRACE(traceHandle(), 8, "", "key: {}", key);
+    if (auto const* pendingWrite = table.transientAddEntries().find(key)) {
+      return (*pendingWrite)->entry();
+    }
+    if (table.transientRemoveEntries().has(key)) {
+      return Entry{};
+    }
+    bool committed;
+    {
+      auto const entryLog = table.entryLog();
+      committed = entryLog->entryHas(key, table.unitId());
+    }
+    if (committed) {
+      return entryFromConfig(table, key);
+    }
+    QUOR_TRACE(traceHandle(), 1, "", "Failed to find entry for key: {}", key);
+    return Entry{};
+  }
+
+  // The committed entry of `key`; the empty entry when it has no live record.
+  static Entry entryFromConfig(Table const& table, Key const& key) {
+    QUOR_TRACE(traceHandle(), 8, "", "key: {}", key);
+    auto const entryLog = table.entryLog();
+    auto const config = entryLog->tableConfigPantry(table.unitId());
+    auto const found = ZaduLpm::guardedLookup(config->swTableEntries(), key);
+    Entry result;
+    if (!(found.record == decltype(found.record){}) && !found.record.inDeletion) {
+      result.data = found.record.logEntry.entry;
+    }
+    return result;
+  }
+
+  // A wrapper of the committed entry of `key` (the empty entry carrying the
+  // key when there is none), with `handle`, made when null.
+  static Vesk::Ptr<Wrapper> entryWrapperFromConfig(Table& table, Key const& key,
+                                                   bool refreshRsrcPtrs,
+                                                   typename EntryHandle::Ptr& handle) {
+    QUOR_TRACE(traceHandle(), 8, "", "key: {}, refreshRsrcPtrs: {}", key, refreshRsrcPtrs);
+    Entry const entry = entryFromConfig(table, key);
+    if (!handle) {
+      handle = makeHandle(table, Zido::EntryVersion(0, 0), key);
+    }
+    Vesk::Ptr<Wrapper> const wrapper = makeWrapper(entry, handle);
+    wrapper->entryKeyIs(key);
+    table.setRsrcPtrs(wrapper, refreshRsrcPtrs);
+    wrapper->retrieveClientData();
+    return wrapper;
+  }
+
+  static Vesk::Ptr<Zido::OrderedEntryHandle const> updateEntry(Table& table, Key const& key) {
+    bool committed;
+    {
+      auto const entryLog = table.entryLog();
+      committed = entryLog->entryHas(key, table.unitId());
+    }
+    if (!committed) {
+      QUOR_TRACE(traceHandle(), 3, "", " key: {} entry does not exist ", key);
+      return nullptr;
+    }
+    typename EntryHandle::Ptr localHandle;
+    Vesk::Ptr<Wrapper> const wrapper = entryWrapperFromConfig(table, key, false, localHandle);
+    auto const before = wrapper->logEntry();
+    wrapper->setResolvedFields();
+    bool const commitToLog =
+        table.swTableHelper()->finalizeOnResourceUpdate(wrapper, Vesk::Ptr<Table>(&table), false);
+    typename EntryHandle::Ptr const handle =
+        Vesk::dynamicPtrCast<EntryHandle>(wrapper->entryHandle());
+    auto const entryLog = table.entryLog();
+    if (!(wrapper->logEntry() == before) && commitToLog) {
+      Vesk::Ptr<Zido::NeededEntry const> const neededEntry = table.getNeededEntrySet(wrapper);
+      Zido::LogVersion const version =
+          entryLog->entryIs(wrapper->logEntry(), wrapper->rsrcKeys(), neededEntry, table.unitId(),
+                            table.stats(), false);
+      handle->logVersionIs(version);
+      handle->entryStateIs(Zido::EntryState::logged);
+      table.stats()->updateCntInc(1);
+      QUOR_TRACE(traceHandle(), 3, "", " key: {}, neededEntry: {}, entryLogVersion: {} ", key,
+                 neededEntry, version);
+    } else {
+      QUOR_TRACE(traceHandle(), 3, "",
+                 " key: {}, commitToLog: {}, no change in logEntry or don't commit to log", key,
+                 commitToLog);
+      handle->logVersionIs(entryLog->entryLogVersion(key, table.unitId()));
+      handle->entryStateIs(Zido::EntryState::logged);
+    }
+    return handle;
+  }
+
+  static Vesk::Ptr<Zido::NeededEntry const> getNeededEntrySet(
+      Vesk::Ptr<Wrapper const> const& wrapper) {
+    QUOR_TRACE(traceHandle(), 8, "", "key: {}", wrapper->key());
+    return Vesk::Ptr<Zido::NeededEntry const>(new Zido::NeededEntry());
+  }
+
+ private:
+  // An entry log write that raised: the commit fails the handle, closes and
+  // then lets the error go on to the resolver.
+  struct RefusedLogWrite {
+    std::exception_ptr error;
+  };
+
+  template <class Log>
+  static auto logged(Log&& log) {
+    try {
+      return log();
+    } catch (...) {
+      throw RefusedLogWrite{std::current_exception()};
+    }
+  }
+
+  static typename EntryHandle::Ptr makeHandle(Table& table, Zido::EntryVersion version,
+                                              Key const& key) {
+    return typename EntryHandle::Ptr(new EntryHandle(version, key, &table));
+  }
+
+  static Vesk::Ptr<Wrapper> makeWrapper(Entry const& entry,
+                                        typename EntryHandle::Ptr const& handle) {
+    return Vesk::Ptr<Wrapper>(new Wrapper(entry, handle));
+  }
+
+  static Vesk::Ptr<ResolverEntry> makeResolverEntry(DependencyPtr const& dependency,
+                                                    Zido::EntryFlags flags, Table& table,
+                                                    Vesk::Ptr<Wrapper> const& wrapper) {
+    return Vesk::Ptr<ResolverEntry>(new ResolverEntry(dependency, flags, &table, wrapper));
+  }
+
+  // The key's next version (stored), and its new handle in state 0.
+  static typename EntryHandle::Ptr acceptedHandle(Table& table, Key const& key,
+                                                  ResponseHandler const& handler) {
+    Zido::EntryVersion version(0, 0);
+    if (Zido::EntryVersion const* held = table.transientVersionsForKey().find(key)) {
+      Zido::EntryVersion const currEntryVersion = *held;
+      QUOR_ASSERT(currEntryVersion.valid());
+      version = currEntryVersion.next();
+    } else {
+      QUOR_TRACE(traceHandle(), 8, "", " Key: {} not found in entry version collection", key);
+    }
+    table.transientVersionForKeyIs(key, version);
+    typename EntryHandle::Ptr handle = makeHandle(table, version, key);
+    handle->responseHandlerIs(handler);
+    handle->entryStateIs(Zido::EntryState::pending);
+    return handle;
+  }
+
+  // Sets the handle's final state and calls its handler once.
+  static void complete(typename EntryHandle::Ptr const& handle, Zido::EntryState state) {
+    handle->entryStateIs(state);
+    if (handle->responseHandler()) {
+      handle->responseHandler()(handle);
+    }
+  }
+
+  // Queues the logged handle for the hardware, or completes it when the
+  // hardware has nothing left to take.
+  static void queueOrComplete(Table& table, typename EntryHandle::Ptr const& handle,
+                              bool waitsForHardware) {
+    if (waitsForHardware) {
+      handle->entryStateIs(Zido::EntryState::logged);
+      table.entryHandleInLogEnq(handle);
+    } else {
+      complete(handle, Zido::EntryState::completed);
+    }
+  }
+
+  static Vesk::Ptr<Zido::NeededEntry> neededEntrySet(Vesk::Ptr<Zido::NeededEntry const> set,
+                                                     DependencyPtr const& dependency) {
+    // The set was just made for this commit: nothing else holds it.
+    Vesk::Ptr<Zido::NeededEntry> const own = Vesk::constPtrCast<Zido::NeededEntry>(set);
+    if (dependency) {
+      own->add(dependency->entryTableVersion());
+    }
+    return own;
+  }
+
+  static void commitRemoveAll(Table& table, ResolverEntry const& resolverEntry,
+                              typename EntryHandle::Ptr const& entryHandle) {
+    Zido::MajorVersion const currRemoveAllVersion = table.transientRemoveAllVersion();
+    QUOR_ASSERT(currRemoveAllVersion.valid());
+    QUOR_TRACE(traceHandle(), 8, "", "Committing table delete for version: {}",
+               currRemoveAllVersion);
+    Vesk::Ptr<Zido::NeededEntry> const neededEntry =
+        neededEntrySet(table.getNeededEntrySet(resolverEntry.swTableEntry()),
+                       resolverEntry.dependantEntryHandle());
+    // One pending remove-all fewer, whether or not its log write went
+    // through: a refused one is over too.
+    Zido::MajorVersion const lowered = currRemoveAllVersion.value() == 0
+                                           ? Zido::MajorVersion()
+                                           : Zido::MajorVersion(currRemoveAllVersion.value() - 1);
+    typename EntryHandle::Ptr handle = entryHandle;
+    try {
+      logged([&] {
+        delAllEntries(table, true, neededEntry, handle);
+        return 0;
+      });
+    } catch (RefusedLogWrite const&) {
+      table.transientRemoveAllVersionIs(lowered);
+      throw;
+    }
+    table.transientRemoveAllVersionIs(lowered);
+  }
+
+  static void commitWrite(Table& table, ResolverEntry const& resolverEntry,
+                          Vesk::Ptr<Wrapper> const& wrapper,
+                          typename EntryHandle::Ptr const& entryHandle,
+                          Zido::EntryVersion const& entryConfVersion) {
+    Key const key = wrapper->key();
+    wrapper->finalizeOnSuccess(Vesk::Ptr<Table>(&table), false);
+    if (Vesk::Ptr<Wrapper> const pending = table.transientAddEntry(key);
+        pending && pending->entryHandle()->version().isEq(entryConfVersion)) {
+      table.transientAddEntryDel(key);
+      table.transientVersionForKeyDel(key);
+    }
+    Vesk::Ptr<Zido::NeededEntry> const neededEntry =
+        neededEntrySet(table.getNeededEntrySet(wrapper), resolverEntry.dependantEntryHandle());
+    auto const entryLog = table.entryLog();
+    Zido::LogVersion const version = logged([&] {
+      return entryLog->entryIs(wrapper->logEntry(), {}, neededEntry, table.unitId(), table.stats(),
+                               false);
+    });
+    entryHandle->logVersionIs(version);
+    queueOrComplete(table, entryHandle, version > entryLog->cleanupVersion());
+  }
+
+  static void commitRemove(Table& table, ResolverEntry const& resolverEntry,
+                           Vesk::Ptr<Wrapper> const& wrapper,
+                           typename EntryHandle::Ptr const& entryHandle,
+                           Zido::EntryVersion const& entryConfVersion) {
+    Key const key = wrapper->key();
+    Vesk::Ptr<Zido::NeededEntry> const neededEntry =
+        neededEntrySet(Vesk::Ptr<Zido::NeededEntry const>(new Zido::NeededEntry()),
+                       resolverEntry.dependantEntryHandle());
+    if (Vesk::Ptr<Wrapper> const pending = table.transientRemoveEntry(key);
+        pending && pending->entryHandle()->version().isEq(entryConfVersion)) {
+      table.transientRemoveEntryDel(key);
+      table.transientVersionForKeyDel(key);
+    }
+    wrapper->finalizeOnSuccess(Vesk::Ptr<Table>(&table), true);
+    auto const entryLog = table.entryLog();
+    Zido::LogVersion const version =
+        logged([&] { return entryLog->entryDel(key, neededEntry, table.unitId()); });
+    entryHandle->logVersionIs(version);
+    queueOrComplete(table, entryHandle, version != 0);
+  }
+
+  // The closing steps of every commit.
+  static void closeCommit(Table& table) {
+    table.groupResolver()->maybeUpdateSuspend();
+    table.swTableSet()->maybeUpdatePendingHwWrites();
+    table.stats()->lastCommitTimeIs(Quor::System::currentTimeUtc());
+    table.stats()->commitCntInc(1);
+  }
+};
+
+// One step of a resumable walk of a table: its pending writes, then the
+// committed configuration records no pending operation overrides.
+template <class State, class Table>
+class IterStateAccessor {
+ public:
+  using Key = typename Table::Key;
+  using Entry = typename Table::Entry;
+  using Flag = typename State::Flag;
+
+  static Quor::TraceHandle& traceHandle() {
+    static Quor::TraceHandle handle("SwTableIter");
+    return handle;
+  }
+
+  static Entry maybeUpdateCurrentEntry(State& iterState) {
+    State const* const iterState_ = &iterState;
+    Entry result;
+    QUOR_TRACE(traceHandle(), 8, "", "");
+    Table const& table = *iterState.swTable();
+    if (iterState.state().inAddColl()) {
+      QUOR_ASSERT(!iterState_->state().inTblCfg());
+      auto const& pendingWrites = table.transientAddEntries();
+      auto cursor = iterState.state().bookmarkValid()
+                        ? pendingWrites.cursorAt(iterState.bookmarkKey())
+                        : pendingWrites.cursorFirst();
+      QUOR_TRACE(traceHandle(), 9, "", "  in transientAdd collection");
+      if (cursor.valid()) {
+        iterState.flagIs(Flag::entryValid, true);
+        QUOR_TRACE(traceHandle(), 9, "", "  found entry: {}", cursor.key());
+        result = cursor.member()->entry();
+        cursor.advance();
+        if (!cursor.valid()) {
+          iterState.flagIs(Flag::bookmarkValid, false);
+          endPendingAddPhase(iterState);
+        } else {
+          iterState.bookmarkKeyIs(cursor.key());
+          iterState.flagIs(Flag::bookmarkValid, true);
+        }
+        return result;
+      }
+      endPendingAddPhase(iterState);
+    }
+    if (iterState.state().inTblCfg()) {
+      QUOR_ASSERT(!iterState_->state().inAddColl());
+      QUOR_TRACE(traceHandle(), 9, "", "  in cfgPantry collection");
+      auto const entryLog = table.entryLog();
+      auto const config = entryLog->tableConfigPantry(table.unitId());
+      auto& entries = config->swTableEntries();
+      auto candidate = firstCandidate(iterState, entries);
+      while (candidate && skipped(table, *candidate)) {
+        candidate = ZaduLpm::guardedNextAfter(entries, candidate->key());
+      }
+      if (candidate) {
+        iterState.flagIs(Flag::entryValid, true);
+        result.data = candidate->logEntry.entry;
+        QUOR_TRACE(traceHandle(), 9, "", "  found entry: {}", candidate->key());
+        if (auto const next = ZaduLpm::guardedNextAfter(entries, candidate->key())) {
+          iterState.bookmarkKeyIs(next->key());
+          iterState.flagIs(Flag::bookmarkValid, true);
+        } else {
+          QUOR_TRACE(traceHandle(), 9, "", "  done with cfgPantry");
+          iterState.stateIs(
+              iterState.state().with(Flag::bookmarkValid, false).with(Flag::inTblCfg, false));
+        }
+        return result;
+      }
+    }
+    QUOR_TRACE(traceHandle(), 9, "", "  no more entries");
+    iterState.stateIs(iterState.state()
+                          .with(Flag::entryValid, false)
+                          .with(Flag::inAddColl, false)
+                          .with(Flag::inTblCfg, false));
+    return Entry{};
+  }
+
+ private:
+  static void endPendingAddPhase(State& iterState) {
+    QUOR_TRACE(traceHandle(), 9, "", "  done with transAdd");
+    bool const removeAllPending = iterState.state().removeAllPending();
+    iterState.stateIs(
+        iterState.state().with(Flag::inAddColl, false).with(Flag::inTblCfg, !removeAllPending));
+  }
+
+  // The record at the resume point: the bookmark's own record, else the
+  // first after it; the first record without a bookmark.
+  template <class Collection>
+  static auto firstCandidate(State const& iterState, Collection& entries)
+      -> decltype(entries.first()) {
+    if (!iterState.state().bookmarkValid()) {
+      return ZaduLpm::guardedFirst(entries);
+    }
+    auto const atBookmark = ZaduLpm::guardedLookup(entries, iterState.bookmarkKey());
+    if (atBookmark.found) {
+      return atBookmark.record;
+    }
+    return ZaduLpm::guardedNextAfter(entries, iterState.bookmarkKey());
+  }
+
+  // A record the configuration phase does not yield: removed or rewritten
+  // by a pending operation, or in deletion.
+  template <class Record>
+  static bool skipped(Table const& table, Record const& record) {
+    return table.transientRemoveEntries().has(record.key()) ||
+           table.transientAddEntries().has(record.key()) || record.inDeletion;
+  }
+};
+
+}  // namespace OrderedTable

@@ -1,0 +1,445 @@
+#include "ZaduLpm/TcamEntryLog.h"
+
+#include <cstdlib>
+
+#include "Quor/Log.h"
+#include "Quor/TraceHandle.h"
+#include "Vesk/PtrFormat.h"
+#include "Vesk/TypeBuilder.h"
+#include "ZaduLpmLib/TcamConstants.h"
+#include "ZaduLpmLib/TcamDataModelCodecs.h"
+#include "Zido/Constants.h"
+
+namespace ZaduLpm {
+
+using ZaduLpmLib::TcamDataModelConfigPantryEntry;
+using ZaduLpmLib::TcamDataModelEntry;
+using ZaduLpmLib::TcamDataModelEntryKey;
+using ZaduLpmLib::TcamDataModelLogEntry;
+using ZaduLpmLib::TcamDataModelLogPantryEntry;
+
+namespace {
+
+Quor::TraceHandle traceHandle("TcamEntryLog");
+constexpr char const* tag = "TcamEntryLog";
+
+// The recommended action of the three messages: one character, code 1.
+constexpr char recommendedAction[] = {1, 0};
+
+QUOR_LOG_DESCRIPTOR(exceptionDescriptor, "HW_ABSTRACTION_EXCEPTION", "%s", "Exception",
+                    recommendedAction, 3);
+QUOR_LOG_DESCRIPTOR(relaunchErrorDescriptor, "HW_ABSTRACTION_RELAUNCH_ERROR", "%s",
+                    "Duplicate Writer Detected, pantry path not cleaned up", recommendedAction, 3);
+QUOR_LOG_DESCRIPTOR(errorDescriptor, "HW_ABSTRACTION_ERROR",
+                    "Hardware abstraction error: unable to load item: %s",
+                    "Hardware abstraction error: unable to load some persistent items. Some "
+                    "agents will be restarted",
+                    recommendedAction, 3);
+
+Quor::LogHandle exceptionLog(exceptionDescriptor, Quor::LogHandle::Seconds(0), 1.0, 0, 0);
+Quor::LogHandle relaunchErrorLog(relaunchErrorDescriptor, Quor::LogHandle::Seconds(0), 1.0, 0, 0);
+Quor::LogHandle errorLog(errorDescriptor, Quor::LogHandle::Seconds(0), 1.0, 0, 0);
+
+TcamDataModelEntryKey configKeyOf(TcamDataModelConfigPantryEntry const& record) {
+  return record.key();
+}
+
+Zido::LogVersion logVersionOf(TcamDataModelLogPantryEntry const& record) {
+  return record.version;
+}
+
+// The configuration record of `entry` written by `version`.
+TcamDataModelConfigPantryEntry configRecord(Zido::LogVersion version,
+                                            ZaduLpmLib::TcamDataModelEntryData const& entry,
+                                            bool inDeletion) {
+  TcamDataModelConfigPantryEntry record;
+  record.logVersion = version;
+  record.logEntry = TcamDataModelLogEntry{entry, {}};
+  record.inDeletion = inDeletion;
+  return record;
+}
+
+TcamDataModelLogPantryEntry changeRecord(Zido::LogVersion version,
+                                         ZaduLpmLib::TcamDataModelEntryData const& entry,
+                                         Zido::UnitId unitId, std::uint8_t flags) {
+  TcamDataModelLogPantryEntry record;
+  record.version = version;
+  record.entry = entry;
+  record.unitId = unitId;
+  record.flags = flags;
+  return record;
+}
+
+}  // namespace
+
+Vesk::Ptr<QuorSharedMem::EntityManager> mountEntityManager(
+    Centrum::EntityManager const& entityManager) {
+  if (std::getenv("NOT_LOCAL_EM") != nullptr) {
+    return QuorSharedMem::EntityManager::getEntityManager(entityManager.name(), false);
+  }
+  return QuorSharedMem::EntityManager::getEntityManager(entityManager.name(),
+                                                        entityManager.local());
+}
+
+void bumpRelaunchGenId(Centrum::EntityManager const& entityManager, Vesk::String const& agentName) {
+  auto const genId = Vesk::dynamicPtrCast<Zido::GenId>(
+      entityManager.getEntity(Zido::Constants::relaunchGenIdPath(agentName)));
+  if (genId) {
+    genId->majorIdInc(1);
+  }
+}
+
+TcamEntryLog::TcamEntryLog(Zido::SwTableId tableId,
+                           Vesk::Ptr<Centrum::EntityManager> const& entityManager,
+                           Vesk::Ptr<Zido::GroupInterface> const& groupInterface,
+                           Vesk::String const& agentName)
+    : EntryLogBase(tableId, entityManager, groupInterface, agentName) {
+  handleInitialized();
+}
+
+TcamEntryLog::~TcamEntryLog() {
+  tableConfigPantry_.clear();
+  tableEntryLog_ = nullptr;
+}
+
+Vesk::Ptr<TcamEntryLog> TcamEntryLog::TcamEntryLogIs(
+    Zido::SwTableId tableId, Vesk::Ptr<Centrum::EntityManager> const& entityManager,
+    Vesk::Ptr<Zido::GroupInterface> const& groupInterface, Vesk::String const& agentName) {
+  return tcamEntryLogFactory(tableId, entityManager, groupInterface, agentName);
+}
+
+Vesk::Ptr<TcamEntryLog> tcamEntryLogFactory(Zido::SwTableId tableId,
+                                            Vesk::Ptr<Centrum::EntityManager> const& entityManager,
+                                            Vesk::Ptr<Zido::GroupInterface> const& groupInterface,
+                                            Vesk::String const& agentName) {
+  return Vesk::Ptr<TcamEntryLog>(
+      new TcamEntryLog(tableId, entityManager, groupInterface, agentName));
+}
+
+Vesk::Ptr<TcamEntryLog::ConfigPantry> TcamEntryLog::tableConfigPantry(Zido::UnitId unitId) const {
+  Vesk::Ptr<ConfigPantry> const* found = tableConfigPantry_.find(unitId);
+  return found == nullptr ? nullptr : *found;
+}
+
+void TcamEntryLog::tableConfigPantryIs(Zido::UnitId unitId, Vesk::Ptr<ConfigPantry> const& pantry) {
+  if (!pantry) {
+    tableConfigPantryDel(unitId);
+    return;
+  }
+  Vesk::Ptr<ConfigPantry> const* held = tableConfigPantry_.find(unitId);
+  if (held != nullptr && *held == pantry) {
+    return;
+  }
+  tableConfigPantry_.insert(unitId, pantry);
+  publisher().publishKey(*this, "tableConfigPantry", unitId);
+}
+
+Vesk::Ptr<TcamEntryLog::ConfigPantry> TcamEntryLog::tableConfigPantryDel(Zido::UnitId unitId) {
+  std::optional<Vesk::Ptr<ConfigPantry>> removed = tableConfigPantry_.del(unitId);
+  if (!removed) {
+    return nullptr;
+  }
+  publisher().publishKey(*this, "tableConfigPantry", unitId);
+  return std::move(*removed);
+}
+
+void TcamEntryLog::tableConfigPantryDelAll() {
+  if (!publisher().hasObservers()) {
+    tableConfigPantry_.clear();
+    return;
+  }
+  while (!tableConfigPantry_.empty()) {
+    tableConfigPantryDel(tableConfigPantry_.cursorFirst().key());
+  }
+}
+
+void TcamEntryLog::handleInitialized() {
+  QUOR_TRACE(traceHandle, 8, tag, "");
+  mountPantryChangeLog();
+}
+
+void TcamEntryLog::mountPantryChangeLog() {
+  QUOR_TRACE(traceHandle, 8, tag, "");
+  std::string const& path = TcamConstants::tableEntryLogPantryPath();
+  tableEntryLog_ = checkAndwriteMountPantry<EntryLogPantry>(
+      entityManager(), "ZaduLpmLib::TcamDataModelEntryLogPantry", path, agentName(),
+      [](QuorPantry::MountInfo& mountInfo) {
+        mountInfo.collectionInfoIs(QuorPantry::CollectionInfo{"entryLogConfig", 1000000, 0});
+      },
+      [](Vesk::Ptr<EntryLogPantry>& pantry) { return pantry->collectionControl(); },
+      [] { Quor::log(errorLog, fmt::format("{}::{}", "entryLog", "Tcam")); });
+  tableVersionIs(tableEntryLog_->collectionControl()->scratchpad());
+  QUOR_TRACE(traceHandle, 2, tag, " Mounted entryLog: {}, tableVersion: {}", path, tableVersion());
+}
+
+void TcamEntryLog::mountPantryConfig(Zido::UnitId unitId, Zido::LogVersion logVersion) {
+  QUOR_TRACE(traceHandle, 8, tag, " unitId:{}, logVersion: {}", unitId, logVersion);
+  std::string const path = TcamConstants::configPantryPath(unitId);
+  Vesk::Ptr<ConfigPantry> const cfgPantry = checkAndwriteMountPantry<ConfigPantry>(
+      entityManager(), "ZaduLpmLib::TcamDataModelConfigPantry", path, agentName(),
+      [](QuorPantry::MountInfo& mountInfo) {
+        mountInfo.collectionInfoIs(QuorPantry::CollectionInfo{"swTableEntries", 65536, 0});
+      },
+      [](Vesk::Ptr<ConfigPantry>& pantry) { return pantry->collectionControl(); },
+      [] { Quor::log(errorLog, fmt::format("{}::{}", "entryCfg", "Tcam")); });
+  QUOR_ASSERT(cfgPantry);
+  tableConfigPantryIs(unitId, cfgPantry);
+  QUOR_TRACE(traceHandle, 2, tag, " Mounted config for unitId: {} at {}", unitId, path);
+  if (logVersion == 0) {
+    return;
+  }
+  ZaduLpmLib::TcamDataModelConfigMap& entries = cfgPantry->swTableEntries();
+  guardedWalk(entries, configKeyOf, [&](TcamDataModelConfigPantryEntry const& record) {
+    if (record.inDeletion && record.logVersion <= logVersion) {
+      cfgPantry->swTableEntriesDel(record.key());
+    }
+  });
+}
+
+TcamEntryLog::ConfigPantry& TcamEntryLog::mountedConfig(Zido::UnitId unitId) const {
+  Vesk::Ptr<ConfigPantry> const* found = tableConfigPantry_.find(unitId);
+  if (found == nullptr) [[unlikely]] {
+    std::string const message =
+        fmt::format("Config pantry for unitId:{} is not created yet!", unitId);
+    // clang-format off
+    QUOR_ASSERT_MSG(tableConfigPantryHas( unitId ), message.c_str());
+    // clang-format on
+  }
+  return **found;
+}
+
+Zido::LogVersion TcamEntryLog::appendChangeLog(
+    TcamDataModelLogPantryEntry const& record,
+    Vesk::Ptr<Zido::NeededEntry const> const& neededEntry) {
+  tableEntryLog_->entryLogConfigIs(record);
+  tableEntryLog_->collectionBase().scratchpadIs(record.version);
+  groupInterface()->addLogEntry(tableId(), record.version, neededEntry);
+  return record.version;
+}
+
+Zido::LogVersion TcamEntryLog::entryIs(TcamDataModelLogEntry const& logEntry,
+                                       ZaduLpmLib::TcamDataModelResourceKeys const&,
+                                       Vesk::Ptr<Zido::NeededEntry const> const& neededEntry,
+                                       Zido::UnitId unitId,
+                                       Vesk::Ptr<Zido::SwTableStats> const& stats,
+                                       bool suppressIdenticalWrites) {
+  ConfigPantry& config = mountedConfig(unitId);
+  ZaduLpmLib::TcamDataModelConfigMap& entries = config.swTableEntries();
+  TcamDataModelEntryKey const& key = logEntry.entry.key;
+  if (suppressIdenticalWrites) {
+    auto const stored = guardedLookup(entries, key);
+    if (!(stored.record == TcamDataModelConfigPantryEntry{}) && !stored.record.inDeletion) {
+      if (stored.record.logEntry == logEntry) {
+        stats->suppressedWriteCntInc(1);
+        QUOR_TRACE(traceHandle, 3, tag, "Suppressing identical write for key: {}", key);
+        if (stored.record.logVersion != 0) {
+          return stored.record.logVersion;
+        }
+      } else {
+        QUOR_TRACE(traceHandle, 3, tag,
+                   "Not Suppressing write because entry or resource key is different  for key: {}",
+                   key);
+        stats->suppressCheckDiffCntInc(1);
+      }
+    }
+  }
+  // A new key needs room; refuse it before a version is taken.
+  if (entries.count() >= entries.capacity() && !guardedLookup(entries, key).found) {
+    throw Pantry::CollectionFullError(
+        fmt::format("configuration table of unitId {} is full ({} records): cannot add key {}",
+                    unitId, entries.capacity(), key));
+  }
+  Zido::LogVersion const version = tableVersionInc(1);
+  QUOR_TRACE(traceHandle, 8, tag,
+             " logEntry: {} neededEntry: {} version: {} unitId: {} suppressIdenticalWrites: {}",
+             logEntry, neededEntry, version, unitId, suppressIdenticalWrites);
+  config.swTableEntriesIs(configRecord(version, logEntry.entry, false));
+  return appendChangeLog(changeRecord(version, logEntry.entry, unitId, 0), neededEntry);
+}
+
+Zido::LogVersion TcamEntryLog::entryDel(TcamDataModelEntryKey const& key,
+                                        Vesk::Ptr<Zido::NeededEntry const> const& neededEntry,
+                                        Zido::UnitId unitId) {
+  QUOR_TRACE(traceHandle, 8, tag, " key:{} neededEntry: {} unitId: {}", key, neededEntry, unitId);
+  ConfigPantry& config = mountedConfig(unitId);
+  ZaduLpmLib::TcamDataModelConfigMap& entries = config.swTableEntries();
+  if (!guardedLookup(entries, key).found) {
+    QUOR_TRACE(traceHandle, 3, tag, " key: {} entry does not exist. So ignoring delete", key);
+    return 0;
+  }
+  Zido::LogVersion const version = tableVersionInc(1);
+  TcamDataModelConfigPantryEntry record = guardedLookup(entries, key).record;
+  record.logVersion = version;
+  record.inDeletion = true;
+  config.swTableEntriesIs(record);
+  return appendChangeLog(changeRecord(version, record.logEntry.entry, unitId,
+                                      TcamDataModelLogPantryEntry::entryDeletedBit),
+                         neededEntry);
+}
+
+Zido::LogVersion TcamEntryLog::tableDel(Vesk::Ptr<Zido::NeededEntry const> const& neededEntry,
+                                        Zido::UnitId unitId) {
+  QUOR_TRACE(traceHandle, 8, tag, " neededEntry:{}, unitId: {}", neededEntry, unitId);
+  ConfigPantry& config = mountedConfig(unitId);
+  ZaduLpmLib::TcamDataModelConfigMap& entries = config.swTableEntries();
+  Zido::LogVersion const version = tableVersionInc(1);
+  guardedWalk(entries, configKeyOf, [&](TcamDataModelConfigPantryEntry const& record) {
+    if (!record.inDeletion) {
+      TcamDataModelConfigPantryEntry const current = guardedLookup(entries, record.key()).record;
+      config.swTableEntriesIs(configRecord(version, current.logEntry.entry, true));
+    }
+  });
+  return appendChangeLog(changeRecord(version, ZaduLpmLib::TcamDataModelEntryData{}, unitId,
+                                      TcamDataModelLogPantryEntry::tableDeletedBit),
+                         neededEntry);
+}
+
+void TcamEntryLog::cleanupEntryLog(Zido::LogVersion version) {
+  QUOR_TRACE(traceHandle, 8, tag, " version {}", version);
+  ZaduLpmLib::TcamDataModelLogRing& changeLog = tableEntryLog_->entryLogConfig();
+  if (cleanupVersion() != 0) {
+    if (cleanupVersion() > version) {
+      cleanupVersionIs(version);
+      return;
+    }
+    for (Zido::LogVersion step = cleanupVersion();; ++step) {
+      auto const found = guardedLookup(changeLog, step);
+      if (found.found) {
+        tableEntryLog_->entryLogConfigDel(step);
+        cleanupConfig(found.record);
+      }
+      if (step == version) {
+        break;
+      }
+    }
+  } else {
+    guardedWalk(changeLog, logVersionOf, [&](TcamDataModelLogPantryEntry const& record) {
+      if (record.version <= version) {
+        tableEntryLog_->entryLogConfigDel(record.version);
+        cleanupConfig(record);
+      }
+    });
+  }
+  cleanupVersionIs(version);
+}
+
+void TcamEntryLog::cleanupConfig(TcamDataModelLogPantryEntry const& removed) {
+  Vesk::Ptr<ConfigPantry> const* found = tableConfigPantry_.find(removed.unitId);
+  if (found == nullptr) {
+    QUOR_TRACE(traceHandle, 3, tag, " configPantry not found for unitId: {}", removed.unitId);
+    return;
+  }
+  ConfigPantry& config = **found;
+  ZaduLpmLib::TcamDataModelConfigMap& entries = config.swTableEntries();
+  if (removed.entryDeleted()) {
+    if (guardedLookup(entries, removed.entry.key).record.logVersion == removed.version) {
+      config.swTableEntriesDel(removed.entry.key);
+    }
+  } else if (removed.tableDeleted()) {
+    QUOR_TRACE(traceHandle, 3, tag, " deleteing all entries for unitId: {}", removed.unitId);
+    guardedWalk(entries, configKeyOf, [&](TcamDataModelConfigPantryEntry const& record) {
+      if (record.logVersion == removed.version) {
+        config.swTableEntriesDel(record.key());
+      }
+    });
+  }
+}
+
+TcamDataModelEntry TcamEntryLog::entry(TcamDataModelEntryKey const& key,
+                                       Zido::UnitId unitId) const {
+  QUOR_TRACE(traceHandle, 8, tag, " key: {} unitId:{}", key, unitId);
+  auto const found = guardedLookup(mountedConfig(unitId).swTableEntries(), key);
+  TcamDataModelEntry result;
+  if (!found.record.inDeletion) {
+    result.data = found.record.logEntry.entry;
+  }
+  return result;
+}
+
+bool TcamEntryLog::entryHas(TcamDataModelEntryKey const& key, Zido::UnitId unitId) const {
+  QUOR_TRACE(traceHandle, 8, tag, " key: {} unitId:{}", key, unitId);
+  auto const found = guardedLookup(mountedConfig(unitId).swTableEntries(), key);
+  return found.found && !found.record.inDeletion;
+}
+
+ZaduLpmLib::TcamDataModelResourceKeys TcamEntryLog::entryRsrcKeys(TcamDataModelEntryKey const& key,
+                                                                  Zido::UnitId unitId) const {
+  QUOR_TRACE(traceHandle, 8, tag, " key: {} unitId:{}", key, unitId);
+  return guardedLookup(mountedConfig(unitId).swTableEntries(), key).record.logEntry.rsrcKeys;
+}
+
+Zido::LogVersion TcamEntryLog::entryLogVersion(TcamDataModelEntryKey const& key,
+                                               Zido::UnitId unitId) const {
+  QUOR_TRACE(traceHandle, 8, tag, " key: {} unitId:{}", key, unitId);
+  return guardedLookup(mountedConfig(unitId).swTableEntries(), key).record.logVersion;
+}
+
+std::uint32_t TcamEntryLog::entrysInDeletion(Zido::UnitId unitId) const {
+  QUOR_TRACE(traceHandle, 8, tag, " unitId:{}", unitId);
+  std::uint32_t inDeletion = 0;
+  guardedWalk(mountedConfig(unitId).swTableEntries(), configKeyOf,
+              [&](TcamDataModelConfigPantryEntry const& record) {
+                inDeletion += record.inDeletion ? 1 : 0;
+              });
+  return inDeletion;
+}
+
+std::uint32_t TcamEntryLog::entrys(Zido::UnitId unitId) const {
+  QUOR_TRACE(traceHandle, 8, tag, " unitId:{}", unitId);
+  auto const records = static_cast<std::uint32_t>(mountedConfig(unitId).swTableEntries().count());
+  return records - entrysInDeletion(unitId);
+}
+
+Vesk::TypeData const& TcamEntryLog::staticTypeData() {
+  static Vesk::TypeData const& type =
+      Vesk::TypeBuilder<TcamEntryLog>("ZaduLpm::TcamEntryLog",
+                                      &Zido::EntryLogBase::staticTypeData())
+          .attribute("tableEntryLog", &TcamEntryLog::tableEntryLog)
+          .collection<std::uint16_t, Vesk::Ptr<ConfigPantry>>(
+              "tableConfigPantry",
+              {.lookup = [](TcamEntryLog const& log,
+                            std::uint16_t unitId) { return log.tableConfigPantry(unitId); },
+               .has = [](TcamEntryLog const& log,
+                         std::uint16_t unitId) { return log.tableConfigPantryHas(unitId); },
+               .count = [](TcamEntryLog const& log) { return log.tableConfigPantry_.count(); },
+               .forEach =
+                   [](TcamEntryLog const& log,
+                      std::function<bool(std::uint16_t const&,
+                                         Vesk::Ptr<ConfigPantry> const&)> const& visit) {
+                     log.tableConfigPantry_.forEach(
+                         [&](Zido::UnitId unitId, Vesk::Ptr<ConfigPantry> const& pantry) {
+                           visit(unitId, pantry);
+                         });
+                   },
+               .insertAt =
+                   [](TcamEntryLog& log, std::uint16_t const& unitId,
+                      Vesk::Ptr<ConfigPantry> const& pantry) {
+                     log.tableConfigPantryIs(unitId, pantry);
+                   },
+               .del = [](TcamEntryLog& log,
+                         std::uint16_t const& unitId) { return log.tableConfigPantryDel(unitId); },
+               .delAll = [](TcamEntryLog& log) { log.tableConfigPantryDelAll(); }})
+          .operation("mountPantryConfig", &TcamEntryLog::mountPantryConfig)
+          .operation("cleanupEntryLog", &TcamEntryLog::cleanupEntryLog)
+          .operation("entry", &TcamEntryLog::entry)
+          .operation("entryHas", &TcamEntryLog::entryHas)
+          .operation("entryRsrcKeys", &TcamEntryLog::entryRsrcKeys)
+          .operation("entryLogVersion", &TcamEntryLog::entryLogVersion)
+          .operation("entrysInDeletion", &TcamEntryLog::entrysInDeletion)
+          .operation("entrys", &TcamEntryLog::entrys)
+          .creator("TcamEntryLogIs",
+                   [](std::uint32_t tableId, Vesk::Ptr<Centrum::EntityManager> const& entityManager,
+                      Vesk::Ptr<Zido::GroupInterface> const& groupInterface,
+                      std::string const& agentName) {
+                     return tcamEntryLogFactory(Zido::SwTableId(tableId), entityManager,
+                                                groupInterface, agentName);
+                   })
+          .done();
+  return type;
+}
+
+namespace {
+[[maybe_unused]] Vesk::TypeData const& registered = TcamEntryLog::staticTypeData();
+}  // namespace
+
+}  // namespace ZaduLpm

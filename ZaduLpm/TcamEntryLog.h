@@ -1,0 +1,252 @@
+// ZaduLpm::TcamEntryLog: the crash-safe record of what the TCAM software
+// tables of one table id have committed, in shared memory:
+//
+//   the change log        collection entryLogConfig of a
+//                         TcamDataModelEntryLogPantry: one record per log
+//                         version (a write, an entry delete or a table
+//                         delete). Its scratchpad word holds the table
+//                         version, so versions continue after a restart.
+//   the configuration     collection swTableEntries of one
+//   table of each unit    TcamDataModelConfigPantry per unit: the committed
+//                         entries of that unit by key, read by the hardware
+//                         side and by a restarted agent.
+//
+// This agent mounts both as their only writer. Every write takes the next
+// log version (versions are unique across all units of the table id) and
+// makes its effects in a fixed order: configuration records, change log
+// record, scratchpad, then the group interface's addLogEntry. A reader in
+// another process therefore never finds a change log record whose
+// configuration records are older than it.
+//
+// A delete only marks the configuration record (inDeletion, with the
+// deleting version); cleanupEntryLog, told the version the hardware side has
+// taken, removes change log records up to it and then the marked records of
+// their deletes, so that a reader of the configuration sees every delete and
+// its version.
+//
+// Invariants:
+//  1. tableVersion is the highest version in the change log and the value of
+//     its scratchpad (while this object writes).
+//  2. A configuration record's logVersion is the last version that wrote or
+//     deleted its key.
+//  3. cleanupVersion lives in memory only: the first cleanup after a restart
+//     walks the whole change log.
+//
+// Errors. Every read of a collection is guarded: a
+// Vesk::CorruptionDetectedException is reported to the collection
+// (doCorruptionDetected) and the read goes on with the default record, or a
+// walk ends. Operations on a unit that is not mounted stop with a fatal
+// assertion naming the unit. entryIs of a new key into a full configuration
+// table raises Pantry::CollectionFullError before anything changes.
+//
+// Costs: entryIs and entryDel are one or two keyed lookups and two record
+// writes; tableDel and entrysInDeletion walk the unit's table; a cleanup
+// after the first costs one lookup per version it steps over.
+//
+// Thread safety: the agent's thread.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "Centrum/EntityManager.h"
+#include "Hunkpool/Pool.h"
+#include "Quor/Assert.h"
+#include "Quor/HashMap2018.h"
+#include "QuorPantry/CollectionControl.h"
+#include "QuorPantry/MountInfo.h"
+#include "QuorSharedMem/EntityManager.h"
+#include "QuorSharedMem/MountGroup.h"
+#include "Vesk/Exception.h"
+#include "Vesk/String.h"
+#include "ZaduLpmLib/TcamDataModelPantry.h"
+#include "Zido/EntryLogBase.h"
+#include "Zido/GenId.h"
+#include "Zido/GroupInterface.h"
+#include "Zido/NeededEntry.h"
+#include "Zido/SwTableStats.h"
+
+namespace ZaduLpm {
+
+class TcamEntryLog : public Zido::EntryLogBase {
+  HUNKPOOL_CLASS_ALLOCATION(TcamEntryLog)
+
+ public:
+  using ConfigPantry = ZaduLpmLib::TcamDataModelConfigPantry;
+  using EntryLogPantry = ZaduLpmLib::TcamDataModelEntryLogPantry;
+
+  // Mounts the change log and loads tableVersion from its scratchpad; a
+  // failing mount propagates.
+  TcamEntryLog(Zido::SwTableId tableId, Vesk::Ptr<Centrum::EntityManager> const& entityManager,
+               Vesk::Ptr<Zido::GroupInterface> const& groupInterface,
+               Vesk::String const& agentName);
+  // Drops the references; nothing in shared memory changes.
+  ~TcamEntryLog() override;
+
+  static Vesk::Ptr<TcamEntryLog> TcamEntryLogIs(
+      Zido::SwTableId tableId, Vesk::Ptr<Centrum::EntityManager> const& entityManager,
+      Vesk::Ptr<Zido::GroupInterface> const& groupInterface, Vesk::String const& agentName);
+
+  Vesk::Ptr<EntryLogPantry> const& tableEntryLog() const noexcept { return tableEntryLog_; }
+  // Records now in the change log.
+  std::uint64_t entryLogRecords() const noexcept {
+    return tableEntryLog_->entryLogConfig().count();
+  }
+
+  // The mounted configuration table of `unitId`, or null. The setters change
+  // the in-process collection only; a null pointer removes the unit.
+  Vesk::Ptr<ConfigPantry> tableConfigPantry(Zido::UnitId unitId) const;
+  bool tableConfigPantryHas(Zido::UnitId unitId) const { return tableConfigPantry_.has(unitId); }
+  void tableConfigPantryIs(Zido::UnitId unitId, Vesk::Ptr<ConfigPantry> const& pantry);
+  Vesk::Ptr<ConfigPantry> tableConfigPantryDel(Zido::UnitId unitId);
+  void tableConfigPantryDelAll();
+
+  void handleInitialized();
+  void mountPantryChangeLog();
+  // Mounts the configuration table of `unitId`; with a non-zero `logVersion`
+  // purges the records in deletion at or before it.
+  void mountPantryConfig(Zido::UnitId unitId, Zido::LogVersion logVersion);
+
+  // Logs a write of `logEntry`'s entry on `unitId`; returns its new version,
+  // or, when `suppressIdenticalWrites` finds the same entry stored, that
+  // record's version. `rsrcKeys` is not read (this table has none).
+  // REQUIRES: `unitId` mounted.
+  Zido::LogVersion entryIs(ZaduLpmLib::TcamDataModelLogEntry const& logEntry,
+                           ZaduLpmLib::TcamDataModelResourceKeys const& rsrcKeys,
+                           Vesk::Ptr<Zido::NeededEntry const> const& neededEntry,
+                           Zido::UnitId unitId, Vesk::Ptr<Zido::SwTableStats> const& stats,
+                           bool suppressIdenticalWrites);
+  // Logs a delete of `key`; returns its new version, or 0 when the unit holds
+  // no record of the key. REQUIRES: `unitId` mounted.
+  Zido::LogVersion entryDel(ZaduLpmLib::TcamDataModelEntryKey const& key,
+                            Vesk::Ptr<Zido::NeededEntry const> const& neededEntry,
+                            Zido::UnitId unitId);
+  // Logs a delete of every entry of `unitId`; returns its new version.
+  // REQUIRES: `unitId` mounted.
+  Zido::LogVersion tableDel(Vesk::Ptr<Zido::NeededEntry const> const& neededEntry,
+                            Zido::UnitId unitId);
+
+  // Removes the change log records up to `version` and the configuration
+  // records their deletes marked.
+  void cleanupEntryLog(Zido::LogVersion version);
+
+  // Queries of a mounted unit (REQUIRES: `unitId` mounted).
+  ZaduLpmLib::TcamDataModelEntry entry(ZaduLpmLib::TcamDataModelEntryKey const& key,
+                                       Zido::UnitId unitId) const;
+  bool entryHas(ZaduLpmLib::TcamDataModelEntryKey const& key, Zido::UnitId unitId) const;
+  ZaduLpmLib::TcamDataModelResourceKeys entryRsrcKeys(ZaduLpmLib::TcamDataModelEntryKey const& key,
+                                                      Zido::UnitId unitId) const;
+  Zido::LogVersion entryLogVersion(ZaduLpmLib::TcamDataModelEntryKey const& key,
+                                   Zido::UnitId unitId) const;
+  std::uint32_t entrysInDeletion(Zido::UnitId unitId) const;
+  std::uint32_t entrys(Zido::UnitId unitId) const;
+
+  Vesk::TypeData const& typeData() const override { return staticTypeData(); }
+  static Vesk::TypeData const& staticTypeData();
+
+ private:
+  // The unit's configuration table; stops with a fatal assertion when the
+  // unit is not mounted.
+  ConfigPantry& mountedConfig(Zido::UnitId unitId) const;
+  // The common tail of the three writes.
+  Zido::LogVersion appendChangeLog(ZaduLpmLib::TcamDataModelLogPantryEntry const& record,
+                                   Vesk::Ptr<Zido::NeededEntry const> const& neededEntry);
+  void cleanupConfig(ZaduLpmLib::TcamDataModelLogPantryEntry const& removed);
+
+  Vesk::Ptr<EntryLogPantry> tableEntryLog_;
+  Quor::HashMap2018<Zido::UnitId, Vesk::Ptr<ConfigPantry>> tableConfigPantry_;
+};
+
+Vesk::Ptr<TcamEntryLog> tcamEntryLogFactory(Zido::SwTableId tableId,
+                                            Vesk::Ptr<Centrum::EntityManager> const& entityManager,
+                                            Vesk::Ptr<Zido::GroupInterface> const& groupInterface,
+                                            Vesk::String const& agentName);
+
+// Mounts the pantry entity of type T at `path` as its writer and returns it
+// (null when no entity of type T is there after the mount). A collection
+// found wiped calls `wipedHandler`, bumps the agent's relaunch generation id
+// and clears the wiped mark. With NOT_LOCAL_EM set, the shared namespace is
+// used whatever the central entity manager's local flag.
+template <class T, class MountInfoSetter, class CollectionControlOf, class WipedHandler>
+Vesk::Ptr<T> checkAndwriteMountPantry(Vesk::Ptr<Centrum::EntityManager> const& entityManager,
+                                      Vesk::String const& typeName, Vesk::String const& path,
+                                      Vesk::String const& agentName,
+                                      MountInfoSetter mountInfoSetter,
+                                      CollectionControlOf collectionControlOf,
+                                      WipedHandler wipedHandler);
+
+// Guarded reads of a pantry collection: a detected corruption is reported
+// to the collection and the read yields the default record (a lookup) or
+// nothing (a first or next move, which ends a walk). Other errors propagate.
+template <class Collection, class Key>
+auto guardedLookup(Collection& collection, Key const& key) -> decltype(collection.lookup(key)) {
+  try {
+    return collection.lookup(key);
+  } catch (Vesk::CorruptionDetectedException const& error) {
+    collection.doCorruptionDetected(error.what());
+    return {};
+  }
+}
+
+template <class Collection>
+auto guardedFirst(Collection& collection) -> decltype(collection.first()) {
+  try {
+    return collection.first();
+  } catch (Vesk::CorruptionDetectedException const& error) {
+    collection.doCorruptionDetected(error.what());
+    return std::nullopt;
+  }
+}
+
+template <class Collection, class Key>
+auto guardedNextAfter(Collection& collection, Key const& key)
+    -> decltype(collection.nextAfter(key)) {
+  try {
+    return collection.nextAfter(key);
+  } catch (Vesk::CorruptionDetectedException const& error) {
+    collection.doCorruptionDetected(error.what());
+    return std::nullopt;
+  }
+}
+
+// Calls visit(record) for every record in walk order; the walk moves on by
+// key, so `visit` may remove or rewrite the record it is given.
+template <class Collection, class KeyOf, class Visit>
+void guardedWalk(Collection& collection, KeyOf keyOf, Visit&& visit) {
+  for (auto record = guardedFirst(collection); record;
+       record = guardedNextAfter(collection, keyOf(*record))) {
+    visit(*record);
+  }
+}
+
+// Bumps the relaunch generation id of `agentName`, when it exists.
+void bumpRelaunchGenId(Centrum::EntityManager const& entityManager, Vesk::String const& agentName);
+// The shared-memory entity manager the mounts use.
+Vesk::Ptr<QuorSharedMem::EntityManager> mountEntityManager(
+    Centrum::EntityManager const& entityManager);
+
+template <class T, class MountInfoSetter, class CollectionControlOf, class WipedHandler>
+Vesk::Ptr<T> checkAndwriteMountPantry(Vesk::Ptr<Centrum::EntityManager> const& entityManager,
+                                      Vesk::String const& typeName, Vesk::String const& path,
+                                      Vesk::String const& agentName,
+                                      MountInfoSetter mountInfoSetter,
+                                      CollectionControlOf collectionControlOf,
+                                      WipedHandler wipedHandler) {
+  Vesk::Ptr<QuorSharedMem::EntityManager> const sharedMemory = mountEntityManager(*entityManager);
+  Vesk::Ptr<QuorSharedMem::MountGroup> const mountGroup = sharedMemory->getMountGroup();
+  QuorPantry::MountInfo mountInfo(QuorPantry::MountInfo::writer);
+  mountInfoSetter(mountInfo);
+  mountGroup->mount(path, typeName, mountInfo);
+  mountGroup->doClose();
+  Vesk::Ptr<T> mounted = Vesk::dynamicPtrCast<T>(sharedMemory->getEntity(path));
+  QUOR_ASSERT_MSG(mounted, "the mount yields no entity of the requested type");
+  Vesk::Ptr<QuorPantry::CollectionControl> const control = collectionControlOf(mounted);
+  if (control->wiped()) {
+    wipedHandler();
+    bumpRelaunchGenId(*entityManager, agentName);
+    control->clearWiped();
+  }
+  return mounted;
+}
+
+}  // namespace ZaduLpm

@@ -1,0 +1,651 @@
+#include "ZaduLpm/TcamSwTable.h"
+
+#include "OrderedTable/OrderedSwTableAccessor.h"
+#include "Quor/TraceHandle.h"
+#include "Vesk/Exception.h"
+#include "Vesk/TypeBuilder.h"
+#include "ZaduLpmLib/TcamConstants.h"
+#include "ZaduLpmLib/TcamDataModelCodecs.h"
+
+namespace ZaduLpm {
+
+namespace {
+
+using Accessor = OrderedTable::OrderedSwTableAccessor<TcamSwTable, TcamConstants, TcamResolverEntry,
+                                                      TcamEntryWrapper>;
+using IterAccessor = OrderedTable::IterStateAccessor<TcamSwTableIteratorState, TcamSwTable>;
+
+Quor::TraceHandle traceHandle(TcamSwTable::traceHandleName);
+constexpr char const* tag = "TcamSwTable";
+
+}  // namespace
+
+// ---- Construction ----------------------------------------------------------
+
+TcamSwTable::TcamSwTable(Vesk::Ptr<Zido::CanonicalTableName const> const& tableName,
+                         Zido::SwTableId tableId, Zido::UnitId unitId,
+                         Zido::OrderedSwTableSet* swTableSet,
+                         Vesk::Ptr<TcamEntryLog> const& entryLog,
+                         Vesk::Ptr<Zido::GroupResolver> const& groupResolver)
+    : TcamDataModelSwTableBase(tableName, tableId, unitId, swTableSet),
+      entryLog_(entryLog),
+      groupResolver_(groupResolver) {
+  handleInitialized();
+}
+
+TcamSwTable::~TcamSwTable() {
+  beingDestroyedIs();
+  // Queued resolver entries point to this table without counting it.
+  if (groupResolver_) {
+    groupResolver_->resolverQueueDel(this);
+  }
+  // Members go in reverse declaration order: the in-log queue, the resolver
+  // and the entry log, the three pending collections, then the helper.
+}
+
+Vesk::Ptr<TcamSwTable> TcamSwTable::TcamSwTableIs(
+    Vesk::Ptr<Zido::CanonicalTableName const> const& tableName, Zido::SwTableId tableId,
+    Zido::UnitId unitId, Zido::OrderedSwTableSet* swTableSet,
+    Vesk::Ptr<TcamEntryLog> const& entryLog, Vesk::Ptr<Zido::GroupResolver> const& groupResolver) {
+  return tcamSwTableFactory(tableName, tableId, unitId, swTableSet, entryLog, groupResolver);
+}
+
+Vesk::Ptr<TcamSwTable> tcamSwTableFactory(
+    Vesk::Ptr<Zido::CanonicalTableName const> const& tableName, Zido::SwTableId tableId,
+    Zido::UnitId unitId, Zido::OrderedSwTableSet* swTableSet,
+    Vesk::Ptr<TcamEntryLog> const& entryLog, Vesk::Ptr<Zido::GroupResolver> const& groupResolver) {
+  return Vesk::Ptr<TcamSwTable>(
+      new TcamSwTable(tableName, tableId, unitId, swTableSet, entryLog, groupResolver));
+}
+
+TcamSwTable::EntryHandle::Ptr TcamSwTable::EntryHandle::EntryHandleIs(
+    Zido::EntryVersion version, Key const& key, TcamDataModelSwTableBase* table) {
+  return entryHandleFactory(version, key, table);
+}
+
+TcamSwTable::EntryHandle::Ptr entryHandleFactory(Zido::EntryVersion version,
+                                                 TcamSwTable::Key const& key,
+                                                 ZaduLpmLib::TcamDataModelSwTableBase* table) {
+  return TcamSwTable::EntryHandle::Ptr(new TcamSwTable::EntryHandle(version, key, table));
+}
+
+void TcamSwTable::handleInitialized() {
+  QUOR_TRACE(traceHandle, 8, tag, "doesMarkSweep: False hwErrorHandling: False");
+  swTableHelperIs(tcamSwTableHelperBaseFactory());
+  statsIs();
+}
+
+void TcamSwTable::doCreateHwTable() {}
+
+// ---- Accepting, committing, hardware progress -----------------------------
+
+TcamSwTable::EntryHandle::PtrConst TcamSwTable::entryWrite(Key const& key, Entry const& entry,
+                                                           DependencyPtr const& dependency) {
+  QUOR_TRACE(traceHandle, 8, tag, " key: {}", key);
+  return entryWriteWithResponseHandler(key, entry, dependency, ResponseHandler());
+}
+
+TcamSwTable::EntryHandle::PtrConst TcamSwTable::entryWriteWithResponseHandler(
+    Key const& key, Entry const& entry, DependencyPtr const& dependency,
+    ResponseHandler const& handler) {
+  QUOR_TRACE(traceHandle, 8, tag, " key: {}", key);
+  return Accessor::entryWriteGeneric(*this, key, entry, dependency, handler);
+}
+
+TcamSwTable::EntryHandle::PtrConst TcamSwTable::entryRemove(Key const& key,
+                                                            DependencyPtr const& dependency) {
+  QUOR_TRACE(traceHandle, 8, tag, " key: {}", key);
+  return entryRemoveWithResponseHandler(key, dependency, ResponseHandler());
+}
+
+TcamSwTable::EntryHandle::PtrConst TcamSwTable::entryRemoveWithResponseHandler(
+    Key const& key, DependencyPtr const& dependency, ResponseHandler const& handler) {
+  QUOR_TRACE(traceHandle, 8, tag, " key: {}", key);
+  return Accessor::entryRemoveGeneric(*this, key, dependency, handler);
+}
+
+void TcamSwTable::entryRemoveAll(DependencyPtr const& dependency) {
+  QUOR_TRACE(traceHandle, 8, tag, "");
+  entryRemoveAllWithResponseHandler(dependency, ResponseHandler());
+}
+
+void TcamSwTable::entryRemoveAllWithResponseHandler(DependencyPtr const& dependency,
+                                                    ResponseHandler const& handler) {
+  QUOR_TRACE(traceHandle, 8, tag, "");
+  Accessor::entryRemoveAllGeneric(*this, dependency, handler);
+}
+
+void TcamSwTable::setRsrcPtrs(Vesk::Ptr<TcamEntryWrapper> const& wrapper, bool refresh) {
+  Accessor::setRsrcPtrs(wrapper, refresh);
+}
+
+bool TcamSwTable::isResolverEntryResolved(Vesk::Ptr<TcamResolverEntry> const& resolverEntry) {
+  return Accessor::isResolverEntryResolved(*this, resolverEntry);
+}
+
+void TcamSwTable::commitEntry(Vesk::Ptr<Zido::ResolverEntry> const& resolverEntry) {
+  Accessor::commitEntry(*this, resolverEntry);
+}
+
+void TcamSwTable::tableStatusVersion(Zido::LogVersion version) {
+  Accessor::tableStatusVersion(*this, version);
+}
+
+bool TcamSwTable::hasPendingHwWrites() const {
+  QUOR_TRACE(traceHandle, 8, tag, "");
+  return Accessor::hasPendingHwWrites(*this);
+}
+
+// ---- Reads -----------------------------------------------------------------
+
+TcamSwTable::Entry TcamSwTable::entryRead(Key const& key) const {
+  QUOR_TRACE(traceHandle, 8, tag, " key: {}", key);
+  return Accessor::entryReadGeneric(*this, key);
+}
+
+TcamSwTable::Entry TcamSwTable::entry(Key const& key) const {
+  // The same read, traced under the name entryRead.
+  return TcamSwTable::entryRead(key);
+}
+
+bool TcamSwTable::entryHas(Key const& key) const {
+  QUOR_TRACE(traceHandle, 8, "", "key: {}", key);
+  if (transientAddEntry_.has(key)) {
+    return true;
+  }
+  if (transientRemoveEntry_.has(key) || transientRemoveAllVersion_.valid()) {
+    return false;
+  }
+  Vesk::Ptr<TcamEntryLog> const log = entryLog_;
+  return log->entryHas(key, unitId());
+}
+
+TcamSwTable::Entry TcamSwTable::entryFromConfig(Key const& key) const {
+  return Accessor::entryFromConfig(*this, key);
+}
+
+// ---- Iteration -------------------------------------------------------------
+
+Vesk::Ptr<TcamSwTableIteratorState> TcamSwTable::initIterState() const {
+  Vesk::Ptr<TcamSwTableIteratorState> state = tcamSwTableIteratorStateFactory();
+  state->tableIs(this);
+  state->stateIs(TcamSwTableIteratorState::Flags()
+                     .with(TcamSwTableIteratorState::Flag::removeAllPending,
+                           transientRemoveAllVersion_.valid())
+                     .with(TcamSwTableIteratorState::Flag::inAddColl, true));
+  return state;
+}
+
+Vesk::Ptr<TcamSwTableIteratorState> TcamSwTable::initIterStateFromKey(Key const& key) const {
+  using Flag = TcamSwTableIteratorState::Flag;
+  QUOR_TRACE(traceHandle, 8, tag, " key: {}", key);
+  Vesk::Ptr<TcamSwTableIteratorState> state = tcamSwTableIteratorStateFactory();
+  state->tableIs(this);
+  bool const removeAllPending = transientRemoveAllVersion_.valid();
+  state->bookmarkKeyIs(key);
+  TcamSwTableIteratorState::Flags flags = TcamSwTableIteratorState::Flags()
+                                              .with(Flag::removeAllPending, removeAllPending)
+                                              .with(Flag::bookmarkValid, true);
+  if (transientAddEntry_.has(key)) {
+    flags = flags.with(Flag::inAddColl, true);
+  } else if (!removeAllPending && entryLog_->entryHas(key, unitId())) {
+    flags = flags.with(Flag::inTblCfg, true);
+  }
+  state->stateIs(flags);
+  return state;
+}
+
+TcamSwTable::EntryIteratorConst TcamSwTable::entryIteratorConst() const {
+  return EntryIteratorConst(this, initIterState());
+}
+
+TcamSwTable::EntryIteratorConst TcamSwTable::entryIteratorConst(Key const& key) const {
+  return EntryIteratorConst(this, initIterStateFromKey(key));
+}
+
+std::uint32_t TcamSwTable::entrys() const {
+  auto const added = static_cast<std::uint32_t>(transientAddEntry_.count());
+  if (transientRemoveAllVersion_.valid()) {
+    return added;
+  }
+  Vesk::Ptr<TcamEntryLog> const log = entryLog_;
+  std::uint32_t adds = added;
+  transientAddEntry_.forEach([&](Key const& key, Vesk::Ptr<TcamEntryWrapper> const&) {
+    adds -= log->entryHas(key, unitId()) ? 1 : 0;
+  });
+  auto removes = static_cast<std::uint32_t>(transientRemoveEntry_.count());
+  transientRemoveEntry_.forEach([&](Key const& key, Vesk::Ptr<TcamEntryWrapper> const&) {
+    removes -= log->entryHas(key, unitId()) ? 0 : 1;
+  });
+  return adds + log->entrys(unitId()) - removes;
+}
+
+TcamSwTable::EntryIteratorConst::EntryIteratorConst(TcamSwTable const* table,
+                                                    Vesk::Ptr<TcamSwTableIteratorState> state)
+    : table_(table), state_(std::move(state)), entry_(state_->maybeUpdateCurrentEntry()) {}
+
+bool TcamSwTable::EntryIteratorConst::isEnd() const noexcept {
+  return !state_->state().entryValid();
+}
+
+TcamSwTable::EntryIteratorConst& TcamSwTable::EntryIteratorConst::operator++() {
+  entry_ = state_->maybeUpdateCurrentEntry();
+  return *this;
+}
+
+void TcamSwTableIteratorState::bookmarkKeyIs(TcamSwTable::Key const& key) {
+  if (!(key == bookmarkKey_)) {
+    bookmarkKey_ = key;
+    publisher().publish(*this, "bookmarkKey");
+  }
+}
+
+TcamSwTable::Entry TcamSwTableIteratorState::maybeUpdateCurrentEntry() {
+  return IterAccessor::maybeUpdateCurrentEntry(*this);
+}
+
+Vesk::Ptr<TcamSwTableIteratorState> tcamSwTableIteratorStateFactory() {
+  return Vesk::Ptr<TcamSwTableIteratorState>(new TcamSwTableIteratorState());
+}
+
+// ---- Clear, update, script view --------------------------------------------
+
+void TcamSwTable::clearTable(bool releaseResources) {
+  QUOR_TRACE(traceHandle, 8, tag, "");
+  EntryHandle::Ptr handle;
+  Accessor::delAllEntries(*this, releaseResources, nullptr, handle);
+}
+
+Vesk::Ptr<Zido::OrderedEntryHandle const> TcamSwTable::updateEntry(Key const& key) {
+  return Accessor::updateEntry(*this, key);
+}
+
+Vesk::Ptr<Zido::NeededEntry const> TcamSwTable::getNeededEntrySet(
+    Vesk::Ptr<TcamEntryWrapper const> const& wrapper) const {
+  return Accessor::getNeededEntrySet(wrapper);
+}
+
+Vesk::Ptr<TcamSwTable::SwTableEntries_py> TcamSwTable::getTableEntries_py() const {
+  Vesk::Ptr<SwTableEntries_py> snapshot(new SwTableEntries_py());
+  Vesk::Ptr<TcamSwTableIteratorState> state = initIterState();
+  for (Entry entry = state->maybeUpdateCurrentEntry(); state->state().entryValid();
+       entry = state->maybeUpdateCurrentEntry()) {
+    snapshot->tableEntriesIs(entry);
+  }
+  return snapshot;
+}
+
+TcamSwTable::Entry TcamSwTable::SwTableEntries_py::tableEntries(Key const& key) const {
+  Entry const* found = tableEntries_.find(key);
+  return found == nullptr ? Entry{} : *found;
+}
+
+void TcamSwTable::SwTableEntries_py::tableEntriesIs(Entry const& entry) {
+  Key const& key = TableEntriesKeyFunktor()(entry);
+  if (Entry const* held = tableEntries_.find(key); held != nullptr && *held == entry) {
+    return;
+  }
+  tableEntries_.insert(key, entry);
+  publisher().publishKey(*this, "tableEntries", key);
+}
+
+TcamSwTable::Entry TcamSwTable::SwTableEntries_py::tableEntriesDel(Key const& key) {
+  std::optional<Entry> removed = tableEntries_.del(key);
+  if (!removed) {
+    return Entry{};
+  }
+  publisher().publishKey(*this, "tableEntries", key);
+  return *removed;
+}
+
+void TcamSwTable::SwTableEntries_py::tableEntriesDelAll() {
+  if (!publisher().hasObservers()) {
+    tableEntries_.clear();
+    return;
+  }
+  while (!tableEntries_.empty()) {
+    tableEntriesDel(tableEntries_.cursorFirst().key());
+  }
+}
+
+// ---- Attributes ------------------------------------------------------------
+
+void TcamSwTable::swTableHelperIs(Vesk::Ptr<TcamSwTableHelperBase> const& helper) {
+  if (helper == swTableHelper_) {
+    return;
+  }
+  swTableHelper_ = helper;
+  publisher().publish(*this, "swTableHelper");
+}
+
+Vesk::Ptr<TcamEntryWrapper> TcamSwTable::transientAddEntry(Key const& key) const {
+  Vesk::Ptr<TcamEntryWrapper> const* found = transientAddEntry_.find(key);
+  return found == nullptr ? nullptr : *found;
+}
+
+void TcamSwTable::transientAddEntryIs(Vesk::Ptr<TcamEntryWrapper> const& wrapper) {
+  wrapperIs(transientAddEntry_, "transientAddEntry", wrapper);
+}
+
+Vesk::Ptr<TcamEntryWrapper> TcamSwTable::transientAddEntryDel(Key const& key) {
+  return wrapperDel(transientAddEntry_, "transientAddEntry", key);
+}
+
+void TcamSwTable::transientAddEntryDelAll() {
+  wrappersDelAll(transientAddEntry_, "transientAddEntry");
+}
+
+Vesk::Ptr<TcamEntryWrapper> TcamSwTable::transientRemoveEntry(Key const& key) const {
+  Vesk::Ptr<TcamEntryWrapper> const* found = transientRemoveEntry_.find(key);
+  return found == nullptr ? nullptr : *found;
+}
+
+void TcamSwTable::transientRemoveEntryIs(Vesk::Ptr<TcamEntryWrapper> const& wrapper) {
+  wrapperIs(transientRemoveEntry_, "transientRemoveEntry", wrapper);
+}
+
+Vesk::Ptr<TcamEntryWrapper> TcamSwTable::transientRemoveEntryDel(Key const& key) {
+  return wrapperDel(transientRemoveEntry_, "transientRemoveEntry", key);
+}
+
+void TcamSwTable::transientRemoveEntryDelAll() {
+  wrappersDelAll(transientRemoveEntry_, "transientRemoveEntry");
+}
+
+void TcamSwTable::wrapperIs(WrapperMap& map, char const* attribute,
+                            Vesk::Ptr<TcamEntryWrapper> const& wrapper) {
+  if (!wrapper) {
+    throw Vesk::NullArgumentException(
+        fmt::format("ZaduLpm::TcamSwTable::{}: a null wrapper cannot be held", attribute));
+  }
+  Key const& key = TransientAddEntryKeyFunktor()(*wrapper);
+  if (Vesk::Ptr<TcamEntryWrapper>* held = map.find(key)) {
+    if (*held == wrapper) {
+      return;
+    }
+    *held = wrapper;
+  } else {
+    map.insert(key, wrapper);
+  }
+  publishKey(attribute, key);
+}
+
+Vesk::Ptr<TcamEntryWrapper> TcamSwTable::wrapperDel(WrapperMap& map, char const* attribute,
+                                                    Key const& key) {
+  std::optional<Vesk::Ptr<TcamEntryWrapper>> removed = map.del(key);
+  if (!removed) {
+    return nullptr;
+  }
+  publishKey(attribute, key);
+  return std::move(*removed);
+}
+
+void TcamSwTable::wrappersDelAll(WrapperMap& map, char const* attribute) {
+  if (!publisher().hasObservers()) {
+    map.clear();
+    return;
+  }
+  while (!map.empty()) {
+    wrapperDel(map, attribute, map.cursorFirst().key());
+  }
+}
+
+Zido::EntryVersion TcamSwTable::transientVersionForKey(Key const& key) const {
+  Zido::EntryVersion const* found = transientVersionForKey_.find(key);
+  return found == nullptr ? Zido::EntryVersion() : *found;
+}
+
+void TcamSwTable::transientVersionForKeyIs(Key const& key, Zido::EntryVersion const& version) {
+  if (Zido::EntryVersion* held = transientVersionForKey_.find(key)) {
+    if (held->isEq(version)) {
+      return;
+    }
+    *held = version;
+  } else {
+    transientVersionForKey_.insert(key, version);
+  }
+  publishKey("transientVersionForKey", key);
+}
+
+Zido::EntryVersion TcamSwTable::transientVersionForKeyDel(Key const& key) {
+  std::optional<Zido::EntryVersion> removed = transientVersionForKey_.del(key);
+  if (!removed) {
+    return Zido::EntryVersion();
+  }
+  publishKey("transientVersionForKey", key);
+  return *removed;
+}
+
+void TcamSwTable::transientVersionForKeyDelAll() {
+  if (!publisher().hasObservers()) {
+    transientVersionForKey_.clear();
+    return;
+  }
+  while (!transientVersionForKey_.empty()) {
+    transientVersionForKeyDel(transientVersionForKey_.cursorFirst().key());
+  }
+}
+
+void TcamSwTable::transientRemoveAllVersionIs(Zido::MajorVersion version) {
+  if (version == transientRemoveAllVersion_) {
+    return;
+  }
+  transientRemoveAllVersion_ = version;
+  publisher().publish(*this, "transientRemoveAllVersion");
+}
+
+void TcamSwTable::entryHandleInLogEnq(Vesk::Ptr<EntryHandle> const& handle) {
+  std::uint32_t const index = entryHandleInLog_.enq(handle);
+  publisher().publishIndex(*this, "entryHandleInLog", index);
+}
+
+Vesk::Ptr<TcamSwTable::EntryHandle> TcamSwTable::entryHandleInLogDeq() {
+  Vesk::Ptr<EntryHandle> front;
+  std::uint32_t const index = entryHandleInLog_.deq(front);
+  if (front) {
+    publisher().publishIndex(*this, "entryHandleInLog", index);
+  }
+  return front;
+}
+
+Vesk::Ptr<TcamSwTable::EntryHandle> TcamSwTable::entryHandleInLogFront() const {
+  Vesk::Ptr<EntryHandle> const* front = entryHandleInLog_.front();
+  return front == nullptr ? nullptr : *front;
+}
+
+Vesk::Ptr<TcamSwTable::EntryHandle> TcamSwTable::entryHandleInLogBack() const {
+  Vesk::Ptr<EntryHandle> const* back = entryHandleInLog_.back();
+  return back == nullptr ? nullptr : *back;
+}
+
+Vesk::Ptr<TcamSwTable::EntryHandle> TcamSwTable::entryHandleInLog(std::uint32_t index) const {
+  Vesk::Ptr<EntryHandle> const* held = entryHandleInLog_.at(index);
+  return held == nullptr ? nullptr : *held;
+}
+
+void TcamSwTable::entryHandleInLogDelAll() {
+  if (!publisher().hasObservers()) {
+    entryHandleInLog_.clear();
+    return;
+  }
+  while (entryHandleInLogDeq()) {
+  }
+}
+
+// ---- Reflection -------------------------------------------------------------
+
+namespace {
+
+template <class Map>
+Vesk::CollectionBinding<TcamSwTable, TcamSwTable::Key, Vesk::Ptr<TcamEntryWrapper>> wrapperBinding(
+    Map const& (TcamSwTable::*map)() const,
+    Vesk::Ptr<TcamEntryWrapper> (TcamSwTable::*lookup)(TcamSwTable::Key const&) const,
+    void (TcamSwTable::*insert)(Vesk::Ptr<TcamEntryWrapper> const&),
+    Vesk::Ptr<TcamEntryWrapper> (TcamSwTable::*del)(TcamSwTable::Key const&),
+    void (TcamSwTable::*delAll)()) {
+  using Key = TcamSwTable::Key;
+  using Member = Vesk::Ptr<TcamEntryWrapper>;
+  return {
+      .lookup = [lookup](TcamSwTable const& table, Key const& key) { return (table.*lookup)(key); },
+      .has = [map](TcamSwTable const& table, Key const& key) { return (table.*map)().has(key); },
+      .count = [map](TcamSwTable const& table) { return (table.*map)().count(); },
+      .forEach =
+          [map](TcamSwTable const& table,
+                std::function<bool(Key const&, Member const&)> const& visit) {
+            (table.*map)().forEach(
+                [&](Key const& key, Member const& member) { visit(key, member); });
+          },
+      .insert = [insert](TcamSwTable& table, Member const& member) { (table.*insert)(member); },
+      .del = [del](TcamSwTable& table, Key const& key) { return (table.*del)(key); },
+      .delAll = [delAll](TcamSwTable& table) { (table.*delAll)(); }};
+}
+
+}  // namespace
+
+Vesk::TypeData const& TcamSwTable::EntryHandle::staticTypeData() {
+  static Vesk::TypeData const& type =
+      Vesk::TypeBuilder<EntryHandle>("ZaduLpm::TcamSwTable::EntryHandle",
+                                     &TcamDataModelSwTableBase::EntryHandle::staticTypeData())
+          .creator("EntryHandleIs",
+                   [](Zido::EntryVersion version, Key const& key, TcamSwTable* table) {
+                     return entryHandleFactory(version, key, table);
+                   })
+          .done();
+  return type;
+}
+
+Vesk::TypeData const& TcamSwTable::SwTableEntries_py::staticTypeData() {
+  using Self = SwTableEntries_py;
+  static Vesk::TypeData const& type =
+      Vesk::TypeBuilder<Self>("ZaduLpm::TcamSwTable::SwTableEntries_py",
+                              &Quor::Entity::staticTypeData())
+          .collection<Key, Entry>(
+              "tableEntries",
+              {.lookup = [](Self const& view, Key const& key) { return view.tableEntries(key); },
+               .has = [](Self const& view, Key const& key) { return view.tableEntriesHas(key); },
+               .count = [](Self const& view) { return view.tableEntriesCount(); },
+               .forEach =
+                   [](Self const& view,
+                      std::function<bool(Key const&, Entry const&)> const& visit) {
+                     view.tableEntries_.forEach(
+                         [&](Key const& key, Entry const& entry) { visit(key, entry); });
+                   },
+               .insert = [](Self& view, Entry const& entry) { view.tableEntriesIs(entry); },
+               .del = [](Self& view, Key const& key) { return view.tableEntriesDel(key); },
+               .delAll = [](Self& view) { view.tableEntriesDelAll(); }})
+          .done();
+  return type;
+}
+
+Vesk::TypeData const& TcamSwTable::staticTypeData() {
+  using Handle = Vesk::Ptr<EntryHandle>;
+  static Vesk::TypeData const& type =
+      Vesk::TypeBuilder<TcamSwTable>("ZaduLpm::TcamSwTable",
+                                     &TcamDataModelSwTableBase::staticTypeData())
+          .attribute("swTableHelper", &TcamSwTable::swTableHelper, &TcamSwTable::swTableHelperIs)
+          .collection<Key, Vesk::Ptr<TcamEntryWrapper>>(
+              "transientAddEntry",
+              wrapperBinding(&TcamSwTable::transientAddEntries, &TcamSwTable::transientAddEntry,
+                             &TcamSwTable::transientAddEntryIs, &TcamSwTable::transientAddEntryDel,
+                             &TcamSwTable::transientAddEntryDelAll))
+          .collection<Key, Vesk::Ptr<TcamEntryWrapper>>(
+              "transientRemoveEntry", wrapperBinding(&TcamSwTable::transientRemoveEntries,
+                                                     &TcamSwTable::transientRemoveEntry,
+                                                     &TcamSwTable::transientRemoveEntryIs,
+                                                     &TcamSwTable::transientRemoveEntryDel,
+                                                     &TcamSwTable::transientRemoveEntryDelAll))
+          .collection<Key, Zido::EntryVersion>(
+              "transientVersionForKey",
+              {.lookup = [](TcamSwTable const& table,
+                            Key const& key) { return table.transientVersionForKey(key); },
+               .has = [](TcamSwTable const& table,
+                         Key const& key) { return table.transientVersionForKey_.has(key); },
+               .count =
+                   [](TcamSwTable const& table) { return table.transientVersionForKey_.count(); },
+               .forEach =
+                   [](TcamSwTable const& table,
+                      std::function<bool(Key const&, Zido::EntryVersion const&)> const& visit) {
+                     table.transientVersionForKey_.forEach(
+                         [&](Key const& key, Zido::EntryVersion const& version) {
+                           visit(key, version);
+                         });
+                   },
+               .insertAt =
+                   [](TcamSwTable& table, Key const& key, Zido::EntryVersion const& version) {
+                     table.transientVersionForKeyIs(key, version);
+                   },
+               .del = [](TcamSwTable& table,
+                         Key const& key) { return table.transientVersionForKeyDel(key); },
+               .delAll = [](TcamSwTable& table) { table.transientVersionForKeyDelAll(); }})
+          .attribute(
+              "transientRemoveAllVersion",
+              [](TcamSwTable const& table) { return table.transientRemoveAllVersion().value(); },
+              [](TcamSwTable& table, std::uint64_t value) {
+                table.transientRemoveAllVersionIs(Zido::MajorVersion(value));
+              })
+          .operation("getTableEntries_py", &TcamSwTable::getTableEntries_py)
+          .attribute("entryLog", &TcamSwTable::entryLog)
+          .attribute("groupResolver", &TcamSwTable::groupResolver)
+          .collection<std::uint32_t, Handle>(
+              "entryHandleInLog",
+              {.lookup = [](TcamSwTable const& table,
+                            std::uint32_t index) { return table.entryHandleInLog(index); },
+               .has = [](TcamSwTable const& table,
+                         std::uint32_t index) { return table.entryHandleInLogHas(index); },
+               .count = [](TcamSwTable const& table) { return table.entryHandleInLog_.count(); },
+               .forEach =
+                   [](TcamSwTable const& table,
+                      std::function<bool(std::uint32_t const&, Handle const&)> const& visit) {
+                     table.entryHandleInLog_.forEach(
+                         [&](std::uint32_t index, Handle const& handle) { visit(index, handle); });
+                   },
+               .insert = [](TcamSwTable& table,
+                            Handle const& handle) { table.entryHandleInLogEnq(handle); },
+               .delAll = [](TcamSwTable& table) { table.entryHandleInLogDelAll(); }})
+          .operation("entryHandleInLogDeq", &TcamSwTable::entryHandleInLogDeq)
+          .operation("entryHandleInLogFront", &TcamSwTable::entryHandleInLogFront)
+          .operation("entryHandleInLogBack", &TcamSwTable::entryHandleInLogBack)
+          .operation("commitEntry", &TcamSwTable::commitEntry)
+          .operation("updateEntry", &TcamSwTable::updateEntry)
+          .operation("getNeededEntrySet", &TcamSwTable::getNeededEntrySet)
+          .operation("isResolverEntryResolved", &TcamSwTable::isResolverEntryResolved)
+          .operation("setRsrcPtrs", &TcamSwTable::setRsrcPtrs)
+          .operation("entryFromConfig", &TcamSwTable::entryFromConfig)
+          .operation("restoreEntries", &TcamSwTable::restoreEntries)
+          .operation("clearTable", &TcamSwTable::clearTable)
+          .operation("handleInitialized", &TcamSwTable::handleInitialized)
+          .creator("TcamSwTableIs",
+                   [](Vesk::Ptr<Zido::CanonicalTableName const> const& tableName,
+                      std::uint32_t tableId, Zido::UnitId unitId,
+                      Zido::OrderedSwTableSet* swTableSet, Vesk::Ptr<TcamEntryLog> const& entryLog,
+                      Vesk::Ptr<Zido::GroupResolver> const& groupResolver) {
+                     return tcamSwTableFactory(tableName, Zido::SwTableId(tableId), unitId,
+                                               swTableSet, entryLog, groupResolver);
+                   })
+          .done();
+  return type;
+}
+
+Vesk::TypeData const& TcamSwTableIteratorState::staticTypeData() {
+  static Vesk::TypeData const& type =
+      Vesk::TypeBuilder<TcamSwTableIteratorState>(
+          "ZaduLpm::TcamSwTableIteratorState",
+          &ZaduLpmLib::TcamDataModelSwTableIteratorState::staticTypeData())
+          .attribute("bookmarkKey", &TcamSwTableIteratorState::bookmarkKey,
+                     &TcamSwTableIteratorState::bookmarkKeyIs)
+          .operation("maybeUpdateCurrentEntry", &TcamSwTableIteratorState::maybeUpdateCurrentEntry)
+          .creator("TcamSwTableIteratorStateIs", &tcamSwTableIteratorStateFactory)
+          .done();
+  return type;
+}
+
+namespace {
+[[maybe_unused]] Vesk::TypeData const& handleRegistered =
+    TcamSwTable::EntryHandle::staticTypeData();
+[[maybe_unused]] Vesk::TypeData const& entriesRegistered =
+    TcamSwTable::SwTableEntries_py::staticTypeData();
+[[maybe_unused]] Vesk::TypeData const& tableRegistered = TcamSwTable::staticTypeData();
+[[maybe_unused]] Vesk::TypeData const& stateRegistered = TcamSwTableIteratorState::staticTypeData();
+}  // namespace
+
+}  // namespace ZaduLpm
