@@ -36,6 +36,15 @@
 #include "Zido/NeededEntry.h"
 #include "Zido/OrderedSwTableSet.h"
 
+// QUOR_TRACE on the accessor's handle, naming `function`: a step factored
+// out of an algorithm traces under the algorithm's name.
+#define ORDERED_TABLE_TRACE_IN(function, level, ...)                                  \
+  do {                                                                                \
+    if (traceHandle().enabled(level)) [[unlikely]] {                                  \
+      traceHandle().emit(level, __FILE__, function, __LINE__, "", __VA_ARGS__);       \
+    }                                                                                 \
+  } while (false)
+
 namespace OrderedTable {
 
 template <class Table, class Constants, class ResolverEntry, class Wrapper>
@@ -403,15 +412,16 @@ class OrderedSwTableAccessor {
   }
 
   // The key's next version (stored), and its new handle in state 0.
-  static typename EntryHandle::Ptr acceptedHandle(Table& table, Key const& key,
-                                                  ResponseHandler const& handler) {
+  static typename EntryHandle::Ptr acceptedHandle(
+      Table& table, Key const& key, ResponseHandler const& handler,
+      char const* algorithm = __builtin_FUNCTION()) {
     Zido::EntryVersion version(0, 0);
     if (Zido::EntryVersion const* held = table.transientVersionsForKey().find(key)) {
       Zido::EntryVersion const currEntryVersion = *held;
       QUOR_ASSERT(currEntryVersion.valid());
       version = currEntryVersion.next();
     } else {
-      QUOR_TRACE(traceHandle(), 8, "", " Key: {} not found in entry version collection", key);
+      ORDERED_TABLE_TRACE_IN(algorithm, 8, " Key: {} not found in entry version collection", key);
     }
     table.transientVersionForKeyIs(key, version);
     typename EntryHandle::Ptr handle = makeHandle(table, version, key);
@@ -454,8 +464,8 @@ class OrderedSwTableAccessor {
                               typename EntryHandle::Ptr const& entryHandle) {
     Zido::MajorVersion const currRemoveAllVersion = table.transientRemoveAllVersion();
     QUOR_ASSERT(currRemoveAllVersion.valid());
-    QUOR_TRACE(traceHandle(), 8, "", "Committing table delete for version: {}",
-               currRemoveAllVersion);
+    ORDERED_TABLE_TRACE_IN("commitEntry", 8, "Committing table delete for version: {}",
+                           currRemoveAllVersion);
     Vesk::Ptr<Zido::NeededEntry> const neededEntry =
         neededEntrySet(table.getNeededEntrySet(resolverEntry.swTableEntry()),
                        resolverEntry.dependantEntryHandle());
@@ -606,7 +616,7 @@ class IterStateAccessor {
 
  private:
   static void endPendingAddPhase(State& iterState) {
-    QUOR_TRACE(traceHandle(), 9, "", "  done with transAdd");
+    ORDERED_TABLE_TRACE_IN("maybeUpdateCurrentEntry", 9, "  done with transAdd");
     bool const removeAllPending = iterState.state().removeAllPending();
     iterState.stateIs(
         iterState.state().with(Flag::inAddColl, false).with(Flag::inTblCfg, !removeAllPending));
@@ -637,3 +647,5 @@ class IterStateAccessor {
 };
 
 }  // namespace OrderedTable
+
+#undef ORDERED_TABLE_TRACE_IN

@@ -1,0 +1,345 @@
+// The table object and its accepting paths: pending collections, versions
+// per key, supersession between writes and removes, remove-all counting, the
+// in-log queue, notifications, reflection and object lifetimes.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Vesk/Publisher.h"
+#include "Vesk/TypeData.h"
+#include "support/TcamTableFixture.h"
+
+namespace ZaduTest {
+namespace {
+
+using ZaduLpm::TcamEntryWrapper;
+using ZaduLpm::TcamResolverEntry;
+
+class Recorder : public Vesk::Observer {
+ public:
+  void onChange(Vesk::Notification const& notification) override {
+    seen.push_back(notification);
+  }
+  std::vector<std::string> attributes() const {
+    std::vector<std::string> names;
+    for (auto const& notification : seen) {
+      names.emplace_back(notification.attribute);
+    }
+    return names;
+  }
+  std::vector<Vesk::Notification> seen;
+};
+
+class TcamSwTableTest : public TcamTableFixture {
+ protected:
+  Vesk::Ptr<TcamEntryWrapper> wrapperOf(std::uint32_t n) {
+    return ZaduLpm::tcamEntryWrapperFactory(
+        entryOf(n), ZaduLpm::entryHandleFactory(Zido::EntryVersion(0, 0), keyOf(n), table.get()));
+  }
+  Vesk::Ptr<TcamSwTable::EntryHandle> handleOf(std::uint32_t n) {
+    return ZaduLpm::entryHandleFactory(Zido::EntryVersion(n, 0), keyOf(n), table.get());
+  }
+};
+
+TEST_F(TcamSwTableTest, ANewTableHasNothingPendingAndTheDefaultHelper) {
+  EXPECT_FALSE(table->transientRemoveAllVersion().valid());
+  EXPECT_TRUE(table->transientAddEntries().empty());
+  EXPECT_TRUE(table->transientRemoveEntries().empty());
+  EXPECT_TRUE(table->transientVersionsForKey().empty());
+  EXPECT_TRUE(table->entryHandleInLogQueue().empty());
+  ASSERT_TRUE(table->swTableHelper());
+  EXPECT_EQ(&table->swTableHelper()->typeData(), &ZaduLpm::TcamSwTableHelperBase::staticTypeData());
+  ASSERT_TRUE(table->stats());
+  EXPECT_EQ(table->entryLog(), entryLog);
+  EXPECT_EQ(table->groupResolver(), group->resolver());
+  EXPECT_FALSE(table->hasPendingHwWrites());
+}
+
+TEST_F(TcamSwTableTest, WritesOfAKeyShareOneVersionSequenceUntilTheLatestCommits) {
+  Quor::TraceHandle::levelsIs("TcamSwTable", 0xFFFF);
+  Quor::TraceCapture trace;
+  bool called = false;
+  auto const first = table->entryWriteWithResponseHandler(
+      keyOf(1), entryOf(1, 1), nullptr, [&](auto const&) { called = true; });
+  EXPECT_TRUE(first->version().isEq(Zido::EntryVersion(0, 0)));
+  EXPECT_EQ(first->entryState(), Zido::EntryState::pending);
+  EXPECT_TRUE(trace.contains(" Key: 10.0.1.0/24 not found in entry version collection"));
+  EXPECT_TRUE(trace.contains("Done processing write for key: 10.0.1.0/24 "));
+
+  trace.clear();
+  auto const second = table->entryWrite(keyOf(1), entryOf(1, 2), nullptr);
+  EXPECT_TRUE(second->version().isEq(Zido::EntryVersion(1, 0)));
+  EXPECT_FALSE(trace.contains(" Key: 10.0.1.0/24 not found in entry version collection"));
+  EXPECT_EQ(table->transientAddEntries().count(), 1u);
+  EXPECT_EQ(table->transientAddEntry(keyOf(1))->entryHandle(), second);
+  EXPECT_EQ(group->resolver()->queued(), 2u);
+  EXPECT_EQ(table->stats()->entryWriteCnt(), 2u);
+  EXPECT_FALSE(called);
+
+  // The first commit leaves the second write pending; the second retires it.
+  EXPECT_EQ(group->resolver()->runPass(1), 1u);
+  EXPECT_EQ(table->transientAddEntry(keyOf(1))->entryHandle(), second);
+  EXPECT_TRUE(table->transientVersionForKey(keyOf(1)).isEq(Zido::EntryVersion(1, 0)));
+  EXPECT_EQ(group->resolver()->runPass(1), 1u);
+  EXPECT_FALSE(table->transientAddEntry(keyOf(1)));
+  EXPECT_FALSE(table->transientVersionForKey(keyOf(1)).valid());
+  EXPECT_TRUE(table->entryWrite(keyOf(1), entryOf(1), nullptr)->version().isEq({0, 0}));
+}
+
+TEST_F(TcamSwTableTest, TheTracesNameTheirHandleFunctionAndTag) {
+  Quor::TraceHandle::levelsIs("TcamSwTable", 0xFFFF);
+  Quor::TraceCapture trace;
+  table->entryWrite(keyOf(2), entryOf(2), nullptr);
+  std::vector<std::string> seen;
+  for (auto const& record : trace.records()) {
+    seen.push_back(fmt::format("{}|{}|{}|{}|{}", record.handle, record.level, record.function,
+                               record.tag, record.message));
+  }
+  EXPECT_THAT(seen, ::testing::ElementsAre(
+                        "TcamSwTable|8|entryWrite|TcamSwTable| key: 10.0.2.0/24",
+                        "TcamSwTable|8|entryWriteWithResponseHandler|TcamSwTable| key: 10.0.2.0/24",
+                        "TcamSwTable|8|entryWriteGeneric||key: 10.0.2.0/24",
+                        "TcamSwTable|8|entryWriteGeneric|| Key: 10.0.2.0/24 not found in entry "
+                        "version collection",
+                        "TcamSwTable|2|entryWriteGeneric||Done processing write for key: "
+                        "10.0.2.0/24 ",
+                        // The table set recomputes its pending state last.
+                        "TcamSwTable|8|hasPendingHwWrites|TcamSwTable|",
+                        "TcamSwTable|3|hasPendingHwWrites|| pendingHwWrites for swTable: tableId: "
+                        "02:01:0809, unitId0 is true"));
+}
+
+TEST_F(TcamSwTableTest, TheKeyArgumentWinsOverTheKeyInsideTheEntry) {
+  table->entryWrite(keyOf(3), entryOf(4, 9), nullptr);
+  ASSERT_TRUE(table->transientAddEntry(keyOf(3)));
+  EXPECT_FALSE(table->transientAddEntry(keyOf(4)));
+  EXPECT_EQ(table->transientAddEntry(keyOf(3))->entry().key(), keyOf(3));
+  EXPECT_EQ(table->transientAddEntry(keyOf(3))->entry().data.adjacencyIndex, 9u);
+}
+
+TEST_F(TcamSwTableTest, AWriteAndARemoveOfAKeySupersedeEachOther) {
+  Quor::TraceHandle::levelsIs("TcamSwTable", 0xFFFF);
+  Quor::TraceCapture trace;
+  auto const removeFirst = table->entryRemove(keyOf(5), nullptr);
+  EXPECT_TRUE(removeFirst->version().isEq({0, 0}));
+  EXPECT_TRUE(trace.contains(" Key: 10.0.5.0/24 not found in entry version collection"));
+  EXPECT_TRUE(trace.contains(" Done processing remove for key: 10.0.5.0/24 "));
+  EXPECT_TRUE(table->transientRemoveEntry(keyOf(5)));
+  EXPECT_EQ(table->transientRemoveEntry(keyOf(5))->entry(), [] {
+    TcamDataModelEntry removed;
+    removed.keyIs(keyOf(5));
+    return removed;
+  }());
+
+  auto const write = table->entryWrite(keyOf(5), entryOf(5), nullptr);
+  EXPECT_TRUE(write->version().isEq({1, 0}));
+  EXPECT_FALSE(table->transientRemoveEntry(keyOf(5)));
+  EXPECT_TRUE(table->transientAddEntry(keyOf(5)));
+
+  auto const removeAgain = table->entryRemoveWithResponseHandler(keyOf(5), nullptr, {});
+  EXPECT_TRUE(removeAgain->version().isEq({2, 0}));
+  EXPECT_FALSE(table->transientAddEntry(keyOf(5)));
+  EXPECT_EQ(table->transientRemoveEntry(keyOf(5))->entryHandle(), removeAgain);
+  EXPECT_EQ(group->resolver()->queued(), 3u);
+  EXPECT_EQ(table->stats()->entryRemoveCnt(), 2u);
+  EXPECT_EQ(table->stats()->entryWriteCnt(), 1u);
+}
+
+TEST_F(TcamSwTableTest, RemoveAllsAreCountedAndLeaveTheKeyVersionsAlone) {
+  Quor::TraceCapture trace;
+  Quor::TraceHandle::levelsIs("TcamSwTable", 0xFFFF);
+  table->entryWrite(keyOf(1), entryOf(1), nullptr);
+  table->entryRemove(keyOf(2), nullptr);
+  trace.clear();
+  table->entryRemoveAll(nullptr);
+  EXPECT_EQ(table->transientRemoveAllVersion(), Zido::MajorVersion(0));
+  EXPECT_TRUE(trace.contains("No remove all operation currently enqueued"));
+  EXPECT_TRUE(trace.contains("Done processing remove all "));
+  EXPECT_TRUE(table->transientAddEntries().empty());
+  EXPECT_TRUE(table->transientRemoveEntries().empty());
+  EXPECT_EQ(table->transientVersionsForKey().count(), 2u);
+
+  trace.clear();
+  table->entryRemoveAllWithResponseHandler(nullptr, {});
+  EXPECT_EQ(table->transientRemoveAllVersion(), Zido::MajorVersion(1));
+  EXPECT_TRUE(trace.contains("Found valid table remove all version: 0"));
+  EXPECT_EQ(table->stats()->entryRemoveCnt(), 1u);
+  EXPECT_EQ(table->stats()->entryWriteCnt(), 1u);
+  EXPECT_EQ(group->resolver()->queued(), 4u);
+  EXPECT_TRUE(table->hasPendingHwWrites());
+
+  // The write accepted before the remove-alls still commits, and keeps its
+  // key's version: the next write continues the sequence.
+  commitAll();
+  EXPECT_FALSE(table->transientRemoveAllVersion().valid());
+  EXPECT_TRUE(table->transientVersionForKey(keyOf(1)).isEq({0, 0}));
+  EXPECT_TRUE(table->entryWrite(keyOf(1), entryOf(1), nullptr)->version().isEq({1, 0}));
+}
+
+TEST_F(TcamSwTableTest, ARemoveAllHandleHasVersionZeroAndTheDefaultKey) {
+  Vesk::Ptr<Zido::OrderedEntryHandle const> seen;
+  auto const failed = ZaduLpm::entryHandleFactory({0, 0}, keyOf(9), table.get());
+  failed->entryStateIs(Zido::EntryState::hardwareFailed);
+  table->entryRemoveAllWithResponseHandler(failed, [&](auto const& handle) { seen = handle; });
+  commitAll();
+  ASSERT_TRUE(seen);
+  auto const handle = Vesk::dynamicPtrCast<TcamSwTable::EntryHandle const>(seen);
+  ASSERT_TRUE(handle);
+  EXPECT_TRUE(handle->version().isEq({0, 0}));
+  EXPECT_EQ(handle->key(), TcamDataModelEntryKey());
+  EXPECT_EQ(handle->entryState(), Zido::EntryState::dependencyFailed);
+}
+
+TEST_F(TcamSwTableTest, PendingCollectionsPublishRealChangesOnly) {
+  Recorder recorder;
+  recorder.observe(table);
+  auto const wrapper = wrapperOf(1);
+  table->transientAddEntryIs(wrapper);
+  table->transientAddEntryIs(wrapper);  // the same wrapper: nothing
+  auto const replacement = wrapperOf(1);
+  table->transientAddEntryIs(replacement);
+  EXPECT_EQ(table->transientAddEntries().count(), 1u);
+  EXPECT_EQ(table->transientAddEntry(keyOf(1)), replacement);
+  EXPECT_FALSE(table->transientAddEntryDel(keyOf(2)));
+  EXPECT_EQ(table->transientAddEntryDel(keyOf(1)), replacement);
+  EXPECT_EQ(recorder.attributes(),
+            (std::vector<std::string>{"transientAddEntry", "transientAddEntry", "transientAddEntry"}));
+  EXPECT_EQ(recorder.seen[0].key.toString(), Vesk::Codec<TcamDataModelEntryKey>::encode(keyOf(1)).toString());
+
+  recorder.seen.clear();
+  EXPECT_FALSE(table->transientVersionForKeyDel(keyOf(3)).valid());
+  table->transientVersionForKeyIs(keyOf(3), {4, 0});
+  table->transientVersionForKeyIs(keyOf(3), {4, 0});
+  table->transientRemoveAllVersionIs(Zido::MajorVersion());
+  table->swTableHelperIs(table->swTableHelper());
+  EXPECT_EQ(recorder.attributes(), (std::vector<std::string>{"transientVersionForKey"}));
+  EXPECT_TRUE(table->transientVersionForKeyDel(keyOf(3)).isEq({4, 0}));
+}
+
+TEST_F(TcamSwTableTest, ANullWrapperIsRefusedAndChangesNothing) {
+  table->transientRemoveEntryIs(wrapperOf(1));
+  try {
+    table->transientRemoveEntryIs(nullptr);
+    FAIL() << "a null wrapper was taken";
+  } catch (Vesk::NullArgumentException const& error) {
+    EXPECT_THAT(error.what(), ::testing::HasSubstr("transientRemoveEntry"));
+  }
+  EXPECT_THROW(table->transientAddEntryIs(nullptr), Vesk::NullArgumentException);
+  EXPECT_EQ(table->transientRemoveEntries().count(), 1u);
+  EXPECT_TRUE(table->transientAddEntries().empty());
+}
+
+TEST_F(TcamSwTableTest, DeleteAllClearsInOneStepUnlessSomethingObserves) {
+  for (std::uint32_t n = 0; n < 5; ++n) {
+    table->transientAddEntryIs(wrapperOf(n));
+    table->transientVersionForKeyIs(keyOf(n), {n, 0});
+  }
+  {
+    Recorder recorder;
+    recorder.observe(table);
+    table->transientAddEntryDelAll();
+    EXPECT_EQ(recorder.seen.size(), 5u);
+  }
+  table->transientVersionForKeyDelAll();
+  EXPECT_TRUE(table->transientAddEntries().empty());
+  EXPECT_TRUE(table->transientVersionsForKey().empty());
+}
+
+TEST_F(TcamSwTableTest, TheInLogQueueNumbersFromOneAndNeverReusesAnIndex) {
+  Recorder recorder;
+  recorder.observe(table);
+  auto const first = handleOf(1);
+  table->entryHandleInLogEnq(first);
+  ASSERT_EQ(recorder.seen.size(), 1u);
+  EXPECT_EQ(recorder.seen[0].kind, Vesk::Notification::Kind::Index);
+  EXPECT_EQ(recorder.seen[0].index, 1u);
+  EXPECT_EQ(table->entryHandleInLogFront(), first);
+  EXPECT_EQ(table->entryHandleInLogBack(), first);
+  EXPECT_FALSE(table->entryHandleInLogHas(0));
+  EXPECT_TRUE(table->entryHandleInLogHas(1));
+  EXPECT_FALSE(table->entryHandleInLogHas(2));
+
+  table->entryHandleInLogEnq(handleOf(2));
+  table->entryHandleInLogEnq(handleOf(3));
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(table->entryHandleInLogDeq());
+  }
+  EXPECT_EQ(recorder.seen.back().index, 3u);
+  EXPECT_FALSE(table->entryHandleInLogDeq());
+  EXPECT_FALSE(table->entryHandleInLog(2));
+  table->entryHandleInLogEnq(handleOf(4));
+  EXPECT_EQ(table->entryHandleInLogQueue().frontIndex(), 4u);
+  std::vector<std::uint32_t> capacities;
+  table->entryHandleInLogQueue().forEachChunkCapacity(
+      [&](std::uint32_t capacity) { capacities.push_back(capacity); });
+  EXPECT_EQ(capacities, (std::vector<std::uint32_t>{4}));
+
+  while (table->entryHandleInLogQueue().backIndex() < 10) {
+    table->entryHandleInLogEnq(handleOf(5));
+  }
+  recorder.seen.clear();
+  table->entryHandleInLogDelAll();  // observed: one dequeue per element
+  EXPECT_EQ(recorder.seen.size(), 7u);
+  EXPECT_FALSE(table->entryHandleInLogFront());
+  table->entryHandleInLogEnq(handleOf(6));
+  EXPECT_EQ(table->entryHandleInLogQueue().backIndex(), 11u);
+  EXPECT_EQ(table->entryHandleInLog(11)->version().counter(), 6u);
+}
+
+TEST_F(TcamSwTableTest, ReflectionListsAttributesAndOperationsInDeclaredOrder) {
+  std::vector<std::string> names;
+  for (auto const& member : TcamSwTable::staticTypeData().members()) {
+    names.push_back(member.name);
+  }
+  std::vector<std::string> const declared{
+      "swTableHelper",     "transientAddEntry",  "transientRemoveEntry",
+      "transientVersionForKey", "transientRemoveAllVersion", "getTableEntries_py",
+      "entryLog",          "groupResolver",      "entryHandleInLog"};
+  std::vector<std::string> const functions{
+      "commitEntry",  "updateEntry",     "getNeededEntrySet", "isResolverEntryResolved",
+      "setRsrcPtrs",  "entryFromConfig", "restoreEntries",    "clearTable",
+      "handleInitialized"};
+  auto const position = [&](std::string const& name) {
+    return std::find(names.begin(), names.end(), name) - names.begin();
+  };
+  for (std::size_t i = 1; i < declared.size(); ++i) {
+    EXPECT_LT(position(declared[i - 1]), position(declared[i])) << declared[i];
+  }
+  for (std::size_t i = 1; i < functions.size(); ++i) {
+    EXPECT_LT(position(functions[i - 1]), position(functions[i])) << functions[i];
+  }
+  EXPECT_LT(position(declared.back()), position(functions.front()));
+
+  // Through reflection, the collections behave as the typed operations.
+  table->entryWrite(keyOf(7), entryOf(7), nullptr);
+  EXPECT_TRUE(Vesk::collectionHas(*table, "transientAddEntry",
+                                  Vesk::Codec<TcamDataModelEntryKey>::encode(keyOf(7))));
+  EXPECT_EQ(Vesk::collectionCount(*table, "transientVersionForKey"), 1u);
+}
+
+TEST_F(TcamSwTableTest, AcceptedOperationsLeaveNoLiveObjectOnceReleased) {
+  auto const handles = TcamSwTable::EntryHandle::memAllocationTracker_.live();
+  auto const wrappers = TcamEntryWrapper::memAllocationTracker_.live();
+  auto const resolverEntries = TcamResolverEntry::memAllocationTracker_.live();
+  auto const tables = TcamSwTable::memAllocationTracker_.live();
+  {
+    auto const handle = table->entryWrite(keyOf(1), entryOf(1), nullptr);
+    table->entryRemove(keyOf(2), nullptr);
+    table->entryRemoveAll(nullptr);
+    EXPECT_EQ(TcamSwTable::EntryHandle::memAllocationTracker_.live(), handles + 3);
+    EXPECT_EQ(TcamResolverEntry::memAllocationTracker_.live(), resolverEntries + 3);
+  }
+  // The table goes with its queued operations: the resolver lets go of them.
+  set->swTableDel(unit);
+  table = nullptr;
+  EXPECT_EQ(group->resolver()->queued(), 0u);
+  EXPECT_EQ(TcamSwTable::memAllocationTracker_.live(), tables - 1);
+  EXPECT_EQ(TcamSwTable::EntryHandle::memAllocationTracker_.live(), handles);
+  EXPECT_EQ(TcamEntryWrapper::memAllocationTracker_.live(), wrappers);
+  EXPECT_EQ(TcamResolverEntry::memAllocationTracker_.live(), resolverEntries);
+}
+
+}  // namespace
+}  // namespace ZaduTest

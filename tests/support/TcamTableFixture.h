@@ -1,0 +1,104 @@
+// A TCAM table on a scratch shared-memory root: the central entity manager,
+// the group interface (without an event loop unless a test gives one), the
+// entry log of the table id with unit 0 mounted, the table set and the table
+// of unit 0. Operations commit when the test runs the resolver (commitAll).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "Quor/TraceHandle.h"
+#include "ZaduLpm/TcamSwTable.h"
+#include "ZaduLpmLib/TcamConstants.h"
+#include "Zido/GroupInterface.h"
+#include "Zido/OrderedSwTableSet.h"
+#include "support/ScratchDirectory.h"
+
+namespace ZaduTest {
+
+using ZaduLpm::TcamSwTable;
+using ZaduLpmLib::TcamDataModelEntry;
+using ZaduLpmLib::TcamDataModelEntryKey;
+
+// Key number n: 10.(n>>8).(n&255).0/24.
+inline TcamDataModelEntryKey keyOf(std::uint32_t n) {
+  return TcamDataModelEntryKey((10u << 24) | ((n & 0xFFFF) << 8), 24);
+}
+
+// An entry of key n whose fields all derive from `value` (the client cookie
+// included, which the log does not keep).
+inline TcamDataModelEntry entryOf(std::uint32_t n, std::uint32_t value = 1) {
+  TcamDataModelEntry entry;
+  entry.data.key = keyOf(n);
+  entry.data.adjacencyIndex = value;
+  entry.data.action = ZaduLpmLib::TcamAction::forward;
+  entry.data.classId = static_cast<std::uint8_t>(value);
+  entry.clientCookie = 0xC0000000u | value;
+  return entry;
+}
+
+// The entry as the configuration table gives it back: without the cookie.
+inline TcamDataModelEntry committedOf(TcamDataModelEntry entry) {
+  entry.clientCookie = 0;
+  return entry;
+}
+
+class TcamTableFixture : public ::testing::Test {
+ protected:
+  static constexpr Zido::UnitId unit = 0;
+
+  void SetUp() override {
+    setenv("ZADU_SHM_ROOT", scratch.path().c_str(), 1);
+    central = new Centrum::EntityManager("tcam-test", true);
+    group = new Zido::GroupInterface(ZaduLpm::TcamConstants::agentName,
+                                     ZaduLpm::TcamConstants::groupName, 0x0201, central, loop());
+    set = new Zido::OrderedSwTableSet(tableId, new Zido::OrderedSwTableStatus(tableId));
+    entryLog = ZaduLpm::tcamEntryLogFactory(tableId, central, group,
+                                            ZaduLpm::TcamConstants::agentName);
+    table = makeTable(unit);
+  }
+
+  void TearDown() override {
+    table = nullptr;
+    set = nullptr;
+    entryLog = nullptr;
+    group = nullptr;
+    Quor::TraceHandle::reset();
+    unsetenv("ZADU_SHM_ROOT");
+  }
+
+  // The event loop the group's resolver schedules passes on; none here.
+  virtual Quor::EventLoop* loop() { return nullptr; }
+
+  Vesk::Ptr<TcamSwTable> makeTable(Zido::UnitId unitId) {
+    entryLog->mountPantryConfig(unitId, 0);
+    Vesk::Ptr<TcamSwTable> made = ZaduLpm::tcamSwTableFactory(
+        new Zido::CanonicalTableName(0, ZaduLpm::TcamConstants::groupName,
+                                     ZaduLpm::TcamConstants::tableNamespace,
+                                     ZaduLpm::TcamConstants::tableName),
+        tableId, unitId, set.get(), entryLog, group->resolver());
+    set->swTableIs(made);
+    return made;
+  }
+
+  std::size_t commitAll() { return group->resolver()->runUntilIdle(); }
+
+  ZaduLpmLib::TcamDataModelConfigMap& config(Zido::UnitId unitId = unit) {
+    return entryLog->tableConfigPantry(unitId)->swTableEntries();
+  }
+  ZaduLpmLib::TcamDataModelLogRing& changeLog() {
+    return entryLog->tableEntryLog()->entryLogConfig();
+  }
+
+  Zido::SwTableId const tableId{ZaduLpm::TcamConstants::tableIdValue};
+  ScratchDirectory scratch;
+  Vesk::Ptr<Centrum::EntityManager> central;
+  Vesk::Ptr<Zido::GroupInterface> group;
+  Vesk::Ptr<Zido::OrderedSwTableSet> set;
+  Vesk::Ptr<ZaduLpm::TcamEntryLog> entryLog;
+  Vesk::Ptr<TcamSwTable> table;
+};
+
+}  // namespace ZaduTest
