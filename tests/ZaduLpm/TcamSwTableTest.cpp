@@ -19,9 +19,7 @@ using ZaduLpm::TcamResolverEntry;
 
 class Recorder : public Vesk::Observer {
  public:
-  void onChange(Vesk::Notification const& notification) override {
-    seen.push_back(notification);
-  }
+  void onChange(Vesk::Notification const& notification) override { seen.push_back(notification); }
   std::vector<std::string> attributes() const {
     std::vector<std::string> names;
     for (auto const& notification : seen) {
@@ -61,8 +59,8 @@ TEST_F(TcamSwTableTest, WritesOfAKeyShareOneVersionSequenceUntilTheLatestCommits
   Quor::TraceHandle::levelsIs("TcamSwTable", 0xFFFF);
   Quor::TraceCapture trace;
   bool called = false;
-  auto const first = table->entryWriteWithResponseHandler(
-      keyOf(1), entryOf(1, 1), nullptr, [&](auto const&) { called = true; });
+  auto const first = table->entryWriteWithResponseHandler(keyOf(1), entryOf(1, 1), nullptr,
+                                                          [&](auto const&) { called = true; });
   EXPECT_TRUE(first->version().isEq(Zido::EntryVersion(0, 0)));
   EXPECT_EQ(first->entryState(), Zido::EntryState::pending);
   EXPECT_TRUE(trace.contains(" Key: 10.0.1.0/24 not found in entry version collection"));
@@ -204,9 +202,11 @@ TEST_F(TcamSwTableTest, PendingCollectionsPublishRealChangesOnly) {
   EXPECT_EQ(table->transientAddEntry(keyOf(1)), replacement);
   EXPECT_FALSE(table->transientAddEntryDel(keyOf(2)));
   EXPECT_EQ(table->transientAddEntryDel(keyOf(1)), replacement);
-  EXPECT_EQ(recorder.attributes(),
-            (std::vector<std::string>{"transientAddEntry", "transientAddEntry", "transientAddEntry"}));
-  EXPECT_EQ(recorder.seen[0].key.toString(), Vesk::Codec<TcamDataModelEntryKey>::encode(keyOf(1)).toString());
+  EXPECT_EQ(
+      recorder.attributes(),
+      (std::vector<std::string>{"transientAddEntry", "transientAddEntry", "transientAddEntry"}));
+  EXPECT_EQ(recorder.seen[0].key.toString(),
+            Vesk::Codec<TcamDataModelEntryKey>::encode(keyOf(1)).toString());
 
   recorder.seen.clear();
   EXPECT_FALSE(table->transientVersionForKeyDel(keyOf(3)).valid());
@@ -293,13 +293,18 @@ TEST_F(TcamSwTableTest, ReflectionListsAttributesAndOperationsInDeclaredOrder) {
   for (auto const& member : TcamSwTable::staticTypeData().members()) {
     names.push_back(member.name);
   }
-  std::vector<std::string> const declared{
-      "swTableHelper",     "transientAddEntry",  "transientRemoveEntry",
-      "transientVersionForKey", "transientRemoveAllVersion", "getTableEntries_py",
-      "entryLog",          "groupResolver",      "entryHandleInLog"};
+  std::vector<std::string> const declared{"swTableHelper",
+                                          "transientAddEntry",
+                                          "transientRemoveEntry",
+                                          "transientVersionForKey",
+                                          "transientRemoveAllVersion",
+                                          "getTableEntries_py",
+                                          "entryLog",
+                                          "groupResolver",
+                                          "entryHandleInLog"};
   std::vector<std::string> const functions{
-      "commitEntry",  "updateEntry",     "getNeededEntrySet", "isResolverEntryResolved",
-      "setRsrcPtrs",  "entryFromConfig", "restoreEntries",    "clearTable",
+      "commitEntry",      "updateEntry",     "getNeededEntrySet", "isResolverEntryResolved",
+      "setRsrcPtrs",      "entryFromConfig", "restoreEntries",    "clearTable",
       "handleInitialized"};
   auto const position = [&](std::string const& name) {
     return std::find(names.begin(), names.end(), name) - names.begin();

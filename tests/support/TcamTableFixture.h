@@ -22,9 +22,11 @@ using ZaduLpm::TcamSwTable;
 using ZaduLpmLib::TcamDataModelEntry;
 using ZaduLpmLib::TcamDataModelEntryKey;
 
-// Key number n: 10.(n>>8).(n&255).0/24.
+// Key number n: 10.a.b.0/24, with a.b = n below 65,536 and a longer prefix
+// length above.
 inline TcamDataModelEntryKey keyOf(std::uint32_t n) {
-  return TcamDataModelEntryKey((10u << 24) | ((n & 0xFFFF) << 8), 24);
+  return TcamDataModelEntryKey((10u << 24) | ((n & 0xFFFF) << 8),
+                               static_cast<std::uint8_t>(24 + ((n >> 16) & 7)));
 }
 
 // An entry of key n whose fields all derive from `value` (the client cookie
@@ -51,12 +53,14 @@ class TcamTableFixture : public ::testing::Test {
 
   void SetUp() override {
     setenv("ZADU_SHM_ROOT", scratch.path().c_str(), 1);
-    central = new Centrum::EntityManager("tcam-test", true);
+    // One manager name per test: the process keeps its mounts by name.
+    central = new Centrum::EntityManager(
+        ::testing::UnitTest::GetInstance()->current_test_info()->name(), true);
     group = new Zido::GroupInterface(ZaduLpm::TcamConstants::agentName,
                                      ZaduLpm::TcamConstants::groupName, 0x0201, central, loop());
     set = new Zido::OrderedSwTableSet(tableId, new Zido::OrderedSwTableStatus(tableId));
-    entryLog = ZaduLpm::tcamEntryLogFactory(tableId, central, group,
-                                            ZaduLpm::TcamConstants::agentName);
+    entryLog =
+        ZaduLpm::tcamEntryLogFactory(tableId, central, group, ZaduLpm::TcamConstants::agentName);
     table = makeTable(unit);
   }
 
