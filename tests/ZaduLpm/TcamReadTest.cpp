@@ -1,0 +1,268 @@
+// Reads, iteration and the script view: the merge of pending writes, pending
+// removes and remove-alls with the committed configuration, walks resumed
+// across changes, and the snapshot.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <vector>
+
+#include "support/TcamTableFixture.h"
+
+namespace ZaduTest {
+namespace {
+
+class TcamReadTest : public TcamTableFixture {
+ protected:
+  // Commits key n with value `value`.
+  void commit(std::uint32_t n, std::uint32_t value = 1) {
+    table->entryWrite(keyOf(n), entryOf(n, value), nullptr);
+    commitAll();
+  }
+  // The keys a full walk yields, in order.
+  std::vector<TcamDataModelEntryKey> walk(TcamSwTable::EntryIteratorConst iterator) {
+    std::vector<TcamDataModelEntryKey> keys;
+    for (TcamDataModelEntry const& entry : iterator) {
+      keys.push_back(entry.key());
+    }
+    return keys;
+  }
+  static std::set<TcamDataModelEntryKey> keysOf(std::vector<std::uint32_t> const& numbers) {
+    std::set<TcamDataModelEntryKey> keys;
+    for (std::uint32_t n : numbers) {
+      keys.insert(keyOf(n));
+    }
+    return keys;
+  }
+  static std::set<TcamDataModelEntryKey> asSet(std::vector<TcamDataModelEntryKey> const& keys) {
+    return {keys.begin(), keys.end()};
+  }
+};
+
+TEST_F(TcamReadTest, APendingWriteWinsThenAPendingRemoveThenTheConfiguration) {
+  commit(1, 1);
+  table->entryWrite(keyOf(1), entryOf(1, 2), nullptr);
+  EXPECT_EQ(table->entryRead(keyOf(1)), entryOf(1, 2));  // with its cookie
+  EXPECT_EQ(table->entry(keyOf(1)), entryOf(1, 2));
+  EXPECT_EQ(table->entryFromConfig(keyOf(1)), committedOf(entryOf(1, 1)));
+  EXPECT_TRUE(table->entryHas(keyOf(1)));
+
+  Quor::TraceCapture trace;
+  Quor::TraceHandle::levelsIs("TcamSwTable", 1 << 1);
+  table->entryRemove(keyOf(1), nullptr);
+  EXPECT_EQ(table->entryRead(keyOf(1)), TcamDataModelEntry{});
+  EXPECT_TRUE(trace.records().empty());
+  EXPECT_EQ(table->entryFromConfig(keyOf(1)), committedOf(entryOf(1, 1)));
+  EXPECT_FALSE(table->entryHas(keyOf(1)));
+
+  EXPECT_EQ(table->entryRead(keyOf(9)), TcamDataModelEntry{});
+  EXPECT_EQ(table->entry(keyOf(9)), TcamDataModelEntry{});
+  EXPECT_EQ(trace.atLevel("TcamSwTable", 1).size(), 2u);
+  EXPECT_TRUE(trace.contains("Failed to find entry for key: 10.0.9.0/24"));
+  trace.clear();
+  EXPECT_EQ(table->entryFromConfig(keyOf(9)), TcamDataModelEntry{});
+  EXPECT_TRUE(trace.records().empty());
+}
+
+TEST_F(TcamReadTest, APendingRemoveAllHidesCommittedKeysFromExistenceTestsOnly) {
+  commit(1);
+  commit(2);
+  table->entryRemoveAll(nullptr);
+  table->entryWrite(keyOf(3), entryOf(3), nullptr);
+  EXPECT_FALSE(table->entryHas(keyOf(1)));
+  EXPECT_EQ(table->entryRead(keyOf(1)), committedOf(entryOf(1)));
+  EXPECT_TRUE(table->entryHas(keyOf(3)));
+  EXPECT_EQ(table->entrys(), 1u);
+  EXPECT_EQ(walk(table->entryIteratorConst()), (std::vector{keyOf(3)}));
+  EXPECT_EQ(table->getTableEntries_py()->tableEntriesCount(), 1u);
+  EXPECT_TRUE(table->entryIteratorConst(keyOf(1)).isEnd());
+}
+
+TEST_F(TcamReadTest, RecordsInDeletionAreNeitherReadNorWalkedNorCounted) {
+  commit(1);
+  commit(2);
+  table->entryRemove(keyOf(2), nullptr);
+  commitAll();  // in deletion until the hardware takes it
+  EXPECT_TRUE(config().lookup(keyOf(2)).record.inDeletion);
+  EXPECT_FALSE(table->entryHas(keyOf(2)));
+  EXPECT_EQ(table->entryRead(keyOf(2)), TcamDataModelEntry{});
+  EXPECT_EQ(table->entryFromConfig(keyOf(2)), TcamDataModelEntry{});
+  EXPECT_EQ(table->entrys(), 1u);
+  EXPECT_EQ(walk(table->entryIteratorConst()), (std::vector{keyOf(1)}));
+  EXPECT_TRUE(table->entryIteratorConst(keyOf(2)).isEnd());
+}
+
+TEST_F(TcamReadTest, AWalkYieldsPendingWritesThenCommittedEntriesOnce) {
+  EXPECT_TRUE(table->entryIteratorConst().isEnd());
+  EXPECT_EQ(table->entrys(), 0u);
+  for (std::uint32_t n = 0; n < 6; ++n) {
+    commit(n, 1);
+  }
+  table->entryWrite(keyOf(1), entryOf(1, 2), nullptr);  // rewrites a committed key
+  table->entryWrite(keyOf(7), entryOf(7, 2), nullptr);  // a new key
+  table->entryRemove(keyOf(3), nullptr);                // removes a committed key
+  table->entryRemove(keyOf(8), nullptr);                // removes nothing
+
+  std::vector<TcamDataModelEntry> entries;
+  for (auto it = table->entryIteratorConst(); !it.isEnd(); ++it) {
+    entries.push_back(*it);
+  }
+  ASSERT_EQ(entries.size(), 6u);
+  EXPECT_EQ(table->entrys(), 6u);
+  // Pending writes first, as written (with the cookie), then the
+  // configuration's entries, without it.
+  EXPECT_EQ(asSet({entries[0].key(), entries[1].key()}), keysOf({1, 7}));
+  EXPECT_EQ(entries[0].clientCookie & 0xC0000000u, 0xC0000000u);
+  std::vector<TcamDataModelEntryKey> committed;
+  for (std::size_t i = 2; i < entries.size(); ++i) {
+    EXPECT_EQ(entries[i].clientCookie, 0u);
+    committed.push_back(entries[i].key());
+  }
+  EXPECT_EQ(asSet(committed), keysOf({0, 2, 4, 5}));
+  auto const snapshot = table->getTableEntries_py();
+  EXPECT_EQ(snapshot->tableEntriesCount(), 6u);
+  EXPECT_EQ(snapshot->tableEntries(keyOf(1)), entryOf(1, 2));
+}
+
+TEST_F(TcamReadTest, AWalkFromAKeyStartsWhereTheKeyStands) {
+  for (std::uint32_t n = 0; n < 5; ++n) {
+    commit(n);
+  }
+  table->entryWrite(keyOf(7), entryOf(7), nullptr);
+  table->entryRemove(keyOf(2), nullptr);
+
+  // At a pending write: it, the pending writes after it, then every
+  // committed entry the configuration phase does not skip.
+  EXPECT_EQ(asSet(walk(table->entryIteratorConst(keyOf(7)))), keysOf({7, 0, 1, 3, 4}));
+
+  // At a committed key: it and the committed entries after it in walk order.
+  std::vector<TcamDataModelEntryKey> committedOrder = walk(table->entryIteratorConst());
+  committedOrder.erase(committedOrder.begin());  // the pending write
+  ASSERT_EQ(committedOrder.size(), 4u);
+  std::vector<TcamDataModelEntryKey> const fromSecond(committedOrder.begin() + 1,
+                                                      committedOrder.end());
+  EXPECT_EQ(walk(table->entryIteratorConst(committedOrder[1])), fromSecond);
+
+  // Nowhere, or removed while pending: at its end (or the next committed).
+  EXPECT_TRUE(table->entryIteratorConst(keyOf(9)).isEnd());
+  EXPECT_TRUE(table->entryIteratorConst(keyOf(2)).isEnd());
+}
+
+TEST_F(TcamReadTest, AWalkOfTheConfigurationResumesByKeyAcrossChanges) {
+  for (std::uint32_t n = 0; n < 20; ++n) {
+    commit(n);
+  }
+  std::vector<TcamDataModelEntryKey> seen;
+  TcamDataModelEntryKey removed;
+  auto it = table->entryIteratorConst();
+  for (std::uint32_t step = 0; !it.isEnd(); ++it, ++step) {
+    seen.push_back(it->key());
+    if (step == 3) {
+      // The next key to yield is removed, and a new key written.
+      removed = it.iterState()->bookmarkKey();
+      table->entryRemove(removed, nullptr);
+      table->entryWrite(keyOf(200), entryOf(200), nullptr);
+    }
+    if (step == 6) {
+      commitAll();  // the remove marks its record; the write inserts one
+    }
+  }
+  std::set<TcamDataModelEntryKey> const unique(seen.begin(), seen.end());
+  EXPECT_EQ(unique.size(), seen.size()) << "a key was yielded twice";
+  EXPECT_FALSE(unique.count(removed));
+  for (std::uint32_t n = 0; n < 20; ++n) {
+    if (keyOf(n) != removed) {
+      EXPECT_TRUE(unique.count(keyOf(n))) << n;
+    }
+  }
+  // Steps after the end keep answering the end.
+  ++it;
+  EXPECT_TRUE(it.isEnd());
+  EXPECT_EQ(*it, TcamDataModelEntry{});
+}
+
+TEST_F(TcamReadTest, AWalkWhoseBookmarkCommitsGoesOnInTheConfigurationAtThatKey) {
+  for (std::uint32_t n = 0; n < 5; ++n) {
+    commit(n);
+  }
+  for (std::uint32_t n = 100; n < 103; ++n) {
+    table->entryWrite(keyOf(n), entryOf(n), nullptr);
+  }
+  auto it = table->entryIteratorConst();
+  ASSERT_TRUE(it.iterState()->state().inAddColl());
+  TcamDataModelEntryKey const next = it.iterState()->bookmarkKey();
+  commitAll();
+  ++it;
+  EXPECT_TRUE(it.iterState()->state().inTblCfg());
+  EXPECT_EQ(it->key(), next);
+  EXPECT_EQ(it->clientCookie, 0u);  // now read from the configuration
+  std::size_t steps = 1;
+  for (++it; !it.isEnd(); ++it) {
+    ASSERT_LT(++steps, 10u);
+  }
+}
+
+TEST_F(TcamReadTest, TheWalkTracesEachStepOnItsOwnHandle) {
+  commit(1);
+  table->entryWrite(keyOf(2), entryOf(2), nullptr);
+  Quor::TraceCapture trace;
+  Quor::TraceHandle::levelsIs("SwTableIter", 0xFFFF);
+  walk(table->entryIteratorConst());
+  std::vector<std::string> messages;
+  for (auto const& record : trace.atLevel("SwTableIter", 9)) {
+    messages.push_back(record.message);
+  }
+  EXPECT_EQ(messages,
+            (std::vector<std::string>{"  in transientAdd collection", "  found entry: 10.0.2.0/24",
+                                      "  done with transAdd", "  in cfgPantry collection",
+                                      "  found entry: 10.0.1.0/24", "  done with cfgPantry",
+                                      "  no more entries"}));
+  for (auto const& record : trace.records()) {
+    EXPECT_EQ(record.function, "maybeUpdateCurrentEntry");
+    EXPECT_EQ(record.tag, "");
+  }
+}
+
+TEST_F(TcamReadTest, TheSnapshotIsItsOwnAndAnsweringReflection) {
+  commit(1);
+  auto const snapshot = table->getTableEntries_py();
+  table->entryWrite(keyOf(2), entryOf(2), nullptr);
+  table->entryRemove(keyOf(1), nullptr);
+  EXPECT_EQ(snapshot->tableEntriesCount(), 1u);
+  EXPECT_EQ(snapshot->tableEntriesDel(keyOf(5)), TcamDataModelEntry{});
+  EXPECT_EQ(snapshot->tableEntriesCount(), 1u);
+  EXPECT_EQ(Vesk::collectionCount(*snapshot, "tableEntries"), 1u);
+  Vesk::collectionInsert(*snapshot, "tableEntries",
+                         Vesk::Codec<TcamDataModelEntry>::encode(entryOf(3)));
+  EXPECT_EQ(snapshot->tableEntries(keyOf(3)), entryOf(3));
+  EXPECT_EQ(snapshot->tableEntriesDel(keyOf(1)), committedOf(entryOf(1)));
+  snapshot->tableEntriesDelAll();
+  EXPECT_EQ(snapshot->tableEntriesCount(), 0u);
+  // The table's own operation is reachable by name.
+  Vesk::Value const viaReflection = Vesk::call(*table, "getTableEntries_py", {});
+  EXPECT_TRUE(viaReflection.asEntity());
+}
+
+TEST_F(TcamReadTest, ACorruptConfigurationReadsAsAbsent) {
+  for (std::uint32_t n = 0; n < 10; ++n) {
+    commit(n);
+  }
+  auto& map = config();
+  std::size_t const offset = map.segment().slotFileOffset(map.homeOf(keyOf(4))) + 2 * 8 + 5;
+  {
+    std::FILE* file = std::fopen(map.path().c_str(), "r+b");
+    ASSERT_NE(file, nullptr);
+    std::fseek(file, static_cast<long>(offset), SEEK_SET);
+    std::fputc(0x5A, file);
+    std::fclose(file);
+  }
+  std::uint64_t const before = map.corruptionsDetected();
+  EXPECT_EQ(table->entryFromConfig(keyOf(4)), TcamDataModelEntry{});
+  EXPECT_GT(map.corruptionsDetected(), before);
+  // The walk ends where it meets the damage; it never crashes.
+  EXPECT_LE(walk(table->entryIteratorConst()).size(), 10u);
+}
+
+}  // namespace
+}  // namespace ZaduTest
