@@ -1,0 +1,135 @@
+// The whole road inside the agent, on the real group resolver and event
+// loop, with the hardware side publishing its table versions from another
+// process through shared memory: dependencies on a next-hop table (pending,
+// resolved, failed), writes, removes, a remove-all, completions in order, and
+// the pending collections, configuration records and change log at each step.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "Quor/EventLoop.h"
+#include "Zido/NextHopTable.h"
+#include "support/ChildProcess.h"
+#include "support/TcamTableFixture.h"
+
+namespace ZaduTest {
+namespace {
+
+class TcamScenarioTest : public TcamTableFixture {
+ protected:
+  Quor::EventLoop* loop() override { return &eventLoop; }
+
+  template <class Done>
+  bool runUntil(Done const& done) {
+    auto const end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!done() && std::chrono::steady_clock::now() < end) {
+      eventLoop.runFor(std::chrono::milliseconds(1));
+    }
+    return done();
+  }
+
+  // A handler that records "key state" in completion order.
+  TcamSwTable::ResponseHandler recorder() {
+    return [this](Vesk::Ptr<Zido::OrderedEntryHandle const> const& handle) {
+      auto const own = Vesk::dynamicPtrCast<TcamSwTable::EntryHandle const>(handle);
+      completions.push_back(
+          fmt::format("{} {}", own->key(), static_cast<unsigned>(handle->entryState())));
+    };
+  }
+
+  Quor::EventLoop eventLoop;
+  std::vector<std::string> completions;
+};
+
+TEST_F(TcamScenarioTest, OperationsTravelFromAcceptanceToTheHardwareAndBack) {
+  using State = Zido::EntryState;
+  group->swTableSetIs(set);
+  Vesk::Ptr<Zido::NextHopTable> nextHops(
+      new Zido::NextHopTable(Zido::SwTableId(0x02010001), unit, group->resolver()));
+
+  // A route waits for its next hop; the operations queued behind it on the
+  // table wait with it.
+  auto const nextHop = nextHops->nextHopWrite(1);
+  auto const route1 =
+      table->entryWriteWithResponseHandler(keyOf(1), entryOf(1), nextHop, recorder());
+  auto const route2 =
+      table->entryWriteWithResponseHandler(keyOf(2), entryOf(2), nullptr, recorder());
+  auto const removeAbsent = table->entryRemoveWithResponseHandler(keyOf(9), nullptr, recorder());
+  EXPECT_EQ(route1->entryState(), State::pending);
+  EXPECT_EQ(table->transientAddEntries().count(), 2u);
+  ASSERT_TRUE(runUntil([&] { return removeAbsent->entryState() == State::completed; }));
+  EXPECT_EQ(nextHop->entryState(), State::logged);
+  EXPECT_EQ(route1->logVersion(), 1u);
+  EXPECT_EQ(route2->logVersion(), 2u);
+  EXPECT_EQ(route1->entryState(), State::logged);
+  EXPECT_EQ(completions, std::vector<std::string>{"10.0.9.0/24 4"});
+  EXPECT_TRUE(table->transientAddEntries().empty());
+  EXPECT_TRUE(table->transientRemoveEntries().empty());
+  EXPECT_TRUE(table->transientVersionsForKey().empty());
+  EXPECT_EQ(config().lookup(keyOf(1)).record.logVersion, 1u);
+  EXPECT_EQ(config().lookup(keyOf(2)).record.logEntry.entry, entryOf(2).data);
+  EXPECT_EQ(changeLog().count(), 2u);
+  EXPECT_EQ(table->entryHandleInLogQueue().count(), 2u);
+
+  // A route whose next hop the hardware refused fails; nothing is logged.
+  auto const refusedHop = nextHops->nextHopWrite(2);
+  ASSERT_TRUE(runUntil([&] { return refusedHop->entryState() == State::logged; }));
+  nextHops->hardwareFailed(refusedHop);
+  auto const route4 =
+      table->entryWriteWithResponseHandler(keyOf(4), entryOf(4), refusedHop, recorder());
+  ASSERT_TRUE(runUntil([&] { return route4->entryState() == State::dependencyFailed; }));
+  EXPECT_EQ(completions.back(), "10.0.4.0/24 5");
+  EXPECT_TRUE(table->transientAddEntry(keyOf(4)));
+  EXPECT_EQ(entryLog->tableVersion(), 2u);
+
+  // A remove, then a remove-all, both logged.
+  auto const remove2 = table->entryRemoveWithResponseHandler(keyOf(2), nullptr, recorder());
+  table->entryRemoveAllWithResponseHandler(nullptr, recorder());
+  EXPECT_TRUE(table->transientAddEntries().empty());
+  ASSERT_TRUE(runUntil([&] { return !table->transientRemoveAllVersion().valid(); }));
+  EXPECT_EQ(remove2->logVersion(), 3u);
+  EXPECT_EQ(entryLog->tableVersion(), 4u);
+  EXPECT_TRUE(config().lookup(keyOf(2)).record.inDeletion);
+  EXPECT_EQ(config().lookup(keyOf(1)).record.logVersion, 4u);
+  EXPECT_TRUE(changeLog().lookup(4).record.tableDeleted());
+  EXPECT_EQ(table->entrys(), 0u);
+  EXPECT_TRUE(set->status()->pendingHwWrites());
+
+  // The hardware side takes versions 2 and then 4.
+  ChildProcess hardware([&](int reportFd) {
+    Zido::TableVersionPublisher publisher(*central, group->canonicalName());
+    for (Zido::LogVersion version : {2, 4}) {
+      ChildProcess::waitForParent();
+      publisher.publish(tableId, version);
+      sendMessage(reportFd, version);
+    }
+    return 0;
+  });
+  completions.clear();
+  hardware.tellChild();
+  EXPECT_EQ(hardware.readOne<Zido::LogVersion>(), 2u);
+  ASSERT_TRUE(runUntil([&] { return completions.size() == 2; }));
+  EXPECT_EQ(completions, (std::vector<std::string>{"10.0.1.0/24 4", "10.0.2.0/24 4"}));
+  EXPECT_FALSE(changeLog().has(2));
+  EXPECT_TRUE(changeLog().has(3));
+  EXPECT_TRUE(table->hasPendingHwWrites());
+
+  hardware.tellChild();
+  EXPECT_EQ(hardware.readOne<Zido::LogVersion>(), 4u);
+  ASSERT_TRUE(runUntil([&] { return completions.size() == 3; }));
+  EXPECT_EQ(completions.back(), "10.0.2.0/24 4");
+  EXPECT_EQ(remove2->entryState(), State::completed);
+  EXPECT_EQ(changeLog().count(), 0u);
+  EXPECT_EQ(config().count(), 0u);
+  EXPECT_TRUE(table->entryHandleInLogQueue().empty());
+  EXPECT_FALSE(table->hasPendingHwWrites());
+  EXPECT_FALSE(set->status()->pendingHwWrites());
+  EXPECT_EQ(hardware.wait(), 0);
+  EXPECT_EQ(table->stats()->commitCnt(), 6u);
+}
+
+}  // namespace
+}  // namespace ZaduTest
