@@ -38,11 +38,11 @@
 
 // QUOR_TRACE on the accessor's handle, naming `function`: a step factored
 // out of an algorithm traces under the algorithm's name.
-#define ORDERED_TABLE_TRACE_IN(function, level, ...)                                  \
-  do {                                                                                \
-    if (traceHandle().enabled(level)) [[unlikely]] {                                  \
-      traceHandle().emit(level, __FILE__, function, __LINE__, "", __VA_ARGS__);       \
-    }                                                                                 \
+#define ORDERED_TABLE_TRACE_IN(function, level, ...)                            \
+  do {                                                                          \
+    if (traceHandle().enabled(level)) [[unlikely]] {                            \
+      traceHandle().emit(level, __FILE__, function, __LINE__, "", __VA_ARGS__); \
+    }                                                                           \
   } while (false)
 
 namespace OrderedTable {
@@ -176,8 +176,7 @@ class OrderedSwTableAccessor {
     // clang-format off
     QUOR_ASSERT(!( isEntryDelete && isTableDelete ));
     // clang-format on
-    typename EntryHandle::Ptr const entryHandle =
-        Vesk::dynamicPtrCast<EntryHandle>(wrapper->entryHandle());
+    typename EntryHandle::Ptr const entryHandle = ownHandle(wrapper);
     QUOR_ASSERT(entryHandle != NULL);
     Zido::EntryVersion const entryConfVersion = entryHandle->version();
     if (!isTableDelete) {
@@ -350,8 +349,7 @@ class OrderedSwTableAccessor {
     wrapper->setResolvedFields();
     bool const commitToLog =
         table.swTableHelper()->finalizeOnResourceUpdate(wrapper, Vesk::Ptr<Table>(&table), false);
-    typename EntryHandle::Ptr const handle =
-        Vesk::dynamicPtrCast<EntryHandle>(wrapper->entryHandle());
+    typename EntryHandle::Ptr const handle = ownHandle(wrapper);
     auto const entryLog = table.entryLog();
     if (!(wrapper->logEntry() == before) && commitToLog) {
       Vesk::Ptr<Zido::NeededEntry const> const neededEntry = table.getNeededEntrySet(wrapper);
@@ -395,6 +393,17 @@ class OrderedSwTableAccessor {
     }
   }
 
+  // The wrapper's handle as the table's own handle type, or null. The
+  // accepting paths make every handle of that exact type: its type record
+  // decides without a dynamic_cast.
+  static typename EntryHandle::Ptr ownHandle(Vesk::Ptr<Wrapper> const& wrapper) {
+    auto const& handle = wrapper->entryHandle();
+    if (handle && &handle->typeData() == &EntryHandle::staticTypeData()) {
+      return typename EntryHandle::Ptr(static_cast<EntryHandle*>(handle.get()));
+    }
+    return Vesk::dynamicPtrCast<EntryHandle>(handle);
+  }
+
   static typename EntryHandle::Ptr makeHandle(Table& table, Zido::EntryVersion version,
                                               Key const& key) {
     return typename EntryHandle::Ptr(new EntryHandle(version, key, &table));
@@ -412,9 +421,9 @@ class OrderedSwTableAccessor {
   }
 
   // The key's next version (stored), and its new handle in state 0.
-  static typename EntryHandle::Ptr acceptedHandle(
-      Table& table, Key const& key, ResponseHandler const& handler,
-      char const* algorithm = __builtin_FUNCTION()) {
+  static typename EntryHandle::Ptr acceptedHandle(Table& table, Key const& key,
+                                                  ResponseHandler const& handler,
+                                                  char const* algorithm = __builtin_FUNCTION()) {
     Zido::EntryVersion version(0, 0);
     if (Zido::EntryVersion const* held = table.transientVersionsForKey().find(key)) {
       Zido::EntryVersion const currEntryVersion = *held;
