@@ -502,8 +502,8 @@ class OrderedSwTableAccessor {
                           Zido::EntryVersion const& entryConfVersion) {
     Key const key = wrapper->key();
     wrapper->finalizeOnSuccess(Vesk::Ptr<Table>(&table), false);
-    if (Vesk::Ptr<Wrapper> const pending = table.transientAddEntry(key);
-        pending && pending->entryHandle()->version().isEq(entryConfVersion)) {
+    if (auto const* pending = table.transientAddEntries().find(key);
+        pending != nullptr && (*pending)->entryHandle()->version().isEq(entryConfVersion)) {
       table.transientAddEntryDel(key);
       table.transientVersionForKeyDel(key);
     }
@@ -526,8 +526,8 @@ class OrderedSwTableAccessor {
     Vesk::Ptr<Zido::NeededEntry> const neededEntry =
         neededEntrySet(Vesk::Ptr<Zido::NeededEntry const>(new Zido::NeededEntry()),
                        resolverEntry.dependantEntryHandle());
-    if (Vesk::Ptr<Wrapper> const pending = table.transientRemoveEntry(key);
-        pending && pending->entryHandle()->version().isEq(entryConfVersion)) {
+    if (auto const* pending = table.transientRemoveEntries().find(key);
+        pending != nullptr && (*pending)->entryHandle()->version().isEq(entryConfVersion)) {
       table.transientRemoveEntryDel(key);
       table.transientVersionForKeyDel(key);
     }

@@ -11,7 +11,9 @@
 //   reads      entryRead and entryHas of pending and of committed keys
 //   walk       a full iteration of 65,536 committed entries
 //
-//   table_bench [--quick]      (--quick: one round instead of three)
+//   table_bench [--quick] [group]   (--quick: one round instead of three;
+//                                    group: accept, in-log, entry-log, road,
+//                                    reads; all when absent)
 //
 // Shared memory lives under a scratch directory in /dev/shm. "slab" counts
 // objects taken from the slab pools (handles, wrappers, resolver entries,
@@ -297,18 +299,30 @@ void readBench() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1 && std::strcmp(argv[1], "--quick") == 0) {
-    rounds = 1;
-  } else if (argc > 1) {
-    std::fprintf(stderr, "usage: table_bench [--quick]\n");
-    return 2;
+  std::map<std::string, void (*)()> const groups{{"accept", acceptBench},
+                                                 {"in-log", inLogBench},
+                                                 {"entry-log", entryLogBench},
+                                                 {"road", roadBench},
+                                                 {"reads", readBench}};
+  std::vector<void (*)()> chosen;
+  for (int argument = 1; argument < argc; ++argument) {
+    if (std::strcmp(argv[argument], "--quick") == 0) {
+      rounds = 1;
+    } else if (auto const group = groups.find(argv[argument]); group != groups.end()) {
+      chosen.push_back(group->second);
+    } else {
+      std::fprintf(stderr,
+                   "usage: table_bench [--quick] [accept|in-log|entry-log|road|reads]...\n");
+      return 2;
+    }
+  }
+  if (chosen.empty()) {
+    chosen = {acceptBench, inLogBench, entryLogBench, roadBench, readBench};
   }
   for (int round = 0; round < rounds; ++round) {
-    acceptBench();
-    inLogBench();
-    entryLogBench();
-    roadBench();
-    readBench();
+    for (auto const run : chosen) {
+      run();
+    }
   }
   std::printf("%-52s %10s %8s %8s\n", "operation", "ns/op", "slab/op", "heap/op");
   for (std::string const& name : order) {
