@@ -10,10 +10,13 @@
 //              in batches of 4,096, for 65,536 keys on 1 unit and on 8 units
 //   reads      entryRead and entryHas of pending and of committed keys
 //   walk       a full iteration of 65,536 committed entries
+//   interface  makeSwTable restoring 0, 1,000 and 65,536 committed entries
+//              (after a remount, as a restarted agent does), and reconcile
+//              of 8 units of 65,536 entries each
 //
 //   table_bench [--quick] [group]   (--quick: one round instead of three;
 //                                    group: accept, in-log, entry-log, road,
-//                                    reads; all when absent)
+//                                    reads, interface; all when absent)
 //
 // Shared memory lives under a scratch directory in /dev/shm. "slab" counts
 // objects taken from the slab pools (handles, wrappers, resolver entries,
@@ -31,28 +34,12 @@
 #include <string>
 #include <vector>
 
+#include "CountingAllocator.h"
+#include "ZaduLpm/TcamInterface.h"
 #include "ZaduLpm/TcamSwTable.h"
 #include "ZaduLpmLib/TcamConstants.h"
 #include "Zido/GroupInterface.h"
 #include "Zido/OrderedSwTableSet.h"
-
-namespace {
-std::atomic<std::uint64_t> heapAllocations{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-  heapAllocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* memory = std::malloc(size == 0 ? 1 : size)) {
-    return memory;
-  }
-  throw std::bad_alloc();
-}
-void operator delete(void* memory) noexcept {
-  std::free(memory);
-}
-void operator delete(void* memory, std::size_t) noexcept {
-  std::free(memory);
-}
 
 namespace {
 
@@ -93,7 +80,7 @@ std::vector<std::string> order;
 template <class Body>
 void measure(std::string const& name, std::size_t operations, Body&& body) {
   std::uint64_t const slab = slabAllocations();
-  std::uint64_t const heap = heapAllocations.load();
+  std::uint64_t const heap = heapAllocationCount();
   Clock::time_point const start = Clock::now();
   body();
   double const ns = std::chrono::duration<double, std::nano>(Clock::now() - start).count() /
@@ -105,7 +92,7 @@ void measure(std::string const& name, std::size_t operations, Body&& body) {
   if (ns < figure->second.ns) {
     figure->second.ns = ns;
     figure->second.slab = static_cast<double>(slabAllocations() - slab) / operations;
-    figure->second.heap = static_cast<double>(heapAllocations.load() - heap) / operations;
+    figure->second.heap = static_cast<double>(heapAllocationCount() - heap) / operations;
   }
 }
 
@@ -296,14 +283,84 @@ void readBench() {
   }
 }
 
+// A restarted agent: the process registry and the mounts of the previous
+// agent are gone, the shared memory stays.
+class RestartingAgent {
+ public:
+  RestartingAgent() {
+    static int serial = 0;
+    root_ = std::filesystem::path(std::filesystem::exists("/dev/shm") ? "/dev/shm" : "/tmp") /
+            ("zadu-interface-bench-" + std::to_string(getpid()) + "-" + std::to_string(serial++));
+    std::filesystem::create_directories(root_);
+    setenv("ZADU_SHM_ROOT", root_.c_str(), 1);
+    central = new Centrum::EntityManager(root_.filename().string(), true);
+  }
+  ~RestartingAgent() {
+    stop();
+    central = nullptr;
+    std::filesystem::remove_all(root_);
+  }
+  Vesk::Ptr<ZaduLpm::TcamInterface> start() {
+    agent = new Zido::OrderedTableInterface(central, nullptr);
+    return ZaduLpm::TcamInterface::getIntf(agent);
+  }
+  void stop() {
+    Quor::Entity::singletonDel(Zido::SwTableInterfacesSingleton::typeName);
+    agent = nullptr;
+    auto const sharedMemory =
+        QuorSharedMem::EntityManager::getEntityManager(central->name(), central->local());
+    sharedMemory->unmount(ZaduLpm::TcamConstants::tableEntryLogPantryPath());
+    for (Zido::UnitId unit = 0; unit < 8; ++unit) {
+      sharedMemory->unmount(ZaduLpm::TcamConstants::configPantryPath(unit));
+    }
+  }
+  // Commits `entries` entries to each of `units` units, then stops.
+  void populate(Zido::UnitId units, std::uint32_t entries) {
+    {
+      auto const intf = start();
+      for (Zido::UnitId unit = 0; unit < units; ++unit) {
+        intf->makeSwTable(unit, nullptr, false);
+        for (std::uint32_t n = 0; n < entries; ++n) {
+          intf->entryLog()->entryIs({entryOf(n).data, {}}, {}, nullptr, unit, nullptr, false);
+        }
+      }
+      intf->entryLog()->cleanupEntryLog(intf->entryLog()->tableVersion());
+    }
+    stop();
+  }
+
+  Vesk::Ptr<Centrum::EntityManager> central;
+  Vesk::Ptr<Zido::OrderedTableInterface> agent;
+
+ private:
+  std::filesystem::path root_;
+};
+
+void interfaceBench() {
+  for (std::uint32_t entries : {0u, 1000u, keys}) {
+    RestartingAgent agent;
+    agent.populate(1, entries);
+    auto const intf = agent.start();
+    measure("interface: makeSwTable restoring " + std::to_string(entries) + " entries (us)", 1000,
+            [&] {
+              if (intf->makeSwTable(0, nullptr, false)->entrys() != entries) {
+                std::fprintf(stderr, "restore: wrong count\n");
+                std::exit(1);
+              }
+            });
+  }
+  RestartingAgent agent;
+  agent.populate(8, keys);
+  auto const intf = agent.start();
+  measure("interface: reconcile, 8 units of 65,536 (us)", 1000, [&] { intf->reconcile(); });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::map<std::string, void (*)()> const groups{{"accept", acceptBench},
-                                                 {"in-log", inLogBench},
-                                                 {"entry-log", entryLogBench},
-                                                 {"road", roadBench},
-                                                 {"reads", readBench}};
+  std::map<std::string, void (*)()> const groups{
+      {"accept", acceptBench}, {"in-log", inLogBench}, {"entry-log", entryLogBench},
+      {"road", roadBench},     {"reads", readBench},   {"interface", interfaceBench}};
   std::vector<void (*)()> chosen;
   for (int argument = 1; argument < argc; ++argument) {
     if (std::strcmp(argv[argument], "--quick") == 0) {
@@ -311,13 +368,14 @@ int main(int argc, char** argv) {
     } else if (auto const group = groups.find(argv[argument]); group != groups.end()) {
       chosen.push_back(group->second);
     } else {
-      std::fprintf(stderr,
-                   "usage: table_bench [--quick] [accept|in-log|entry-log|road|reads]...\n");
+      std::fprintf(
+          stderr,
+          "usage: table_bench [--quick] [accept|in-log|entry-log|road|reads|interface]...\n");
       return 2;
     }
   }
   if (chosen.empty()) {
-    chosen = {acceptBench, inLogBench, entryLogBench, roadBench, readBench};
+    chosen = {acceptBench, inLogBench, entryLogBench, roadBench, readBench, interfaceBench};
   }
   for (int round = 0; round < rounds; ++round) {
     for (auto const run : chosen) {
