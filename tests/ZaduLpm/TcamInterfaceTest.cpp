@@ -321,6 +321,21 @@ TEST_F(TcamInterfaceTest, ARestartedAgentFindsExactlyWhatWasCommitted) {
             (std::vector<std::string>{" Restored 200 entries for table: Tcam, unitId: 0",
                                       " Restored 50 entries for table: Tcam, unitId: 1",
                                       " Clearing entries for table: Tcam, unitId: 2"}));
+  // The operator's decoder prints the same.
+  std::string decoded;
+  {
+    std::string const command = std::string(RAPIDLOG_DECODE) + " " + rapidlogPath();
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::array<char, 512> line{};
+    while (std::fgets(line.data(), line.size(), pipe) != nullptr) {
+      decoded += line.data();
+    }
+    EXPECT_EQ(pclose(pipe), 0);
+  }
+  EXPECT_THAT(decoded, ::testing::ContainsRegex(
+                           "TcamInterface::makeSwTable  Restored 200 entries for table: Tcam, "
+                           "unitId: 0\n"));
   for (Zido::UnitId unit : {0, 1}) {
     auto const table = unit == 0 ? unit0 : unit1;
     EXPECT_EQ(table->entrys(), perUnit[unit]);
