@@ -202,8 +202,8 @@ class OrderedSwTableAccessor {
           commitWrite(table, *resolverEntry, wrapper, entryHandle, entryConfVersion);
         }
       } catch (RefusedLogWrite const& refused) {
-        complete(entryHandle, Zido::EntryState::failed);
         closeCommit(table);
+        complete(entryHandle, Zido::EntryState::failed);
         std::rethrow_exception(refused.error);
       }
     }

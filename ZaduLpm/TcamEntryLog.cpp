@@ -74,11 +74,12 @@ TcamDataModelLogPantryEntry changeRecord(Zido::LogVersion version,
 
 Vesk::Ptr<QuorSharedMem::EntityManager> mountEntityManager(
     Centrum::EntityManager const& entityManager) {
+  Vesk::Ptr<QuorSharedMem::EntityManager> manager =
+      QuorSharedMem::EntityManager::getEntityManager(entityManager.name(), entityManager.local());
   if (std::getenv("NOT_LOCAL_EM") != nullptr) {
-    return QuorSharedMem::EntityManager::getEntityManager(entityManager.name(), false);
+    manager = QuorSharedMem::EntityManager::getEntityManager(entityManager.name(), false);
   }
-  return QuorSharedMem::EntityManager::getEntityManager(entityManager.name(),
-                                                        entityManager.local());
+  return manager;
 }
 
 void bumpRelaunchGenId(Centrum::EntityManager const& entityManager, Vesk::String const& agentName) {
@@ -243,17 +244,20 @@ Zido::LogVersion TcamEntryLog::entryIs(TcamDataModelLogEntry const& logEntry,
       }
     }
   }
-  // A new key needs room; refuse it before a version is taken.
-  if (entries.count() >= entries.capacity() && !guardedLookup(entries, key).found) {
-    throw Pantry::CollectionFullError(
-        fmt::format("configuration table of unitId {} is full ({} records): cannot add key {}",
-                    unitId, entries.capacity(), key));
-  }
   Zido::LogVersion const version = tableVersionInc(1);
   QUOR_TRACE(traceHandle, 8, tag,
              " logEntry: {} neededEntry: {} version: {} unitId: {} suppressIdenticalWrites: {}",
              logEntry, neededEntry, version, unitId, suppressIdenticalWrites);
-  config.swTableEntriesIs(configRecord(version, logEntry.entry, false));
+  try {
+    config.swTableEntriesIs(configRecord(version, logEntry.entry, false));
+  } catch (Pantry::CollectionFullError const& full) {
+    // A new key the unit's table has no room for: refused before anything
+    // is stored, and the version (not yet persisted) is given back.
+    tableVersionIs(version - 1);
+    throw Pantry::CollectionFullError(
+        fmt::format("configuration table of unitId {} is full: cannot add key {} ({})", unitId, key,
+                    full.what()));
+  }
   return appendChangeLog(changeRecord(version, logEntry.entry, unitId, 0), neededEntry);
 }
 

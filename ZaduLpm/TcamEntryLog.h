@@ -36,8 +36,10 @@
 // Vesk::CorruptionDetectedException is reported to the collection
 // (doCorruptionDetected) and the read goes on with the default record, or a
 // walk ends. Operations on a unit that is not mounted stop with a fatal
-// assertion naming the unit. entryIs of a new key into a full configuration
-// table raises Pantry::CollectionFullError before anything changes.
+// assertion naming the unit. entryIs of a new key that the unit's
+// configuration table has no room for (65,536 records) raises
+// Pantry::CollectionFullError, naming the unit and the key, with nothing
+// stored and no version taken.
 //
 // Costs: entryIs and entryDel are one or two keyed lookups and two record
 // writes; tableDel and entrysInDeletion walk the unit's table; a cleanup

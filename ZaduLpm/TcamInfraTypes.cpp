@@ -42,7 +42,7 @@ Vesk::Ptr<TcamEntryWrapper> tcamEntryWrapperFactory(
 Vesk::TypeData const& TcamEntryWrapper::staticTypeData() {
   static Vesk::TypeData const& type =
       Vesk::TypeBuilder<TcamEntryWrapper>("ZaduLpm::TcamEntryWrapper",
-                                          &Quor::Entity::staticTypeData())
+                                          &Vesk::Node::staticTypeData())
           .attribute("entry", &TcamEntryWrapper::entry)
           .attribute("entryHandle", &TcamEntryWrapper::entryHandle)
           .attribute("key", &TcamEntryWrapper::key)

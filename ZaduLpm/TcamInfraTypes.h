@@ -18,7 +18,7 @@
 #pragma once
 
 #include "Hunkpool/Pool.h"
-#include "Quor/Entity.h"
+#include "Vesk/Node.h"
 #include "ZaduLpmLib/TcamDataModelTypes.h"
 #include "Zido/EntryHandle.h"
 #include "Zido/ResolverEntry.h"
@@ -27,7 +27,7 @@ namespace ZaduLpm {
 
 class TcamSwTable;
 
-class TcamEntryWrapper : public Quor::Entity {
+class TcamEntryWrapper : public Vesk::Node {
   HUNKPOOL_CLASS_ALLOCATION(TcamEntryWrapper)
 
  public:

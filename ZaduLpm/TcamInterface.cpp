@@ -22,7 +22,7 @@ Rapidlog::MessageDescriptor const restoredRecord{"TcamInterface", "TcamInterface
                                                  "is"};
 
 QUOR_LOG_DESCRIPTOR(skippedDescriptor, "TCAM_CONFIG_ENTITY_SKIPPED",
-                    "Skipping %s under the TCAM configuration path: %s",
+                    "Skipping %s, found under the TCAM configuration path: %s",
                     "A file under the TCAM table's configuration path is not a configuration "
                     "table of this table; reconcile leaves it alone",
                     "Remove the file if nothing else owns it", 4);
@@ -122,7 +122,7 @@ std::optional<Zido::LogVersion> TcamInterface::hardwareTableVersion(
     present = versions.has(tableId().value());
   } catch (Vesk::CorruptionDetectedException const& error) {
     versions.doCorruptionDetected(error.msg());
-    present = true;  // the record read below decides, and reports again
+    present = false;  // no answer: as if the hardware had published nothing
   }
   if (!present) {
     return std::nullopt;
@@ -203,7 +203,7 @@ void TcamInterface::reconcile() {
   for (auto const& [path, typeName] : found->members()) {
     if (typeName != ZaduLpmLib::TcamDataModelConfigPantry::typeName) {
       Quor::log(skippedLog, path,
-                typeName.empty() ? std::string("not a readable segment of this layout version")
+                typeName.empty() ? std::string("not a segment of this layout version")
                                  : "an entity of type " + typeName);
       continue;
     }
@@ -302,6 +302,12 @@ Vesk::TypeData const& TcamInterface::staticTypeData() {
           .attribute("tableNamespace", &TcamInterface::tableNamespace,
                      &TcamInterface::tableNamespaceIs)
           .attribute("entryLog", &TcamInterface::entryLog)
+          .attribute("swTableStatus", &TcamInterface::swTableStatus)
+          .attribute("swTableSet", &TcamInterface::swTableSet)
+          .operation("makeSwTable", &TcamInterface::makeSwTable)
+          .classOperation("getIntf", &TcamInterface::getIntf)
+          .operation("handleInitialized", &TcamInterface::handleInitialized)
+          .operation("onDelete", &TcamInterface::onDelete)
           .operation("entryLogIs",
                      [](TcamInterface& intf, std::uint32_t tableId,
                         Vesk::Ptr<Centrum::EntityManager> const& entityManager,
@@ -311,23 +317,17 @@ Vesk::TypeData const& TcamInterface::staticTypeData() {
                                               groupInterface, agentName);
                      })
           .operation("entryLogDel", &TcamInterface::entryLogDel)
-          .attribute("swTableStatus", &TcamInterface::swTableStatus)
           .operation("swTableStatusIs",
                      [](TcamInterface& intf, std::uint32_t tableId) {
                        return intf.swTableStatusIs(Zido::SwTableId(tableId));
                      })
           .operation("swTableStatusDel", &TcamInterface::swTableStatusDel)
-          .attribute("swTableSet", &TcamInterface::swTableSet)
           .operation("swTableSetIs",
                      [](TcamInterface& intf, std::uint32_t tableId,
                         Vesk::Ptr<Zido::OrderedSwTableStatus> const& status) {
                        return intf.swTableSetIs(Zido::SwTableId(tableId), status);
                      })
           .operation("swTableSetDel", &TcamInterface::swTableSetDel)
-          .operation("makeSwTable", &TcamInterface::makeSwTable)
-          .classOperation("getIntf", &TcamInterface::getIntf)
-          .operation("handleInitialized", &TcamInterface::handleInitialized)
-          .operation("onDelete", &TcamInterface::onDelete)
           .operation("reconcile", &TcamInterface::reconcile)
           .done();
   return type;

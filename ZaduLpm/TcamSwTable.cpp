@@ -124,6 +124,15 @@ bool TcamSwTable::isResolverEntryResolved(Vesk::Ptr<TcamResolverEntry> const& re
 }
 
 void TcamSwTable::commitEntry(Vesk::Ptr<Zido::ResolverEntry> const& resolverEntry) {
+  // The resolver passes this table's own entries; a caller through reflection
+  // may pass anything.
+  if (!resolverEntry ||
+      (&resolverEntry->typeData() != &TcamResolverEntry::staticTypeData() &&
+       !dynamic_cast<TcamResolverEntry const*>(resolverEntry.get())) ||
+      static_cast<TcamResolverEntry const&>(*resolverEntry).swTable() != this) {
+    throw Vesk::Exception(
+        "ZaduLpm::TcamSwTable::commitEntry: the entry is not a resolver entry of this table");
+  }
   Accessor::commitEntry(*this, resolverEntry);
 }
 
@@ -304,7 +313,8 @@ void TcamSwTable::SwTableEntries_py::tableEntriesDelAll() {
     return;
   }
   while (!tableEntries_.empty()) {
-    tableEntriesDel(tableEntries_.cursorFirst().key());
+    Key const key = tableEntries_.cursorFirst().key();
+    tableEntriesDel(key);
   }
 }
 
@@ -386,7 +396,8 @@ void TcamSwTable::wrappersDelAll(WrapperMap& map, char const* attribute) {
     return;
   }
   while (!map.empty()) {
-    wrapperDel(map, attribute, map.cursorFirst().key());
+    Key const key = map.cursorFirst().key();  // a copy: the delete frees the node
+    wrapperDel(map, attribute, key);
   }
 }
 
@@ -422,7 +433,8 @@ void TcamSwTable::transientVersionForKeyDelAll() {
     return;
   }
   while (!transientVersionForKey_.empty()) {
-    transientVersionForKeyDel(transientVersionForKey_.cursorFirst().key());
+    Key const key = transientVersionForKey_.cursorFirst().key();
+    transientVersionForKeyDel(key);
   }
 }
 
@@ -435,6 +447,10 @@ void TcamSwTable::transientRemoveAllVersionIs(Zido::MajorVersion version) {
 }
 
 void TcamSwTable::entryHandleInLogEnq(Vesk::Ptr<EntryHandle> const& handle) {
+  if (!handle) {
+    throw Vesk::NullArgumentException(
+        "ZaduLpm::TcamSwTable::entryHandleInLog: a null handle cannot be queued");
+  }
   std::uint32_t const index = entryHandleInLog_.enq(handle);
   publisher().publishIndex(*this, "entryHandleInLog", index);
 }
@@ -518,7 +534,7 @@ Vesk::TypeData const& TcamSwTable::SwTableEntries_py::staticTypeData() {
   using Self = SwTableEntries_py;
   static Vesk::TypeData const& type =
       Vesk::TypeBuilder<Self>("ZaduLpm::TcamSwTable::SwTableEntries_py",
-                              &Quor::Entity::staticTypeData())
+                              &Vesk::Node::staticTypeData())
           .collection<Key, Entry>(
               "tableEntries",
               {.lookup = [](Self const& view, Key const& key) { return view.tableEntries(key); },

@@ -12,13 +12,19 @@
 // response handler. A failed dependency fails the operation (state 5,
 // handler called, nothing logged).
 //
-// A commit whose log write is refused (a new key into a unit's configuration
-// table that already holds 65,536 entries): the steps before the write stay
-// done (the helper was told, the key's pending state is retired), the handle
-// gets state 3 (refused by its table) and its handler is called once, the
-// closing steps run, and the error propagates to the group resolver, which
-// reports it (RESOLVER_COMMIT_FAILED). So the client always hears of the
-// operation exactly once, and reads show the entry as it is stored.
+// A commit whose logging raises (a new key into a unit's configuration table
+// that already holds 65,536 entries; for a remove-all, also an error of the
+// configuration walk before its table delete): the steps before stay done
+// (the helper was told, the key's pending state or the remove-all count is
+// retired), the closing steps run, the handle gets state 3 (refused by its
+// table) and its handler is called once, and the error propagates to the
+// group resolver, which reports it (RESOLVER_COMMIT_FAILED). So the client
+// always hears of the operation exactly once, and reads show the entry as it
+// is stored.
+//
+// A table that goes away withdraws its operations still queued on the group
+// resolver (their resolver entries point to it without counting it): their
+// handles stay in state 0 and their handlers are not called.
 //
 // Reads and iteration answer as the table will stand once everything pending
 // has committed: a pending write wins, then a pending remove, then (for
@@ -98,7 +104,7 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
 
   // A snapshot of the table's entries for scripts (getTableEntries_py);
   // later changes of the table do not reach it.
-  class SwTableEntries_py : public Quor::Entity {
+  class SwTableEntries_py : public Vesk::Node {
     HUNKPOOL_CLASS_ALLOCATION(SwTableEntries_py)
 
    public:

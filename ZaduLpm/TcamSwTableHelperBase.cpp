@@ -31,7 +31,7 @@ Vesk::TypeData const& TcamSwTableHelperBase::staticTypeData() {
   // The calls go through the virtual operations, so a derived helper answers.
   static Vesk::TypeData const& type =
       Vesk::TypeBuilder<TcamSwTableHelperBase>("ZaduLpm::TcamSwTableHelperBase",
-                                               &Quor::Entity::staticTypeData())
+                                               &Vesk::Node::staticTypeData())
           .operation("finalizeOnSuccess", &TcamSwTableHelperBase::finalizeOnSuccess)
           .operation("finalizeOnFailure", &TcamSwTableHelperBase::finalizeOnFailure)
           .operation("finalizeOnResourceUpdate", &TcamSwTableHelperBase::finalizeOnResourceUpdate)

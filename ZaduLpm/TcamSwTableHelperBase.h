@@ -14,14 +14,15 @@
 #pragma once
 
 #include "Hunkpool/Pool.h"
-#include "Quor/Entity.h"
+#include "Vesk/Node.h"
+#include "Vesk/Ptr.h"
 
 namespace ZaduLpm {
 
 class TcamEntryWrapper;
 class TcamSwTable;
 
-class TcamSwTableHelperBase : public Quor::Entity {
+class TcamSwTableHelperBase : public Vesk::Node {
   HUNKPOOL_CLASS_ALLOCATION(TcamSwTableHelperBase)
 
  public:

@@ -9,6 +9,7 @@
 // usage error.
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 
 #include "Rapidlog/TraceFileReader.h"
@@ -55,7 +56,7 @@ int main(int argc, char** argv) {
                     record.classLabel.c_str(), record.function.c_str(), record.message.c_str());
       }
     }
-  } catch (Rapidlog::DecodeError const& error) {
+  } catch (std::exception const& error) {
     std::fprintf(stderr, "rapidlog_decode: %s\n", error.what());
     return 1;
   }

@@ -1,6 +1,5 @@
 #include "Rapidlog/TraceFileReader.h"
 
-#include <fmt/args.h>
 #include <fmt/format.h>
 
 #include <cstring>
@@ -13,6 +12,9 @@
 namespace Rapidlog {
 
 namespace {
+
+// Far above any ring a handle makes; a bigger file is not a trace file.
+constexpr std::uint64_t maximumFileSize = std::uint64_t{1} << 30;
 
 struct Message {
   std::string sourceFile;
@@ -35,12 +37,13 @@ T readAt(std::string const& bytes, std::uint64_t offset, char const* what) {
 
 std::vector<Message> readMessages(std::string const& bytes, FileHeader const& header) {
   std::vector<Message> messages;
+  // The header's check bounds the area within the file.
   std::uint64_t offset = header.messageAreaOffset;
   std::uint64_t const end = header.messageAreaOffset + header.messageAreaUsed;
   for (std::uint32_t id = 1; id <= header.messageCount; ++id) {
     auto const entry = readAt<MessageEntryHeader>(bytes, offset, "a message entry");
     if (entry.messageId != id || entry.entrySize < sizeof(entry) + 5 ||
-        entry.entrySize % alignment != 0 || offset + entry.entrySize > end) {
+        entry.entrySize % alignment != 0 || offset > end || entry.entrySize > end - offset) {
       throw DecodeError(
           fmt::format("trace file: message entry {} at byte {} is malformed", id, offset));
     }
@@ -67,13 +70,15 @@ std::vector<Message> readMessages(std::string const& bytes, FileHeader const& he
   return messages;
 }
 
+// The text with each "{}" replaced by the next argument, in decimal. Only
+// bare placeholders are formatted: the text comes from the file.
 std::string render(Message const& message, std::string const& bytes, std::uint64_t offset,
                    std::uint64_t argumentBytes, std::uint64_t where) {
-  fmt::dynamic_format_arg_store<fmt::format_context> arguments;
+  std::vector<std::uint64_t> arguments;
   std::uint64_t used = 0;
   for (char code : message.formatCodes) {
     std::size_t const size = argumentSize(code);
-    if (used + size > argumentBytes) {
+    if (size > argumentBytes - used) {
       throw DecodeError(fmt::format("trace file: the record at ring byte {} is too short", where));
     }
     std::uint64_t value = 0;
@@ -81,12 +86,27 @@ std::string render(Message const& message, std::string const& bytes, std::uint64
     arguments.push_back(value);
     used += size;
   }
-  try {
-    return fmt::vformat(message.text, arguments);
-  } catch (fmt::format_error const& error) {
-    throw DecodeError(fmt::format("trace file: message text \"{}\" does not format: {}",
-                                  message.text, error.what()));
+  std::string text;
+  std::size_t next = 0;
+  for (std::size_t at = 0; at < message.text.size(); ++at) {
+    if (message.text.compare(at, 2, "{}") == 0) {
+      if (next == arguments.size()) {
+        throw DecodeError(
+            fmt::format("trace file: message text \"{}\" has more placeholders "
+                        "than format codes",
+                        message.text));
+      }
+      text += fmt::format("{}", arguments[next++]);
+      ++at;
+    } else {
+      text += message.text[at];
+    }
   }
+  if (next != arguments.size()) {
+    throw DecodeError(fmt::format(
+        "trace file: message text \"{}\" has fewer placeholders than format codes", message.text));
+  }
+  return text;
 }
 
 }  // namespace
@@ -96,7 +116,15 @@ std::vector<DecodedRecord> readTraceFile(std::string const& path) {
   if (!file) {
     throw DecodeError("cannot open " + path);
   }
-  std::string const bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  std::string bytes;
+  char chunk[1 << 16];
+  while (bytes.size() <= maximumFileSize && file.read(chunk, sizeof(chunk)).gcount() > 0) {
+    bytes.append(chunk, static_cast<std::size_t>(file.gcount()));
+  }
+  if (bytes.size() > maximumFileSize) {
+    throw DecodeError(
+        fmt::format("{} is larger than a trace file can be ({} bytes)", path, maximumFileSize));
+  }
   auto const header = readAt<FileHeader>(bytes, 0, "the header");
   if (std::memcmp(header.magic, fileMagic, sizeof(fileMagic)) != 0) {
     throw DecodeError(path + " is not a Rapidlog trace file");
@@ -105,31 +133,40 @@ std::vector<DecodedRecord> readTraceFile(std::string const& path) {
     throw DecodeError(fmt::format("{}: trace file format {} is not the one this reader knows ({})",
                                   path, header.formatVersion, formatVersion));
   }
+  // Every comparison subtracts from what is known to be larger, so that no
+  // value from the file can make a sum wrap.
   std::uint64_t const size = bytes.size();
-  if (header.messageAreaOffset != sizeof(FileHeader) ||
-      header.messageAreaUsed > header.messageAreaSize ||
-      header.ringOffset != header.messageAreaOffset + header.messageAreaSize ||
-      header.ringSize < 256 || header.ringSize % alignment != 0 || header.ringOffset > size ||
-      size - header.ringOffset < header.ringSize || header.head < header.tail ||
-      header.head - header.tail > header.ringSize || header.tail % alignment != 0) {
+  std::uint64_t const afterHeader = size - sizeof(FileHeader);
+  bool const consistent =
+      header.messageAreaOffset == sizeof(FileHeader) && header.messageAreaSize <= afterHeader &&
+      header.messageAreaUsed <= header.messageAreaSize &&
+      header.ringOffset == sizeof(FileHeader) + header.messageAreaSize && header.ringSize >= 256 &&
+      header.ringSize % alignment == 0 && header.ringSize <= afterHeader - header.messageAreaSize &&
+      header.tail <= header.head && header.head - header.tail <= header.ringSize &&
+      header.tail % alignment == 0;
+  if (!consistent) {
     throw DecodeError(path + ": the header's sizes and positions do not hold together");
   }
   std::vector<Message> const messages = readMessages(bytes, header);
   std::vector<DecodedRecord> records;
   std::uint64_t position = header.tail;
   while (position < header.head) {
+    std::uint64_t const left = header.head - position;
     std::uint64_t const offset = position % header.ringSize;
     std::uint64_t const physical = header.ringOffset + offset;
-    auto const size = readAt<std::uint32_t>(bytes, physical, "a record");
-    if (size == wrapMarker) {
+    auto const recordSize = readAt<std::uint32_t>(bytes, physical, "a record");
+    if (recordSize == wrapMarker) {
+      if (header.ringSize - offset >= left) {
+        break;  // nothing whole after the marker
+      }
       position += header.ringSize - offset;
       continue;
     }
     auto const record = readAt<RecordHeader>(bytes, physical, "a record");
-    if (size < sizeof(RecordHeader) || size % alignment != 0 || offset + size > header.ringSize ||
-        position + size > header.head) {
-      throw DecodeError(
-          fmt::format("{}: the record at ring byte {} has a bad size {}", path, offset, size));
+    if (recordSize < sizeof(RecordHeader) || recordSize % alignment != 0 ||
+        recordSize > header.ringSize - offset || recordSize > left) {
+      throw DecodeError(fmt::format("{}: the record at ring byte {} has a bad size {}", path,
+                                    offset, recordSize));
     }
     if (record.messageId == 0 || record.messageId > messages.size()) {
       throw DecodeError(fmt::format("{}: the record at ring byte {} names unknown message {}", path,
@@ -138,8 +175,8 @@ std::vector<DecodedRecord> readTraceFile(std::string const& path) {
     Message const& message = messages[record.messageId - 1];
     records.push_back({record.timestampNs, message.sourceFile, message.classLabel, message.function,
                        render(message, bytes, physical + sizeof(RecordHeader),
-                              size - sizeof(RecordHeader), offset)});
-    position += size;
+                              recordSize - sizeof(RecordHeader), offset)});
+    position += recordSize;
   }
   return records;
 }

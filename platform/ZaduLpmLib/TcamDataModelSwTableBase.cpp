@@ -32,7 +32,7 @@ void TcamDataModelSwTableIteratorState::stateIs(Flags state) {
 Vesk::TypeData const& TcamDataModelSwTableIteratorState::staticTypeData() {
   static Vesk::TypeData const& type =
       Vesk::TypeBuilder<TcamDataModelSwTableIteratorState>(
-          "ZaduLpmLib::TcamDataModelSwTableIteratorState", &Quor::Entity::staticTypeData())
+          "ZaduLpmLib::TcamDataModelSwTableIteratorState", &Vesk::Node::staticTypeData())
           .attribute(
               "state",
               [](TcamDataModelSwTableIteratorState const& iterState) {

@@ -78,7 +78,7 @@ class TcamDataModelSwTableIteratorStateFlags {
   std::uint32_t bits_ = 0;
 };
 
-class TcamDataModelSwTableIteratorState : public Quor::Entity {
+class TcamDataModelSwTableIteratorState : public Vesk::Node {
  public:
   using Flags = TcamDataModelSwTableIteratorStateFlags;
   using Flag = Flags::Flag;

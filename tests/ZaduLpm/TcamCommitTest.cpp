@@ -285,6 +285,12 @@ TEST_F(TcamCommitTest, BrokenInvariantsStopTheProcessWithTheirCondition) {
   EXPECT_DEATH(commitOf(Zido::EntryFlags::write, nullptr), "entryHandle != NULL");
   EXPECT_DEATH(commitOf(Zido::EntryFlags::entryDelete, invalid), "entryConfVersion.valid\\(\\)");
   EXPECT_DEATH(commitOf(Zido::EntryFlags::tableDelete, valid), "currRemoveAllVersion.valid\\(\\)");
+  // A resolver entry of another table is refused, not committed.
+  auto const other = makeTable(1);
+  auto const foreign =
+      ZaduLpm::tcamResolverEntryFactory(nullptr, Zido::EntryFlags::write, other.get(),
+                                        ZaduLpm::tcamEntryWrapperFactory(entryOf(1), valid));
+  EXPECT_THROW(table->commitEntry(foreign), Vesk::Exception);
   table->transientVersionForKeyIs(keyOf(1), Zido::EntryVersion());
   EXPECT_DEATH(table->entryWrite(keyOf(1), entryOf(1), nullptr), "currEntryVersion.valid\\(\\)");
 }

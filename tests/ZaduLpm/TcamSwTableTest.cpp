@@ -285,6 +285,7 @@ TEST_F(TcamSwTableTest, TheInLogQueueNumbersFromOneAndNeverReusesAnIndex) {
   EXPECT_FALSE(table->entryHandleInLogFront());
   table->entryHandleInLogEnq(handleOf(6));
   EXPECT_EQ(table->entryHandleInLogQueue().backIndex(), 11u);
+  EXPECT_THROW(table->entryHandleInLogEnq(nullptr), Vesk::NullArgumentException);
   EXPECT_EQ(table->entryHandleInLog(11)->version().counter(), 6u);
 }
 

@@ -65,6 +65,9 @@ class TcamTableFixture : public ::testing::Test {
   }
 
   void TearDown() override {
+    // The group may hold the set (tests that let it deliver versions): the
+    // set's tables hold the entry log, which holds the group.
+    group->swTableSetDel(tableId);
     table = nullptr;
     set = nullptr;
     entryLog = nullptr;

@@ -120,9 +120,26 @@ TEST_F(RapidlogTest, DamagedFilesAreRefusedWithAClearError) {
   };
   std::uint32_t const huge = 0x7FFFFFF0;
   std::uint32_t const unknownId = 9;
+  // Positions near 2^64, which a careless bounds test would let wrap.
+  std::string nearTheEnd = good;
+  {
+    Rapidlog::FileHeader wrapped = header;
+    wrapped.tail = ~std::uint64_t{0} - 255;
+    wrapped.head = wrapped.tail + 248;
+    std::memcpy(nearTheEnd.data(), &wrapped, sizeof(wrapped));
+  }
+  std::string hugeArea = good;
+  {
+    Rapidlog::FileHeader wrapped = header;
+    wrapped.messageAreaSize = ~std::uint64_t{0} - 127;
+    wrapped.messageAreaUsed = wrapped.messageAreaSize - 128;
+    std::memcpy(hugeArea.data(), &wrapped, sizeof(wrapped));
+  }
   std::vector<std::pair<char const*, std::string>> const cases{
       {"not a trace file", patched(0, "NOTATRACE")},
       {"format 7", patched(8, std::string("\x07\0\0\0", 4))},
+      {"positions near 2^64", nearTheEnd},
+      {"message area beyond the file", hugeArea},
       {"truncated", good.substr(0, 100)},
       {"empty", ""},
       {"record size", patched(header.ringOffset, std::string(reinterpret_cast<char const*>(&huge), 4))},
@@ -138,6 +155,12 @@ TEST_F(RapidlogTest, DamagedFilesAreRefusedWithAClearError) {
          std::string damaged = good;
          std::size_t const text = damaged.find(" Clearing unit {}");
          damaged.replace(text + 15, 2, "}{");
+         return damaged;
+       }()},
+      {"width from the file", [&] {
+         std::string damaged = good;
+         std::size_t const text = damaged.find(" Clearing unit {}");
+         damaged.replace(text + 10, 6, "{:999}");
          return damaged;
        }()}};
   for (auto const& [what, contents] : cases) {
