@@ -187,6 +187,33 @@ TEST_F(TcamInterfaceTest, InitialisationCatchesUpWithTheHardwaresVersion) {
   EXPECT_TRUE(intf->swTableStatus()->pendingHwWrites());
 }
 
+TEST_F(TcamInterfaceTest, AnUnreadableHardwareVersionIsReportedAndInitialisationGoesOn) {
+  publishHardwareVersion(7);
+  // Damage the record's home slot in the hardware side's file.
+  auto const sharedMemory = QuorSharedMem::EntityManager::getEntityManager(central->name(), true);
+  std::string const path = Zido::Constants::tableVersionPantryPath("ZaduRoute-ZaduRoute");
+  {
+    auto const versions = Zido::TableVersionMap::mountReader(
+        sharedMemory->filePathOf(path), Zido::GroupInterface::tableVersionCapacity,
+        Zido::GroupInterface::tableVersionPantryType, "tableVersion");
+    std::size_t const offset =
+        versions->segment().slotFileOffset(versions->homeOf(TcamInterface::tableId().value()));
+    std::FILE* file = std::fopen(sharedMemory->filePathOf(path).c_str(), "r+b");
+    ASSERT_NE(file, nullptr);
+    std::fseek(file, static_cast<long>(offset + 3 * 8 + 1), SEEK_SET);  // the version word
+    std::fputc(0x5A, file);
+    std::fclose(file);
+  }
+  auto const intf = TcamInterface::getIntf(agent);
+  auto const pantry = group()->tableVersionPantry();
+  ASSERT_TRUE(pantry);
+  EXPECT_GE(pantry->collection().corruptionsDetected(), 1u);
+  EXPECT_FALSE(intf->swTableStatus()->pendingHwWrites());
+  // Tables are still made; the unreadable version counts as none.
+  EXPECT_TRUE(intf->makeSwTable(0, nullptr, false));
+  EXPECT_GE(pantry->collection().corruptionsDetected(), 2u);
+}
+
 TEST_F(TcamInterfaceTest, ASecondInterfaceInAProcessStops) {
   auto const intf = TcamInterface::getIntf(agent);
   EXPECT_DEATH(Vesk::Ptr<TcamInterface>(new TcamInterface(agent)), "Interface already created");
