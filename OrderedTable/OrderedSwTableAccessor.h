@@ -308,8 +308,11 @@ class OrderedSwTableAccessor {
     QUOR_TRACE(traceHandle(), 8, "", "key: {}", key);
     auto const entryLog = table.entryLog();
     auto const config = entryLog->tableConfigPantry(table.unitId());
-    auto const found = ZaduLpm::guardedLookup(config->swTableEntries(), key);
     Entry result;
+    if (!config) {
+      return result;  // reads never fail: no configuration, nothing committed
+    }
+    auto const found = ZaduLpm::guardedLookup(config->swTableEntries(), key);
     if (!(found.record == decltype(found.record){}) && !found.record.inDeletion) {
       result.data = found.record.logEntry.entry;
     }
@@ -594,25 +597,27 @@ class IterStateAccessor {
       QUOR_ASSERT(!iterState_->state().inAddColl());
       QUOR_TRACE(traceHandle(), 9, "", "  in cfgPantry collection");
       auto const entryLog = table.entryLog();
-      auto const config = entryLog->tableConfigPantry(table.unitId());
-      auto& entries = config->swTableEntries();
-      auto candidate = firstCandidate(iterState, entries);
-      while (candidate && skipped(table, *candidate)) {
-        candidate = ZaduLpm::guardedNextAfter(entries, candidate->key());
-      }
-      if (candidate) {
-        iterState.flagIs(Flag::entryValid, true);
-        result.data = candidate->logEntry.entry;
-        QUOR_TRACE(traceHandle(), 9, "", "  found entry: {}", candidate->key());
-        if (auto const next = ZaduLpm::guardedNextAfter(entries, candidate->key())) {
-          iterState.bookmarkKeyIs(next->key());
-          iterState.flagIs(Flag::bookmarkValid, true);
-        } else {
-          QUOR_TRACE(traceHandle(), 9, "", "  done with cfgPantry");
-          iterState.stateIs(
-              iterState.state().with(Flag::bookmarkValid, false).with(Flag::inTblCfg, false));
+      // No configuration table (the unit was never mounted): nothing committed.
+      if (auto const config = entryLog->tableConfigPantry(table.unitId())) {
+        auto& entries = config->swTableEntries();
+        auto candidate = firstCandidate(iterState, entries);
+        while (candidate && skipped(table, *candidate)) {
+          candidate = ZaduLpm::guardedNextAfter(entries, candidate->key());
         }
-        return result;
+        if (candidate) {
+          iterState.flagIs(Flag::entryValid, true);
+          result.data = candidate->logEntry.entry;
+          QUOR_TRACE(traceHandle(), 9, "", "  found entry: {}", candidate->key());
+          if (auto const next = ZaduLpm::guardedNextAfter(entries, candidate->key())) {
+            iterState.bookmarkKeyIs(next->key());
+            iterState.flagIs(Flag::bookmarkValid, true);
+          } else {
+            QUOR_TRACE(traceHandle(), 9, "", "  done with cfgPantry");
+            iterState.stateIs(
+                iterState.state().with(Flag::bookmarkValid, false).with(Flag::inTblCfg, false));
+          }
+          return result;
+        }
       }
     }
     QUOR_TRACE(traceHandle(), 9, "", "  no more entries");

@@ -164,19 +164,6 @@ Vesk::Ptr<TcamEntryLog> tcamEntryLogFactory(Zido::SwTableId tableId,
                                             Vesk::Ptr<Zido::GroupInterface> const& groupInterface,
                                             Vesk::String const& agentName);
 
-// Mounts the pantry entity of type T at `path` as its writer and returns it
-// (null when no entity of type T is there after the mount). A collection
-// found wiped calls `wipedHandler`, bumps the agent's relaunch generation id
-// and clears the wiped mark. With NOT_LOCAL_EM set, the shared namespace is
-// used whatever the central entity manager's local flag.
-template <class T, class MountInfoSetter, class CollectionControlOf, class WipedHandler>
-Vesk::Ptr<T> checkAndwriteMountPantry(Vesk::Ptr<Centrum::EntityManager> const& entityManager,
-                                      Vesk::String const& typeName, Vesk::String const& path,
-                                      Vesk::String const& agentName,
-                                      MountInfoSetter mountInfoSetter,
-                                      CollectionControlOf collectionControlOf,
-                                      WipedHandler wipedHandler);
-
 // Guarded reads of a pantry collection: a detected corruption is reported
 // to the collection and the read yields the default record (a lookup) or
 // nothing (a first or next move, which ends a walk). Other errors propagate.
@@ -227,6 +214,11 @@ void bumpRelaunchGenId(Centrum::EntityManager const& entityManager, Vesk::String
 Vesk::Ptr<QuorSharedMem::EntityManager> mountEntityManager(
     Centrum::EntityManager const& entityManager);
 
+// Mounts the pantry entity of type T at `path` as its writer and returns it.
+// A collection found wiped calls `wipedHandler`, bumps the agent's relaunch
+// generation id and clears the wiped mark. With NOT_LOCAL_EM set, the shared
+// namespace is used whatever the central entity manager's local flag. A
+// mount that yields no entity of type T is a fatal assertion.
 template <class T, class MountInfoSetter, class CollectionControlOf, class WipedHandler>
 Vesk::Ptr<T> checkAndwriteMountPantry(Vesk::Ptr<Centrum::EntityManager> const& entityManager,
                                       Vesk::String const& typeName, Vesk::String const& path,
