@@ -86,6 +86,11 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
   // The name of the table's trace handles.
   static constexpr char const* traceHandleName = "TcamSwTable";
 
+  // The keys' own hash (the same in every process).
+  struct KeyHash {
+    std::size_t operator()(Key const& key) const noexcept { return key.hash(); }
+  };
+
   // The handle of one accepted operation.
   class EntryHandle : public TcamDataModelSwTableBase::EntryHandle {
     HUNKPOOL_CLASS_ALLOCATION(EntryHandle)
@@ -110,9 +115,6 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
    public:
     struct TableEntriesKeyFunktor {
       Key const& operator()(Entry const& entry) const noexcept { return entry.key(); }
-    };
-    struct KeyHash {
-      std::size_t operator()(Key const& key) const noexcept { return key.hash(); }
     };
     using TableEntries = Quor::HashMap2018<Key, Entry, KeyHash>;
 
@@ -172,9 +174,6 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
     Entry entry_;
   };
 
-  struct KeyHash {
-    std::size_t operator()(Key const& key) const noexcept { return key.hash(); }
-  };
   // Members of the pending collections are keyed by their own entry's key
   // (TransientAddEntryKeyFunktor, TransientRemoveEntryKeyFunktor).
   struct TransientAddEntryKeyFunktor {
