@@ -1,5 +1,6 @@
 #include "ZaduLpm/TcamEntryLog.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "Quor/Log.h"
@@ -169,7 +170,15 @@ void TcamEntryLog::mountPantryChangeLog() {
       },
       [](Vesk::Ptr<EntryLogPantry>& pantry) { return pantry->collectionControl(); },
       [] { Quor::log(errorLog, fmt::format("{}::{}", "entryLog", "Tcam")); });
-  tableVersionIs(tableEntryLog_->collectionControl()->scratchpad());
+  // A writer killed between the change log record and the scratchpad leaves
+  // the scratchpad one version behind the log: the higher of the two is the
+  // last version handed out.
+  Pantry::PantryMapBase const& changeLog = tableEntryLog_->collectionBase();
+  Zido::LogVersion version = tableEntryLog_->collectionControl()->scratchpad();
+  if (changeLog.count() != 0) {
+    version = std::max(version, tableEntryLog_->entryLogConfig().highKey());
+  }
+  tableVersionIs(version);
   QUOR_TRACE(traceHandle, 2, tag, " Mounted entryLog: {}, tableVersion: {}", path, tableVersion());
 }
 
@@ -186,15 +195,22 @@ void TcamEntryLog::mountPantryConfig(Zido::UnitId unitId, Zido::LogVersion logVe
   QUOR_ASSERT(cfgPantry);
   tableConfigPantryIs(unitId, cfgPantry);
   QUOR_TRACE(traceHandle, 2, tag, " Mounted config for unitId: {} at {}", unitId, path);
-  if (logVersion == 0) {
-    return;
-  }
+  // One walk purges the records deleted at or before `logVersion` (when it
+  // is not 0) and finds the newest version the table holds: a writer killed
+  // between a configuration record and its change log record leaves a
+  // version that only this table knows, and it must not be handed out again.
+  Zido::LogVersion newest = 0;
   ZaduLpmLib::TcamDataModelConfigMap& entries = cfgPantry->swTableEntries();
   guardedWalk(entries, configKeyOf, [&](TcamDataModelConfigPantryEntry const& record) {
-    if (record.inDeletion && record.logVersion <= logVersion) {
+    newest = std::max(newest, record.logVersion);
+    if (logVersion != 0 && record.inDeletion && record.logVersion <= logVersion) {
       cfgPantry->swTableEntriesDel(record.key());
     }
   });
+  if (newest > tableVersion()) {
+    tableVersionIs(newest);
+    tableEntryLog_->collectionBase().scratchpadIs(newest);
+  }
 }
 
 TcamEntryLog::ConfigPantry& TcamEntryLog::mountedConfig(Zido::UnitId unitId) const {

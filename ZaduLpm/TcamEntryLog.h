@@ -31,6 +31,10 @@
 //     deleted its key.
 //  3. cleanupVersion lives in memory only: the first cleanup after a restart
 //     walks the whole change log.
+//  4. No version is handed out twice, also across a crash: a mount takes
+//     tableVersion as the newest of the scratchpad, the change log and the
+//     mounted configuration tables, since a writer killed between two of its
+//     effects leaves the later ones behind.
 //
 // Errors. Every read of a collection is guarded: a
 // Vesk::CorruptionDetectedException is reported to the collection

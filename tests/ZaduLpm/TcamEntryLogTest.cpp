@@ -12,7 +12,9 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <random>
 #include <string>
+#include <thread>
 
 #include "Quor/Log.h"
 #include "Zido/Constants.h"
@@ -376,6 +378,57 @@ TEST_F(TcamEntryLogTest, VersionsContinueInTheNextAgentProcess) {
   entryLog->mountPantryConfig(unit, 0);
   EXPECT_EQ(write(4), 6u);
   EXPECT_EQ(entryLog->entrys(unit), 6u);
+}
+
+// An agent killed at any point of its log writes leaves a log from which the
+// next agent never hands out a version already in use: every record in the
+// change log and in the configuration is at or below its table version.
+TEST_F(TcamEntryLogTest, AKilledAgentsVersionsAreNeverHandedOutAgain) {
+  auto const sharedMemory = QuorSharedMem::EntityManager::getEntityManager(central->name(), true);
+  auto const letGo = [&] {
+    entryLog = nullptr;
+    sharedMemory->unmount(ZaduLpm::TcamConstants::tableEntryLogPantryPath());
+    for (Zido::UnitId unitId : {0, 1}) {
+      sharedMemory->unmount(ZaduLpm::TcamConstants::configPantryPath(unitId));
+    }
+  };
+  letGo();
+  long const kills = knob("ZADU_CRASH_ITERATIONS", 200) / 2;
+  std::mt19937 random(11);
+  for (long kill = 0; kill < kills; ++kill) {
+    ChildProcess agent([&](int reportFd) {
+      auto const log =
+          ZaduLpm::tcamEntryLogFactory(tableId, central, group, ZaduLpm::TcamConstants::agentName);
+      log->mountPantryConfig(unit, 0);
+      sendMessage(reportFd, 1);
+      for (std::uint32_t n = 0;; n = (n + 1) % 5000) {
+        log->entryIs(logEntryOf(n, n), {}, nullptr, unit, nullptr, false);
+        if (n % 3 == 0) {
+          log->entryDel(keyOf(n), nullptr, unit);
+        }
+        if (n % 1000 == 999) {
+          log->cleanupEntryLog(log->tableVersion() - 500);
+        }
+      }
+      return 0;
+    });
+    ASSERT_EQ(agent.readOne<int>(), 1);
+    std::this_thread::sleep_for(std::chrono::microseconds(200 + random() % 3000));
+    agent.killNow();
+    agent.wait();
+
+    entryLog =
+        ZaduLpm::tcamEntryLogFactory(tableId, central, group, ZaduLpm::TcamConstants::agentName);
+    entryLog->mountPantryConfig(unit, 0);
+    Zido::LogVersion const version = entryLog->tableVersion();
+    if (changeLog().count() != 0) {
+      ASSERT_LE(changeLog().highKey(), version) << "after kill " << kill;
+    }
+    for (auto record = config().first(); record; record = config().nextAfter(record->key())) {
+      ASSERT_LE(record->logVersion, version) << "after kill " << kill;
+    }
+    letGo();
+  }
 }
 
 // What the reader process saw: change log records checked, and those whose
