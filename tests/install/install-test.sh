@@ -10,4 +10,5 @@ cmake --install "$build_dir" --prefix "$work/prefix" >/dev/null
 cmake -S "$source_dir/client" -B "$work/client" -DCMAKE_PREFIX_PATH="$work/prefix" \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$work/client" >/dev/null
-LD_LIBRARY_PATH="$work/prefix/lib" "$work/client/client"
+mkdir "$work/shm"
+ZADU_SHM_ROOT="$work/shm" LD_LIBRARY_PATH="$work/prefix/lib" "$work/client/client"
