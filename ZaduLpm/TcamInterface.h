@@ -102,8 +102,9 @@ class TcamInterface : public Zido::TableInterfaceBase {
  private:
   void stringIs(Vesk::String& field, Vesk::String const& value, char const* attribute);
   Vesk::Ptr<Zido::GroupInterface> groupInterface() const;
-  // The version the hardware side has published for the table id; 0 when it
-  // has published none.
+  // The version the hardware side has published for the table id; nothing
+  // when it has published none. A record that cannot be read (reported to
+  // its collection) counts as version 0; an unreadable presence test as none.
   std::optional<Zido::LogVersion> hardwareTableVersion(Zido::GroupInterface& group) const;
 
   Vesk::String tableName_;
