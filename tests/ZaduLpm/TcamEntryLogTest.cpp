@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <array>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -343,18 +342,7 @@ TEST_F(TcamEntryLogTest, TheSharedNamespaceIsUsedWhenNotLocalEmIsSetEvenEmpty) {
 
 // Runs the probe agent and returns what it printed.
 std::string runProbe(std::string const& manager, std::string const& arguments) {
-  std::string const command = std::string(TCAM_LOG_PROBE) + " " + manager + " " + arguments;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    return "popen failed";
-  }
-  std::array<char, 256> buffer{};
-  std::string output;
-  while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) {
-    output += buffer.data();
-  }
-  int const status = pclose(pipe);
-  return status == 0 ? output : output + " (status " + std::to_string(status) + ")";
+  return runCommand(std::string(TCAM_LOG_PROBE) + " " + manager + " " + arguments);
 }
 
 TEST_F(TcamEntryLogTest, VersionsContinueInTheNextAgentProcess) {

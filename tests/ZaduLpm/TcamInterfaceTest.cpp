@@ -4,7 +4,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -349,17 +348,7 @@ TEST_F(TcamInterfaceTest, ARestartedAgentFindsExactlyWhatWasCommitted) {
                                       " Restored 50 entries for table: Tcam, unitId: 1",
                                       " Clearing entries for table: Tcam, unitId: 2"}));
   // The operator's decoder prints the same.
-  std::string decoded;
-  {
-    std::string const command = std::string(RAPIDLOG_DECODE) + " " + rapidlogPath();
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::array<char, 512> line{};
-    while (std::fgets(line.data(), line.size(), pipe) != nullptr) {
-      decoded += line.data();
-    }
-    EXPECT_EQ(pclose(pipe), 0);
-  }
+  std::string const decoded = runCommand(std::string(RAPIDLOG_DECODE) + " " + rapidlogPath());
   EXPECT_THAT(decoded, ::testing::ContainsRegex(
                            "TcamInterface::makeSwTable  Restored 200 entries for table: Tcam, "
                            "unitId: 0\n"));

@@ -143,4 +143,20 @@ inline long knob(char const* variable, long fallback) {
   return value != nullptr && *value != '\0' ? std::atol(value) : fallback;
 }
 
+// Runs `command` through the shell and returns what it printed, followed by
+// " (status N)" when it did not exit with 0.
+inline std::string runCommand(std::string const& command) {
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) {
+    return "popen failed";
+  }
+  char buffer[512];
+  std::string output;
+  while (std::fgets(buffer, sizeof(buffer), pipe) != nullptr) {
+    output += buffer;
+  }
+  int const status = pclose(pipe);
+  return status == 0 ? output : output + " (status " + std::to_string(status) + ")";
+}
+
 }  // namespace ZaduTest
