@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
+#include <tuple>
+#include <vector>
 
 #include "Quor/Log.h"
 #include "Quor/TraceHandle.h"
+#include "QuorSharedMem/ShmemEntities.h"
 #include "Vesk/PtrFormat.h"
 #include "Vesk/TypeBuilder.h"
 #include "ZaduLpmLib/TcamConstants.h"
@@ -172,14 +176,98 @@ void TcamEntryLog::mountPantryChangeLog() {
       [] { Quor::log(errorLog, fmt::format("{}::{}", "entryLog", "Tcam")); });
   // A writer killed between the change log record and the scratchpad leaves
   // the scratchpad one version behind the log: the higher of the two is the
-  // last version handed out.
+  // last version the change log accounts for.
   Pantry::PantryMapBase const& changeLog = tableEntryLog_->collectionBase();
   Zido::LogVersion version = tableEntryLog_->collectionControl()->scratchpad();
   if (changeLog.count() != 0) {
     version = std::max(version, tableEntryLog_->entryLogConfig().highKey());
   }
   tableVersionIs(version);
+  rollForwardConfigTables();
   QUOR_TRACE(traceHandle, 2, tag, " Mounted entryLog: {}, tableVersion: {}", path, tableVersion());
+}
+
+void TcamEntryLog::rollForwardConfigTables() {
+  Zido::LogVersion const accounted = tableVersion();
+  Vesk::Ptr<QuorSharedMem::EntityManager> const sharedMemory = mountEntityManager(*entityManager());
+  Vesk::Ptr<QuorSharedMem::ShmemEntities> const found =
+      sharedMemory->findEntities(TcamConstants::configPantryPathBase(), QuorSharedMem::pantryType);
+  struct Scanned {
+    std::string path;
+    Vesk::Ptr<ConfigPantry> config;
+    bool mountedBefore;
+  };
+  std::map<Zido::UnitId, Scanned> scanned;
+  std::vector<std::pair<Zido::UnitId, TcamDataModelConfigPantryEntry>> orphans;
+  for (auto const& [path, typeName] : found->members()) {
+    if (typeName != ConfigPantry::typeName) {
+      continue;
+    }
+    Zido::UnitId unitId = 0;
+    Vesk::Ptr<ConfigPantry> config;
+    bool const mountedBefore = sharedMemory->getEntity(path) != nullptr;
+    try {
+      unitId = Zido::Constants::getUnitIdFromConfigPath(path);
+      config = Vesk::dynamicPtrCast<ConfigPantry>(
+          sharedMemory->mountExisting(path, QuorPantry::MountInfo::writer));
+    } catch (Vesk::Exception const& error) {
+      QUOR_TRACE(traceHandle, 1, tag, " Cannot scan configuration {}: {}", path, error.what());
+      continue;
+    }
+    if (!config) {
+      continue;
+    }
+    guardedWalk(config->swTableEntries(), configKeyOf,
+                [&](TcamDataModelConfigPantryEntry const& record) {
+                  if (record.logVersion > accounted) {
+                    orphans.emplace_back(unitId, record);
+                  }
+                });
+    scanned.emplace(unitId, Scanned{path, config, mountedBefore});
+  }
+  std::sort(orphans.begin(), orphans.end(), [](auto const& left, auto const& right) {
+    return std::tie(left.second.logVersion, left.first) <
+           std::tie(right.second.logVersion, right.first);
+  });
+  for (auto group = orphans.begin(); group != orphans.end();) {
+    auto const& [unitId, record] = *group;
+    Zido::LogVersion const version = record.logVersion;
+    auto const groupEnd = std::find_if(group, orphans.end(), [&](auto const& orphan) {
+      return orphan.second.logVersion != version;
+    });
+    if (groupEnd - group == 1) {
+      // One record: a write or an entry delete.
+      std::uint8_t const flags =
+          record.inDeletion ? TcamDataModelLogPantryEntry::entryDeletedBit : std::uint8_t{0};
+      tableEntryLog_->entryLogConfigIs(changeRecord(version, record.logEntry.entry, unitId, flags));
+    } else {
+      // Several records share the version: a table delete, perhaps cut short
+      // in its walk. Completing it leaves no live record older than it.
+      ConfigPantry& config = *scanned.at(unitId).config;
+      ZaduLpmLib::TcamDataModelConfigMap& entries = config.swTableEntries();
+      guardedWalk(entries, configKeyOf, [&](TcamDataModelConfigPantryEntry const& stored) {
+        if (!stored.inDeletion && stored.logVersion < version) {
+          config.swTableEntriesIs(configRecord(version, stored.logEntry.entry, true));
+        }
+      });
+      tableEntryLog_->entryLogConfigIs(changeRecord(version, ZaduLpmLib::TcamDataModelEntryData{},
+                                                    unitId,
+                                                    TcamDataModelLogPantryEntry::tableDeletedBit));
+    }
+    tableVersionIs(version);
+    group = groupEnd;
+  }
+  if (!orphans.empty()) {
+    tableEntryLog_->collectionBase().scratchpadIs(tableVersion());
+    QUOR_TRACE(traceHandle, 2, tag,
+               " Rolled forward {} configuration records the change log lacked, tableVersion: {}",
+               orphans.size(), tableVersion());
+  }
+  for (auto const& [unitId, each] : scanned) {
+    if (!each.mountedBefore) {
+      sharedMemory->unmount(each.path);
+    }
+  }
 }
 
 void TcamEntryLog::mountPantryConfig(Zido::UnitId unitId, Zido::LogVersion logVersion) {
@@ -195,22 +283,15 @@ void TcamEntryLog::mountPantryConfig(Zido::UnitId unitId, Zido::LogVersion logVe
   QUOR_ASSERT(cfgPantry);
   tableConfigPantryIs(unitId, cfgPantry);
   QUOR_TRACE(traceHandle, 2, tag, " Mounted config for unitId: {} at {}", unitId, path);
-  // One walk purges the records deleted at or before `logVersion` (when it
-  // is not 0) and finds the newest version the table holds: a writer killed
-  // between a configuration record and its change log record leaves a
-  // version that only this table knows, and it must not be handed out again.
-  Zido::LogVersion newest = 0;
-  ZaduLpmLib::TcamDataModelConfigMap& entries = cfgPantry->swTableEntries();
-  guardedWalk(entries, configKeyOf, [&](TcamDataModelConfigPantryEntry const& record) {
-    newest = std::max(newest, record.logVersion);
-    if (logVersion != 0 && record.inDeletion && record.logVersion <= logVersion) {
-      cfgPantry->swTableEntriesDel(record.key());
-    }
-  });
-  if (newest > tableVersion()) {
-    tableVersionIs(newest);
-    tableEntryLog_->collectionBase().scratchpadIs(newest);
+  if (logVersion == 0) {
+    return;
   }
+  guardedWalk(cfgPantry->swTableEntries(), configKeyOf,
+              [&](TcamDataModelConfigPantryEntry const& record) {
+                if (record.inDeletion && record.logVersion <= logVersion) {
+                  cfgPantry->swTableEntriesDel(record.key());
+                }
+              });
 }
 
 TcamEntryLog::ConfigPantry& TcamEntryLog::mountedConfig(Zido::UnitId unitId) const {

@@ -31,10 +31,21 @@
 //     deleted its key.
 //  3. cleanupVersion lives in memory only: the first cleanup after a restart
 //     walks the whole change log.
-//  4. No version is handed out twice, also across a crash: a mount takes
-//     tableVersion as the newest of the scratchpad, the change log and the
-//     mounted configuration tables, since a writer killed between two of its
-//     effects leaves the later ones behind.
+//  4. No version is handed out twice, also across a crash: tableVersion at
+//     mount is the newest of the scratchpad, the change log and every
+//     configuration table on disk under the table's path base, mounted or
+//     not (a writer killed between two of its effects leaves the later ones
+//     behind, and units may be claimed in any order, or never).
+//  5. Every configuration record is accounted for by the change log: its
+//     logVersion is in the change log, or at or below a version the change
+//     log held (and the hardware side took before cleanup removed it). A
+//     writer killed after a configuration record but before its change log
+//     record breaks this for the one version it was writing; the mount of the
+//     change log restores it by rolling that version forward: a lone record
+//     is logged as the write or entry delete it is, several records sharing
+//     a version (a table delete, perhaps cut short in its walk) complete the
+//     table delete and log it. The hardware side, which reads only the change
+//     log after it has caught up, therefore sees every committed record.
 //
 // Errors. Every read of a collection is guarded: a
 // Vesk::CorruptionDetectedException is reported to the collection
@@ -45,7 +56,8 @@
 // Pantry::CollectionFullError, naming the unit and the key, with nothing
 // stored and no version taken.
 //
-// Costs: entryIs and entryDel are one or two keyed lookups and two record
+// Costs: the mount of the change log walks every unit's configuration
+// table once; entryIs and entryDel are one or two keyed lookups and two record
 // writes; tableDel and entrysInDeletion walk the unit's table; a cleanup
 // after the first costs one lookup per version it steps over.
 //
@@ -81,8 +93,9 @@ class TcamEntryLog : public Zido::EntryLogBase {
   using ConfigPantry = ZaduLpmLib::TcamDataModelConfigPantry;
   using EntryLogPantry = ZaduLpmLib::TcamDataModelEntryLogPantry;
 
-  // Mounts the change log and loads tableVersion from its scratchpad; a
-  // failing mount propagates.
+  // Mounts the change log, loads tableVersion from its scratchpad and rolls
+  // forward what a killed writer left (invariants 4 and 5); a failing mount
+  // propagates.
   TcamEntryLog(Zido::SwTableId tableId, Vesk::Ptr<Centrum::EntityManager> const& entityManager,
                Vesk::Ptr<Zido::GroupInterface> const& groupInterface,
                Vesk::String const& agentName);
@@ -154,6 +167,10 @@ class TcamEntryLog : public Zido::EntryLogBase {
   // The unit's configuration table; stops with a fatal assertion when the
   // unit is not mounted.
   ConfigPantry& mountedConfig(Zido::UnitId unitId) const;
+  // Scans every configuration table on disk and logs the records the change
+  // log does not account for (invariant 5); tableVersion ends at the newest
+  // version found. Costs one walk of every unit's table.
+  void rollForwardConfigTables();
   // The common tail of the three writes.
   Zido::LogVersion appendChangeLog(ZaduLpmLib::TcamDataModelLogPantryEntry const& record,
                                    Vesk::Ptr<Zido::NeededEntry const> const& neededEntry);

@@ -100,6 +100,13 @@ void TcamInterface::handleInitialized() {
   singleton->swTableIntfIs(registrationKey, Vesk::Ptr<TcamInterface>(this));
 }
 
+Vesk::Ptr<TcamSwTable> TcamInterface::swTable(Zido::UnitId unitId) const {
+  if (!swTableSet_) {
+    return nullptr;
+  }
+  return Vesk::dynamicPtrCast<TcamSwTable>(swTableSet_->swTable(unitId));
+}
+
 void TcamInterface::onDelete() {
   QUOR_TRACE(traceHandle, 2, tag, " onDelete ");
   orderedTableIntf()->swTableIntfDel(registrationKey);

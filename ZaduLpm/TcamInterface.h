@@ -17,6 +17,12 @@
 // that no client asked for; a file there that is no configuration table of
 // this table is reported (TCAM_CONFIG_ENTITY_SKIPPED) and left alone.
 //
+// Handlers complete when the group interface delivers the version the
+// hardware side publishes, which it polls from the agent's event loop: an
+// ordered table interface made without a loop (tests that run the resolver
+// by hand) must call the group's pollTableVersions itself. Zido::Agent makes
+// the loop, the central store and the ordered table interface in one step.
+//
 // Ownership: the registry holds the interface; the interface holds the entry
 // log, the status and the set; the set holds the tables. The group interface
 // holds the set while the interface lives: the interface withdraws it when it
@@ -94,6 +100,8 @@ class TcamInterface : public Zido::TableInterfaceBase {
   Vesk::Ptr<TcamSwTable> makeSwTable(Zido::UnitId unitId,
                                      Vesk::Ptr<TcamSwTableHelperBase> const& swTableHelper,
                                      bool reset);
+  // The software table of `unitId` that the set holds, or null.
+  Vesk::Ptr<TcamSwTable> swTable(Zido::UnitId unitId) const;
   void handleInitialized();
   // Withdraws the registration with the ordered table interface (the process
   // registry keeps its entry).

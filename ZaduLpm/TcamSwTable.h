@@ -102,6 +102,12 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
 
     static Ptr EntryHandleIs(Zido::EntryVersion version, Key const& key,
                              TcamDataModelSwTableBase* table);
+    // The handle a response handler is given, as this table's handle (its
+    // key(), entryState(), logVersion()). REQUIRES: a handle of a
+    // TcamSwTable, which every handle passed to its handlers is.
+    static EntryHandle const& of(Vesk::Ptr<Zido::OrderedEntryHandle const> const& handle) noexcept {
+      return static_cast<EntryHandle const&>(*handle);
+    }
 
     Vesk::TypeData const& typeData() const override { return staticTypeData(); }
     static Vesk::TypeData const& staticTypeData();

@@ -40,6 +40,7 @@ EventLoop::EventLoop() {
 }
 
 EventLoop::~EventLoop() {
+  *self_ = nullptr;
   close(wakeFd_);
   close(epollFd_);
 }

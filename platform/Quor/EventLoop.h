@@ -15,6 +15,12 @@
 //     next turn, after I/O has been served again, so a task that re-defers
 //     itself cannot starve file descriptors and timers.
 //
+// Lifetime: objects that keep work on a loop (a group's poll timer, a
+// resolver's scheduled pass) hold an EventLoop::Ref, which yields null once
+// the loop is destroyed, so that they and the loop may go in either order: a
+// client that returns from main with its interfaces still registered in the
+// process exits cleanly.
+//
 // Thread safety: everything but post() and stop() belongs to the loop's
 // thread. post() and stop() may be called from any thread; they wake the loop
 // through an eventfd.
@@ -25,6 +31,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
 #include <utility>
@@ -38,6 +45,20 @@ class EventLoop {
   using FdHandler = std::function<void(std::uint32_t events)>;
   using Clock = std::chrono::steady_clock;
   using TimerId = std::uint64_t;
+
+  // A reference to a loop that knows when the loop is gone. A default Ref,
+  // or one made from a null pointer, refers to no loop.
+  class Ref {
+   public:
+    Ref() = default;
+    // NOLINTNEXTLINE(google-explicit-constructor): a loop pointer converts.
+    Ref(EventLoop* loop) : slot_(loop != nullptr ? loop->self_ : nullptr) {}
+    // The loop, or null when there is none or it was destroyed.
+    EventLoop* get() const noexcept { return slot_ ? *slot_ : nullptr; }
+
+   private:
+    std::shared_ptr<EventLoop*> slot_;
+  };
 
   // Raises std::system_error when epoll or the eventfd cannot be made.
   EventLoop();
@@ -89,6 +110,8 @@ class EventLoop {
   std::size_t turn(Clock::duration maximumWait);
   void takePosted();
 
+  // Cleared by the destructor; shared with every Ref.
+  std::shared_ptr<EventLoop*> self_ = std::make_shared<EventLoop*>(this);
   int epollFd_ = -1;
   int wakeFd_ = -1;
   bool stopRequested_ = false;

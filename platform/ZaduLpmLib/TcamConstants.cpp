@@ -24,4 +24,9 @@ std::string TcamConstants::configPantryPath(Zido::UnitId unitId) {
   return Zido::Constants::configPantryPath(canonicalGroup(), tableNamespace, tableName, unitId);
 }
 
+std::string TcamConstants::configPantryPathBase() {
+  return Zido::Constants::canonicalGroupTableConfigPantryPathBase(canonicalGroup(), tableNamespace,
+                                                                  tableName);
+}
+
 }  // namespace ZaduLpm

@@ -26,6 +26,8 @@ class TcamConstants {
   static std::string const& tableEntryLogPantryPath();
   // Distinct per unit; Zido::Constants::getUnitIdFromConfigPath inverts it.
   static std::string configPantryPath(Zido::UnitId unitId);
+  // The path under which every unit's configuration table lives.
+  static std::string configPantryPathBase();
 };
 
 }  // namespace ZaduLpm

@@ -36,8 +36,8 @@ GroupInterface::GroupInterface(std::string agentName, std::string groupName,
       resolver_(new GroupResolver(loop)) {}
 
 GroupInterface::~GroupInterface() {
-  if (loop_ != nullptr && pollTimer_ != 0) {
-    loop_->timerDel(pollTimer_);
+  if (Quor::EventLoop* const loop = loop_.get(); loop != nullptr && pollTimer_ != 0) {
+    loop->timerDel(pollTimer_);
   }
 }
 
@@ -137,20 +137,21 @@ bool GroupInterface::pollTableVersions() {
 }
 
 void GroupInterface::schedulePoll(bool busy) {
-  if (loop_ == nullptr || pollTimer_ != 0) {
+  Quor::EventLoop* const loop = loop_.get();
+  if (loop == nullptr || pollTimer_ != 0) {
     return;
   }
-  pollTimer_ =
-      loop_->timerIs(busy ? Quor::EventLoop::Clock::duration(statusPollInterval)
-                          : Quor::EventLoop::Clock::duration(idlePollInterval),
-                     [this] {
-                       pollTimer_ = 0;
-                       bool pending = pollTableVersions();
-                       for (auto const& [tableId, set] : swTableSets_) {
-                         pending = pending || (set->status() && set->status()->pendingHwWrites());
-                       }
-                       schedulePoll(pending);
-                     });
+  pollTimer_ = loop->timerIs(busy ? Quor::EventLoop::Clock::duration(statusPollInterval)
+                                  : Quor::EventLoop::Clock::duration(idlePollInterval),
+                             [this] {
+                               pollTimer_ = 0;
+                               bool pending = pollTableVersions();
+                               for (auto const& [tableId, set] : swTableSets_) {
+                                 pending =
+                                     pending || (set->status() && set->status()->pendingHwWrites());
+                               }
+                               schedulePoll(pending);
+                             });
 }
 
 Vesk::TypeData const& GroupInterface::staticTypeData() {

@@ -50,7 +50,7 @@ class GroupInterface : public Quor::Entity {
   static constexpr auto idlePollInterval = std::chrono::milliseconds(20);
 
   // `loop` may be null (no resolver passes and no polling are scheduled);
-  // it must outlive the group.
+  // the group may outlive it, and then schedules nothing more.
   GroupInterface(std::string agentName, std::string groupName, std::uint16_t agentAndGroupId,
                  Vesk::Ptr<Centrum::EntityManager> entityManager, Quor::EventLoop* loop);
   ~GroupInterface() override;
@@ -93,7 +93,7 @@ class GroupInterface : public Quor::Entity {
   std::string groupName_;
   std::uint16_t agentAndGroupId_;
   Vesk::Ptr<Centrum::EntityManager> entityManager_;
-  Quor::EventLoop* loop_;
+  Quor::EventLoop::Ref loop_;
   Vesk::Ptr<GroupResolver> resolver_;
   std::map<std::uint32_t, Vesk::Ptr<OrderedSwTableSet>> swTableSets_;
   std::map<std::uint32_t, LogVersion> lastLogVersions_;

@@ -91,11 +91,12 @@ void GroupResolver::maybeUpdateSuspend() {
 }
 
 void GroupResolver::schedulePass() {
-  if (loop_ == nullptr || passScheduled_) {
+  Quor::EventLoop* const loop = loop_.get();
+  if (loop == nullptr || passScheduled_) {
     return;
   }
   passScheduled_ = true;
-  loop_->defer([self = self_] {
+  loop->defer([self = self_] {
     if (GroupResolver* resolver = *self) {
       resolver->passScheduled_ = false;
       resolver->runPass();

@@ -55,7 +55,7 @@ class GroupResolver : public Quor::Entity {
  public:
   static constexpr std::size_t passBudget = 4096;
 
-  // `loop` may be null; it must outlive the resolver.
+  // `loop` may be null; the resolver stops scheduling passes once it is gone.
   explicit GroupResolver(Quor::EventLoop* loop);
   ~GroupResolver() override;
 
@@ -95,7 +95,7 @@ class GroupResolver : public Quor::Entity {
   // Commits the head entries of one table's queue while they are resolved.
   std::size_t drain(Queue& queue, std::size_t budget);
 
-  Quor::EventLoop* loop_;
+  Quor::EventLoop::Ref loop_;
   // Node-based, so that a queue stays put while a commit queues entries on
   // other tables.
   absl::node_hash_map<SwTableBase const*, Queue> queues_;

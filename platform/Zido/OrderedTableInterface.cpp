@@ -43,8 +43,8 @@ void OrderedTableInterface::makeGroupIntf(std::string const& agentName,
                                           std::uint16_t agentAndGroupId) {
   std::string const name = Constants::canonicalizeGroupName(agentName, groupName);
   if (!groups_->groupIntfHas(name)) {
-    groups_->groupIntfIs(
-        name, new GroupInterface(agentName, groupName, agentAndGroupId, entityManager_, loop_));
+    groups_->groupIntfIs(name, new GroupInterface(agentName, groupName, agentAndGroupId,
+                                                  entityManager_, loop_.get()));
   }
 }
 
@@ -71,6 +71,17 @@ void OrderedTableInterface::reconcile() {
   std::map<std::string, TableInterfaceBase*> const tables = tables_;
   for (auto const& [name, tableInterface] : tables) {
     tableInterface->reconcile();
+  }
+}
+
+void OrderedTableInterface::withdrawTableInterfaces() {
+  auto const registry = Vesk::staticPtrCast<SwTableInterfacesSingleton>(
+      Quor::Entity::singletonExists(SwTableInterfacesSingleton::typeName));
+  std::map<std::string, TableInterfaceBase*> const tables = tables_;
+  for (auto const& [name, tableInterface] : tables) {
+    if (registry && registry->swTableIntf(name).get() == tableInterface) {
+      registry->swTableIntfDel(name);
+    }
   }
 }
 

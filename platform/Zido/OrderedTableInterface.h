@@ -51,12 +51,13 @@ class OrderedTableInterface : public Quor::Entity {
   HUNKPOOL_CLASS_ALLOCATION(OrderedTableInterface)
 
  public:
-  // `loop` may be null (tests that run the resolver by hand); it must outlive
-  // the interface.
+  // `loop` may be null (tests that run the resolver by hand); the interface
+  // and its groups may outlive it.
   OrderedTableInterface(Vesk::Ptr<Centrum::EntityManager> entityManager, Quor::EventLoop* loop);
 
   Vesk::Ptr<Centrum::EntityManager> const& entityManager() const noexcept { return entityManager_; }
-  Quor::EventLoop* eventLoop() const noexcept { return loop_; }
+  // The loop, or null when there is none or it is gone.
+  Quor::EventLoop* eventLoop() const noexcept { return loop_.get(); }
   Vesk::Ptr<GroupInterfaceColl> const& groupInterfaceColl() const noexcept { return groups_; }
 
   // Makes the group interface of (agent, group) unless it exists.
@@ -71,13 +72,17 @@ class OrderedTableInterface : public Quor::Entity {
   void swTableIntfDel(std::string const& name);
   // Calls reconcile on every registered table interface.
   void reconcile();
+  // Releases the process registry's reference to every table interface
+  // registered here, so that each goes when its last user lets go rather
+  // than at exit.
+  void withdrawTableInterfaces();
 
   Vesk::TypeData const& typeData() const override { return staticTypeData(); }
   static Vesk::TypeData const& staticTypeData();
 
  private:
   Vesk::Ptr<Centrum::EntityManager> entityManager_;
-  Quor::EventLoop* loop_;
+  Quor::EventLoop::Ref loop_;
   Vesk::Ptr<GroupInterfaceColl> groups_;
   std::map<std::string, TableInterfaceBase*> tables_;
 };

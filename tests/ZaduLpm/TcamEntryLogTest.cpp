@@ -368,6 +368,63 @@ TEST_F(TcamEntryLogTest, VersionsContinueInTheNextAgentProcess) {
   EXPECT_EQ(entryLog->entrys(unit), 6u);
 }
 
+// A writer killed after configuration records but before their change log
+// record leaves versions only the configuration knows, in units the next
+// agent may never claim: its mount of the change log logs them (completing a
+// table delete cut short) and resumes after them.
+TEST_F(TcamEntryLogTest, TheMountRollsForwardWhatAKilledWriterLeftInAnyUnit) {
+  for (std::uint32_t n = 1; n <= 4; ++n) {
+    write(n);
+  }
+  EXPECT_EQ(write(9, 1, 1), 5u);
+  entryLog->mountPantryConfig(2, 0);
+  auto const orphan = [](Zido::LogVersion version, ZaduLpmLib::TcamDataModelEntryData const& data,
+                         bool inDeletion) {
+    TcamDataModelConfigPantryEntry record;
+    record.logVersion = version;
+    record.logEntry.entry = data;
+    record.inDeletion = inDeletion;
+    return record;
+  };
+  config(2).insert(orphan(6, entryOf(20, 3).data, false));  // a write
+  config(1).insert(orphan(7, entryOf(9).data, true));       // an entry delete
+  config(0).insert(orphan(8, entryOf(1).data, true));       // a table delete cut
+  config(0).insert(orphan(8, entryOf(2).data, true));       // short after two keys
+
+  entryLog = nullptr;
+  for (Zido::UnitId unitId : {0, 1, 2}) {
+    sharedMemory()->unmount(ZaduLpm::TcamConstants::configPantryPath(unitId));
+  }
+  sharedMemory()->unmount(ZaduLpm::TcamConstants::tableEntryLogPantryPath());
+  entryLog =
+      ZaduLpm::tcamEntryLogFactory(tableId, central, group, ZaduLpm::TcamConstants::agentName);
+
+  EXPECT_EQ(entryLog->tableVersion(), 8u);
+  EXPECT_EQ(entryLog->tableEntryLog()->collectionBase().scratchpad(), 8u);
+  EXPECT_FALSE(entryLog->tableConfigPantryHas(2));  // scanned, not claimed
+  EXPECT_FALSE(sharedMemory()->getEntity(ZaduLpm::TcamConstants::configPantryPath(2)));
+  EXPECT_EQ(logged(6).unitId, 2);
+  EXPECT_EQ(logged(6).flags, 0);
+  EXPECT_EQ(logged(6).entry, entryOf(20, 3).data);
+  EXPECT_EQ(logged(7).unitId, 1);
+  EXPECT_TRUE(logged(7).entryDeleted());
+  EXPECT_EQ(logged(7).entry.key, keyOf(9));
+  EXPECT_EQ(logged(8).unitId, 0);
+  EXPECT_TRUE(logged(8).tableDeleted());
+  entryLog->mountPantryConfig(unit, 0);
+  for (std::uint32_t n = 1; n <= 4; ++n) {
+    EXPECT_TRUE(stored(n).inDeletion) << n;
+    EXPECT_EQ(stored(n).logVersion, 8u) << n;
+  }
+  EXPECT_EQ(write(5), 9u);
+  // Nothing is left to roll forward: a second mount changes nothing.
+  std::uint64_t const records = changeLog().count();
+  entryLog =
+      ZaduLpm::tcamEntryLogFactory(tableId, central, group, ZaduLpm::TcamConstants::agentName);
+  EXPECT_EQ(entryLog->tableVersion(), 9u);
+  EXPECT_EQ(changeLog().count(), records);
+}
+
 // An agent killed at any point of its log writes leaves a log from which the
 // next agent never hands out a version already in use: every record in the
 // change log and in the configuration is at or below its table version.

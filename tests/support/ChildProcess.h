@@ -3,6 +3,7 @@
 // runner.
 #pragma once
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -71,6 +72,23 @@ class ChildProcess {
     char go = 0;
     [[maybe_unused]] auto const got = read(childReadFd, &go, 1);
   }
+  // Parent: sends a fixed-size message to the child.
+  template <class Message>
+  void sendToChild(Message const& message) {
+    [[maybe_unused]] auto const written = write(toChild_[1], &message, sizeof(Message));
+  }
+  // Child: whether a message from the parent is waiting.
+  static bool parentSent() {
+    pollfd waiting{childReadFd, POLLIN, 0};
+    return poll(&waiting, 1, 0) == 1;
+  }
+  // Child: blocks until the parent's next message.
+  template <class Message>
+  static Message readFromParent() {
+    Message message;
+    readFully(childReadFd, &message, sizeof(Message));
+    return message;
+  }
   int readFd() const { return readFd_; }
 
   void killNow() { kill(pid_, SIGKILL); }
@@ -112,19 +130,25 @@ class ChildProcess {
   template <class Message>
   Message readOne() {
     Message message;
-    char* into = reinterpret_cast<char*>(&message);
-    std::size_t got = 0;
-    while (got < sizeof(Message)) {
-      ssize_t const n = read(readFd_, into + got, sizeof(Message) - got);
-      if (n <= 0) {
-        throw std::runtime_error("child closed its pipe");
-      }
-      got += static_cast<std::size_t>(n);
-    }
+    readFully(readFd_, &message, sizeof(Message));
     return message;
   }
 
  private:
+  static void readFully(int fd, void* into, std::size_t bytes) {
+    std::size_t got = 0;
+    while (got < bytes) {
+      ssize_t const n = read(fd, static_cast<char*>(into) + got, bytes - got);
+      if (n < 0 && errno == EINTR) {
+        continue;
+      }
+      if (n <= 0) {
+        throw std::runtime_error("the other process closed its pipe");
+      }
+      got += static_cast<std::size_t>(n);
+    }
+  }
+
   static inline int childReadFd = -1;
   pid_t pid_ = -1;
   int toChild_[2] = {-1, -1};
