@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <string_view>
 
 namespace Zido {
 
@@ -105,6 +106,28 @@ enum class EntryState : std::uint32_t {
   dependencyFailed = 5,  // its dependency failed
   hardwareFailed = 6,    // the hardware refused it
 };
+
+// The state's name: "pending", "logged", "resolved", "failed", "completed",
+// "dependencyFailed", "hardwareFailed", or "unknown".
+constexpr std::string_view entryStateName(EntryState state) noexcept {
+  switch (state) {
+    case EntryState::pending:
+      return "pending";
+    case EntryState::logged:
+      return "logged";
+    case EntryState::resolved:
+      return "resolved";
+    case EntryState::failed:
+      return "failed";
+    case EntryState::completed:
+      return "completed";
+    case EntryState::dependencyFailed:
+      return "dependencyFailed";
+    case EntryState::hardwareFailed:
+      return "hardwareFailed";
+  }
+  return "unknown";
+}
 
 constexpr bool isFailure(EntryState state) noexcept {
   return state == EntryState::failed || state == EntryState::dependencyFailed ||

@@ -374,5 +374,13 @@ TEST_F(TcamInterfaceTest, ARestartedAgentFindsExactlyWhatWasCommitted) {
   EXPECT_EQ(handle->logVersion(), lastVersion + 2);  // after unit 2's clear
 }
 
+// A client that returns from main holding its interface, with the event loop
+// gone before the process registry lets the interface go, exits cleanly.
+TEST_F(TcamInterfaceTest, AClientThatTearsNothingDownExitsCleanly) {
+  for (char const* mode : {"locals", "agent"}) {
+    EXPECT_EQ(runCommand(std::string(EXITING_CLIENT) + " " + mode + " 2>&1"), "ok\n") << mode;
+  }
+}
+
 }  // namespace
 }  // namespace ZaduTest
