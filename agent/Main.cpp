@@ -1,0 +1,349 @@
+// zadulpm-agent: a client agent that uses the library as a routing agent
+// does: it programs a route table over its units, each route depending on
+// its next hop's handle, churns it (new next hops, removes, a remove-all and
+// refill of unit 0), and reports. With --restore it resynchronises after a
+// restart instead: units restored from shared memory, reconcile, then every
+// claimed unit brought to the intended final route set.
+#include <fmt/format.h>
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "ZaduLpm/TcamInterface.h"
+#include "Zido/Agent.h"
+#include "Zido/Constants.h"
+#include "Zido/NextHopTable.h"
+#include "agent/Routes.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using ZaduAgent::Route;
+
+struct Options {
+  std::string routeFile;
+  std::uint16_t units = 4;
+  std::uint32_t generated = 200000;
+  std::uint64_t seed = 1;
+  bool restore = false;
+  int skipUnit = -1;
+  double timeout = 120;
+  bool json = false;
+  std::string intentFile;
+  std::string configFile;
+};
+
+std::uint64_t keyNumber(std::uint32_t prefix, std::uint8_t length) {
+  return (std::uint64_t{prefix} << 8) | length;
+}
+
+// Accepts operations, keeps the loop turning, and counts their answers.
+class Programmer {
+ public:
+  Programmer(Zido::Agent& agent, ZaduLpm::TcamInterface& intf,
+             std::vector<std::uint32_t> const& nextHops)
+      : agent_(agent), intf_(intf) {
+    auto const group = agent.orderedTableInterface()->groupInterfaceColl()->groupIntf(
+        Zido::Constants::canonicalizeGroupName(ZaduLpm::TcamConstants::agentName,
+                                               ZaduLpm::TcamConstants::groupName));
+    nextHopTable_ = new Zido::NextHopTable(Zido::SwTableId(0x0201080A), 0, group->resolver());
+    for (std::size_t index = 0; index < nextHops.size(); ++index) {
+      nextHopHandles_.push_back(nextHopTable_->nextHopWrite(static_cast<std::uint32_t>(index)));
+    }
+  }
+
+  void write(ZaduLpm::TcamSwTable& table, Route const& route, std::uint32_t adjacency) {
+    ZaduLpmLib::TcamDataModelEntryKey const key(route.prefix, route.length);
+    ZaduLpmLib::TcamDataModelEntry entry;
+    entry.keyIs(key);
+    entry.data.adjacencyIndex = adjacency;
+    Clock::time_point const accepted = Clock::now();
+    table.entryWriteWithResponseHandler(
+        key, entry, nextHopHandles_[adjacency],
+        [this, accepted, route](auto const& done) { answer(done, accepted, &route); });
+    accepted_++;
+    pump();
+  }
+  void remove(ZaduLpm::TcamSwTable& table, ZaduLpmLib::TcamDataModelEntryKey const& key) {
+    Clock::time_point const accepted = Clock::now();
+    table.entryRemoveWithResponseHandler(
+        key, nullptr, [this, accepted](auto const& done) { answer(done, accepted, nullptr); });
+    accepted_++;
+    pump();
+  }
+  // Runs the loop until every operation is answered; false on timeout.
+  bool settle(double seconds) {
+    return agent_.runUntil(
+        [&] { return answered_ == accepted_; },
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));
+  }
+
+  std::uint64_t accepted() const { return accepted_; }
+  std::uint64_t answered() const { return answered_; }
+  std::map<std::string, std::uint64_t> const& states() const { return states_; }
+  std::vector<std::string> const& refused() const { return refused_; }
+  // Latency quantile in microseconds.
+  double latency(double quantile) {
+    if (latencies_.empty()) {
+      return 0;
+    }
+    std::sort(latencies_.begin(), latencies_.end());
+    auto const at = static_cast<std::size_t>(quantile * static_cast<double>(latencies_.size() - 1));
+    return static_cast<double>(latencies_[at]) / 1000.0;
+  }
+
+ private:
+  void answer(Vesk::Ptr<Zido::OrderedEntryHandle const> const& done, Clock::time_point accepted,
+              Route const* route) {
+    ++answered_;
+    latencies_.push_back(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - accepted).count());
+    Zido::EntryState const state = done->entryState();
+    ++states_[std::string(Zido::entryStateName(state))];
+    if (state == Zido::EntryState::failed && route != nullptr) {
+      refused_.push_back(fmt::format("{}/{} unit {}", ZaduAgent::formatAddress(route->prefix),
+                                     route->length, route->unit));
+    }
+  }
+  void pump() {
+    if (accepted_ % 512 == 0) {
+      agent_.runUntilIdle();
+    }
+  }
+
+  Zido::Agent& agent_;
+  ZaduLpm::TcamInterface& intf_;
+  Vesk::Ptr<Zido::NextHopTable> nextHopTable_;
+  std::vector<Vesk::Ptr<Zido::OrderedEntryHandle>> nextHopHandles_;
+  std::uint64_t accepted_ = 0;
+  std::uint64_t answered_ = 0;
+  std::vector<std::int64_t> latencies_;
+  std::map<std::string, std::uint64_t> states_;
+  std::vector<std::string> refused_;
+};
+
+// Writes "unit prefix/length adjacency" lines.
+void writeLines(std::string const& file, std::vector<std::string> const& lines) {
+  std::ofstream out(file, std::ios::trunc);
+  for (std::string const& line : lines) {
+    out << line << '\n';
+  }
+  if (!out) {
+    throw std::runtime_error("cannot write " + file);
+  }
+}
+
+std::string lineOf(std::uint16_t unit, std::uint32_t prefix, std::uint8_t length,
+                   std::uint32_t adjacency) {
+  return fmt::format("{} {}/{} {}", unit, ZaduAgent::formatAddress(prefix), length, adjacency);
+}
+
+int run(Options const& options) {
+  std::vector<Route> const routes =
+      options.routeFile.empty()
+          ? ZaduAgent::generateRoutes(options.generated, options.units, options.seed)
+          : ZaduAgent::readRouteFile(options.routeFile, options.units);
+  std::vector<std::uint32_t> const nextHops = ZaduAgent::nextHopsOf(routes);
+  ZaduAgent::Churn const churn = ZaduAgent::planChurn(routes, options.seed);
+  std::vector<Route> const intended = ZaduAgent::intendedRoutes(routes, churn, nextHops);
+  auto const adjacencyOf = [&](std::uint32_t nextHop) {
+    return static_cast<std::uint32_t>(std::lower_bound(nextHops.begin(), nextHops.end(), nextHop) -
+                                      nextHops.begin());
+  };
+  auto const claimed = [&](std::uint16_t unit) { return unit != options.skipUnit; };
+
+  Zido::Agent agent;
+  auto const intf = ZaduLpm::TcamInterface::getIntf(agent.orderedTableInterface());
+  std::map<std::uint16_t, Vesk::Ptr<ZaduLpm::TcamSwTable>> tables;
+  nlohmann::json restoreMs = nlohmann::json::object();
+  for (std::uint16_t unit = 0; unit < options.units; ++unit) {
+    if (claimed(unit)) {
+      Clock::time_point const began = Clock::now();
+      tables[unit] = intf->makeSwTable(unit, nullptr, !options.restore);
+      restoreMs[std::to_string(unit)] =
+          std::chrono::duration<double, std::milli>(Clock::now() - began).count();
+    }
+  }
+  intf->reconcile();
+  Programmer programmer(agent, *intf, nextHops);
+  Clock::time_point const began = Clock::now();
+  std::uint64_t unchanged = 0;
+  bool settled = true;
+  if (!options.restore) {
+    for (Route const& route : routes) {
+      if (claimed(route.unit)) {
+        programmer.write(*tables[route.unit], route, adjacencyOf(route.nextHop));
+      }
+    }
+    settled = programmer.settle(options.timeout);
+    std::fprintf(stderr, "zadulpm-agent: programmed %zu routes; churning\n", routes.size());
+    for (std::size_t index : churn.rewritten) {
+      Route const& route = routes[index];
+      if (claimed(route.unit)) {
+        programmer.write(*tables[route.unit], route,
+                         adjacencyOf(ZaduAgent::rewrittenNextHop(route, nextHops)));
+      }
+    }
+    for (std::size_t index : churn.removed) {
+      Route const& route = routes[index];
+      if (claimed(route.unit)) {
+        programmer.remove(*tables[route.unit], {route.prefix, route.length});
+      }
+    }
+    if (claimed(0)) {
+      tables[0]->entryRemoveAll(nullptr);
+      for (Route const& route : intended) {
+        if (route.unit == 0) {
+          programmer.write(*tables[0], route, adjacencyOf(route.nextHop));
+        }
+      }
+    }
+  } else {
+    std::map<std::uint16_t, std::set<std::uint64_t>> wanted;
+    for (Route const& route : intended) {
+      if (!claimed(route.unit)) {
+        continue;
+      }
+      wanted[route.unit].insert(keyNumber(route.prefix, route.length));
+      ZaduLpmLib::TcamDataModelEntryKey const key(route.prefix, route.length);
+      ZaduLpm::TcamSwTable& table = *tables[route.unit];
+      ZaduLpmLib::TcamDataModelEntry const now = table.entryRead(key);
+      if (now.data.key == key && now.data.adjacencyIndex == adjacencyOf(route.nextHop)) {
+        ++unchanged;  // already as intended: nothing to write
+        continue;
+      }
+      programmer.write(table, route, adjacencyOf(route.nextHop));
+    }
+    for (auto const& [unit, table] : tables) {
+      std::vector<ZaduLpmLib::TcamDataModelEntryKey> stale;
+      for (auto const& entry : table->entryIteratorConst()) {
+        if (!wanted[unit].contains(keyNumber(entry.key().prefix, entry.key().length))) {
+          stale.push_back(entry.key());
+        }
+      }
+      for (auto const& key : stale) {
+        programmer.remove(*table, key);
+      }
+    }
+  }
+  settled = programmer.settle(options.timeout) && settled;
+  double const seconds = std::chrono::duration<double>(Clock::now() - began).count();
+
+  if (!options.intentFile.empty()) {
+    std::vector<std::string> lines;
+    for (Route const& route : intended) {
+      if (claimed(route.unit)) {
+        lines.push_back(lineOf(route.unit, route.prefix, route.length, adjacencyOf(route.nextHop)));
+      }
+    }
+    writeLines(options.intentFile, lines);
+  }
+  nlohmann::json entries = nlohmann::json::object();
+  std::vector<std::string> configured;
+  for (auto const& [unit, table] : tables) {
+    entries[std::to_string(unit)] = table->entrys();
+    auto& config = intf->entryLog()->tableConfigPantry(unit)->swTableEntries();
+    for (auto record = config.first(); record; record = config.nextAfter(record->key())) {
+      if (!record->inDeletion) {
+        configured.push_back(lineOf(unit, record->key().prefix, record->key().length,
+                                    record->logEntry.entry.adjacencyIndex));
+      }
+    }
+  }
+  if (!options.configFile.empty()) {
+    writeLines(options.configFile, configured);
+  }
+  nlohmann::json report = {
+      {"mode", options.restore ? "restore" : "program"},
+      {"routes", routes.size()},
+      {"entriesPerUnit", entries},
+      {"operations", programmer.accepted()},
+      {"answered", programmer.answered()},
+      {"unchangedSkipped", unchanged},
+      {"seconds", seconds},
+      {"operationsPerSecond", seconds > 0 ? programmer.accepted() / seconds : 0.0},
+      {"latencyMicroseconds",
+       {{"p50", programmer.latency(0.5)},
+        {"p99", programmer.latency(0.99)},
+        {"max", programmer.latency(1.0)}}},
+      {"states", programmer.states()},
+      {"refused", programmer.refused()},
+      {"restoreMilliseconds", restoreMs},
+      {"settled", settled}};
+  if (options.json) {
+    std::puts(report.dump(2).c_str());
+  } else {
+    std::printf("%s: %llu operations in %.2f s (%.0f per second), %llu answered\n",
+                options.restore ? "restore" : "program",
+                static_cast<unsigned long long>(programmer.accepted()), seconds,
+                report["operationsPerSecond"].get<double>(),
+                static_cast<unsigned long long>(programmer.answered()));
+    std::printf("latency: p50 %.0f us, p99 %.0f us, max %.0f us\n", programmer.latency(0.5),
+                programmer.latency(0.99), programmer.latency(1.0));
+    std::printf("entries per unit: %s; states: %s\n", entries.dump().c_str(),
+                report["states"].dump().c_str());
+    std::printf("restore ms per unit: %s; unchanged routes skipped: %llu\n",
+                restoreMs.dump().c_str(), static_cast<unsigned long long>(unchanged));
+    std::printf("refused (unit full): %zu\n", programmer.refused().size());
+    for (std::string const& route : programmer.refused()) {
+      std::printf("  refused %s\n", route.c_str());
+    }
+  }
+  if (!settled) {
+    std::fprintf(stderr,
+                 "zadulpm-agent: %llu operations still unanswered after %.0f s: is zadulpm-hw "
+                 "running?\n",
+                 static_cast<unsigned long long>(programmer.accepted() - programmer.answered()),
+                 options.timeout);
+    return 4;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "zadulpm-agent: programs a route table through the library, churns it and reports; with "
+      "--restore, resynchronises after a restart."};
+  Options options;
+  std::string root;
+  app.add_option("ROUTE_FILE", options.routeFile,
+                 "routes, one per line: A.B.C.D/LEN NEXTHOP [UNIT] (default: generated)");
+  app.add_option("--root", root, "shared-memory root (default: ZADU_SHM_ROOT, /dev/shm/zadulpm)");
+  app.add_option("--units", options.units, "units")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 4096));
+  app.add_option("--routes-generated", options.generated, "routes to generate without a file")
+      ->capture_default_str();
+  app.add_option("--seed", options.seed, "seed of the generated table and the churn")
+      ->capture_default_str();
+  app.add_flag("--restore", options.restore,
+               "restore the units from shared memory and bring them to the intended routes");
+  app.add_option("--skip-unit", options.skipUnit, "a unit not to claim (reconcile clears it)");
+  app.add_option("--timeout", options.timeout, "seconds to wait for answers")
+      ->capture_default_str();
+  app.add_flag("--json", options.json, "print the report as one JSON object");
+  app.add_option("--intent", options.intentFile, "write the intended final routes here");
+  app.add_option("--config-dump", options.configFile,
+                 "write the claimed units' configuration records here");
+  CLI11_PARSE(app, argc, argv);
+  if (!root.empty()) {
+    setenv("ZADU_SHM_ROOT", root.c_str(), 1);
+  }
+  try {
+    return run(options);
+  } catch (ZaduAgent::RouteFileError const& error) {
+    std::fprintf(stderr, "zadulpm-agent: %s\n", error.what());
+    return 2;
+  } catch (std::exception const& error) {
+    std::fprintf(stderr, "zadulpm-agent: %s\n", error.what());
+    return 1;
+  }
+}

@@ -1,0 +1,141 @@
+// zadulpm-hw: the hardware side. Follows the agent's change log into one
+// simulated TCAM per unit and publishes the version it has taken. Runs until
+// SIGTERM or SIGINT; prints its statistics on SIGUSR1 and at exit.
+#include <fmt/format.h>
+#include <signal.h>
+#include <CLI/CLI.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include "QuorSharedMem/EntityManager.h"
+#include "hw/HardwareSide.h"
+
+namespace {
+
+std::atomic<bool> stopRequested{false};
+std::atomic<bool> statisticsRequested{false};
+
+void printStatistics(ZaduHw::HardwareSide const& hardware) {
+  ZaduHw::HardwareCounters const& counters = hardware.counters();
+  std::fprintf(stderr,
+               "zadulpm-hw: version %llu taken; applied %llu writes, %llu entry deletes, %llu "
+               "table deletes; rebuilt %llu records; %llu verifications\n",
+               static_cast<unsigned long long>(hardware.taken()),
+               static_cast<unsigned long long>(counters.writes),
+               static_cast<unsigned long long>(counters.entryDeletes),
+               static_cast<unsigned long long>(counters.tableDeletes),
+               static_cast<unsigned long long>(counters.rebuilt),
+               static_cast<unsigned long long>(counters.verifications));
+  for (auto const& [unitId, tcam] : hardware.units()) {
+    ZaduHw::TcamCounters const& cost = tcam.counters();
+    std::uint64_t const updates = cost.inserts + cost.deletes + cost.rewrites;
+    std::fprintf(stderr,
+                 "  unit %u: %u entries (%.1f%% of %u); %llu inserts, %llu deletes, %llu "
+                 "rewrites; %llu moves (%.3f per update), %llu line writes, %llu refused\n",
+                 unitId, tcam.size(), 100.0 * tcam.size() / tcam.slots(), tcam.slots(),
+                 static_cast<unsigned long long>(cost.inserts),
+                 static_cast<unsigned long long>(cost.deletes),
+                 static_cast<unsigned long long>(cost.rewrites),
+                 static_cast<unsigned long long>(cost.moves),
+                 updates == 0 ? 0.0 : static_cast<double>(cost.moves) / updates,
+                 static_cast<unsigned long long>(cost.lineWrites),
+                 static_cast<unsigned long long>(cost.refused));
+  }
+}
+
+// One line per TCAM entry, "unit prefix/length adjacency", in unit order and
+// line order.
+void dump(ZaduHw::HardwareSide const& hardware, std::string const& file) {
+  std::ofstream out(file, std::ios::trunc);
+  for (auto const& [unitId, tcam] : hardware.units()) {
+    tcam.forEach([&](std::uint32_t prefix, std::uint8_t length, std::uint32_t result) {
+      out << fmt::format("{} {}.{}.{}.{}/{} {}\n", unitId, prefix >> 24, (prefix >> 16) & 0xFF,
+                         (prefix >> 8) & 0xFF, prefix & 0xFF, length, result);
+    });
+  }
+  if (!out) {
+    throw ZaduHw::HardwareError("cannot write " + file);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "zadulpm-hw: the hardware side. Follows the agent's change log into one simulated TCAM "
+      "per unit and publishes the version it has taken. Stops on SIGTERM or SIGINT; prints "
+      "statistics on SIGUSR1 and at exit."};
+  ZaduHw::HardwareOptions options;
+  std::string root;
+  double wait = 30;
+  std::string dumpFile;
+  app.add_option("--root", root, "shared-memory root (default: ZADU_SHM_ROOT, /dev/shm/zadulpm)");
+  app.add_option("--store", options.store, "the agent's central store")->capture_default_str();
+  app.add_option("--batch", options.batch, "versions between publications")
+      ->capture_default_str()
+      ->check(CLI::Range(1u, 1000000u));
+  app.add_option("--rate", options.rate, "changes per second, to play slow hardware (0: no limit)")
+      ->check(CLI::NonNegativeNumber);
+  app.add_option("--wait", wait, "seconds to wait for the agent's change log (0: fail at once)")
+      ->capture_default_str()
+      ->check(CLI::NonNegativeNumber);
+  app.add_flag("--verify", options.verify,
+               "after each catch-up, check every TCAM against its configuration and a reference");
+  app.add_option("--dump", dumpFile, "at exit, write every TCAM entry to this file");
+  CLI11_PARSE(app, argc, argv);
+  if (!root.empty()) {
+    setenv("ZADU_SHM_ROOT", root.c_str(), 1);
+  }
+  signal(SIGTERM, [](int) { stopRequested = true; });
+  signal(SIGINT, [](int) { stopRequested = true; });
+  signal(SIGUSR1, [](int) { statisticsRequested = true; });
+
+  try {
+    ZaduHw::HardwareSide hardware(options);
+    hardware.start(std::chrono::duration<double>(wait), [&] {
+      std::fprintf(stderr, "zadulpm-hw: waiting for the agent's change log under %s\n",
+                   QuorSharedMem::sharedMemoryRoot().c_str());
+    });
+    std::fprintf(stderr, "zadulpm-hw: following the change log from version %llu\n",
+                 static_cast<unsigned long long>(hardware.taken()));
+    auto lastVerify = std::chrono::steady_clock::now();
+    bool changedSinceVerify = true;
+    while (!stopRequested) {
+      std::size_t const applied = hardware.step();
+      changedSinceVerify = changedSinceVerify || applied != 0;
+      if (statisticsRequested.exchange(false)) {
+        printStatistics(hardware);
+      }
+      if (applied != 0) {
+        continue;
+      }
+      auto const now = std::chrono::steady_clock::now();
+      if (options.verify && changedSinceVerify && hardware.drained() &&
+          now - lastVerify > std::chrono::milliseconds(200)) {
+        lastVerify = now;
+        changedSinceVerify = false;
+        if (auto const problem = hardware.verify()) {
+          std::fprintf(stderr, "zadulpm-hw: verification failed: %s\n", problem->c_str());
+          return 3;
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    printStatistics(hardware);
+    if (!dumpFile.empty()) {
+      dump(hardware, dumpFile);
+    }
+    return 0;
+  } catch (ZaduHw::HardwareError const& error) {
+    std::fprintf(stderr, "zadulpm-hw: %s\n", error.what());
+    return 1;
+  } catch (std::exception const& error) {
+    std::fprintf(stderr, "zadulpm-hw: %s\n", error.what());
+    return 1;
+  }
+}
