@@ -46,9 +46,7 @@ std::uint64_t keyNumber(std::uint32_t prefix, std::uint8_t length) {
 // Accepts operations, keeps the loop turning, and counts their answers.
 class Programmer {
  public:
-  Programmer(Zido::Agent& agent, ZaduLpm::TcamInterface& intf,
-             std::vector<std::uint32_t> const& nextHops)
-      : agent_(agent), intf_(intf) {
+  Programmer(Zido::Agent& agent, std::vector<std::uint32_t> const& nextHops) : agent_(agent) {
     auto const group = agent.orderedTableInterface()->groupInterfaceColl()->groupIntf(
         Zido::Constants::canonicalizeGroupName(ZaduLpm::TcamConstants::agentName,
                                                ZaduLpm::TcamConstants::groupName));
@@ -118,7 +116,6 @@ class Programmer {
   }
 
   Zido::Agent& agent_;
-  ZaduLpm::TcamInterface& intf_;
   Vesk::Ptr<Zido::NextHopTable> nextHopTable_;
   std::vector<Vesk::Ptr<Zido::OrderedEntryHandle>> nextHopHandles_;
   std::uint64_t accepted_ = 0;
@@ -171,7 +168,7 @@ int run(Options const& options) {
     }
   }
   intf->reconcile();
-  Programmer programmer(agent, *intf, nextHops);
+  Programmer programmer(agent, nextHops);
   Clock::time_point const began = Clock::now();
   std::uint64_t unchanged = 0;
   bool settled = true;
