@@ -15,11 +15,15 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include <unistd.h>
+
+#include "Pantry/Segment.h"
 #include "ZaduLpm/TcamInterface.h"
 #include "Zido/Agent.h"
 #include "Zido/Constants.h"
 #include "Zido/NextHopTable.h"
 #include "agent/Routes.h"
+#include "tools/OneLineFailure.h"
 
 namespace {
 
@@ -35,6 +39,7 @@ struct Options {
   int skipUnit = -1;
   double timeout = 120;
   bool json = false;
+  bool quiet = false;
   std::string intentFile;
   std::string configFile;
 };
@@ -61,29 +66,41 @@ class Programmer {
     ZaduLpmLib::TcamDataModelEntry entry;
     entry.keyIs(key);
     entry.data.adjacencyIndex = adjacency;
-    Clock::time_point const accepted = Clock::now();
+    std::size_t const operation = accept();
     table.entryWriteWithResponseHandler(
         key, entry, nextHopHandles_[adjacency],
-        [this, accepted, route](auto const& done) { answer(done, accepted, &route); });
-    accepted_++;
+        [this, operation, route](auto const& done) { answer(operation, done, &route); });
     pump();
   }
   void remove(ZaduLpm::TcamSwTable& table, ZaduLpmLib::TcamDataModelEntryKey const& key) {
-    Clock::time_point const accepted = Clock::now();
+    std::size_t const operation = accept();
     table.entryRemoveWithResponseHandler(
-        key, nullptr, [this, accepted](auto const& done) { answer(done, accepted, nullptr); });
-    accepted_++;
+        key, nullptr, [this, operation](auto const& done) { answer(operation, done, nullptr); });
     pump();
   }
   // Runs the loop until every operation is answered; false on timeout.
   bool settle(double seconds) {
-    return agent_.runUntil(
-        [&] { return answered_ == accepted_; },
+    bool const settled = agent_.runUntil(
+        [&] { return answered_ == accepted(); },
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));
+    if (showProgress_) {
+      std::fprintf(stderr, "\r%-60s\r", "");
+    }
+    return settled;
   }
+  // Names the step that the progress line shows, with the operations it
+  // will accept.
+  void step(char const* name, std::uint64_t operations) {
+    stepName_ = name;
+    stepStart_ = accepted();
+    stepOperations_ = operations;
+  }
+  void showProgress(bool show) { showProgress_ = show; }
 
-  std::uint64_t accepted() const { return accepted_; }
+  std::uint64_t accepted() const { return operations_.size(); }
   std::uint64_t answered() const { return answered_; }
+  // Handlers called more than once for one operation: never, or a bug.
+  std::uint64_t duplicateAnswers() const { return duplicateAnswers_; }
   std::map<std::string, std::uint64_t> const& states() const { return states_; }
   std::vector<std::string> const& refused() const { return refused_; }
   // Latency quantile in microseconds.
@@ -97,11 +114,26 @@ class Programmer {
   }
 
  private:
-  void answer(Vesk::Ptr<Zido::OrderedEntryHandle const> const& done, Clock::time_point accepted,
+  struct Operation {
+    Clock::time_point accepted;
+    std::uint32_t answers = 0;
+  };
+
+  std::size_t accept() {
+    operations_.push_back(Operation{Clock::now(), 0});
+    return operations_.size() - 1;
+  }
+  void answer(std::size_t index, Vesk::Ptr<Zido::OrderedEntryHandle const> const& done,
               Route const* route) {
+    Operation& operation = operations_[index];
+    if (operation.answers++ != 0) {
+      ++duplicateAnswers_;
+      return;
+    }
     ++answered_;
     latencies_.push_back(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - accepted).count());
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - operation.accepted)
+            .count());
     Zido::EntryState const state = done->entryState();
     ++states_[std::string(Zido::entryStateName(state))];
     if (state == Zido::EntryState::failed && route != nullptr) {
@@ -110,16 +142,29 @@ class Programmer {
     }
   }
   void pump() {
-    if (accepted_ % 512 == 0) {
-      agent_.runUntilIdle();
+    if (accepted() % 512 != 0) {
+      return;
+    }
+    agent_.runUntilIdle();
+    if (showProgress_ && stepOperations_ != 0) {
+      std::uint64_t const done = accepted() - stepStart_;
+      int const filled = static_cast<int>(30 * done / stepOperations_);
+      std::fprintf(stderr, "\r%-12s [%-30s] %llu/%llu", stepName_, std::string(filled, '#').c_str(),
+                   static_cast<unsigned long long>(done),
+                   static_cast<unsigned long long>(stepOperations_));
     }
   }
 
   Zido::Agent& agent_;
   Vesk::Ptr<Zido::NextHopTable> nextHopTable_;
   std::vector<Vesk::Ptr<Zido::OrderedEntryHandle>> nextHopHandles_;
-  std::uint64_t accepted_ = 0;
+  std::vector<Operation> operations_;
   std::uint64_t answered_ = 0;
+  std::uint64_t duplicateAnswers_ = 0;
+  bool showProgress_ = false;
+  char const* stepName_ = "";
+  std::uint64_t stepStart_ = 0;
+  std::uint64_t stepOperations_ = 0;
   std::vector<std::int64_t> latencies_;
   std::map<std::string, std::uint64_t> states_;
   std::vector<std::string> refused_;
@@ -169,10 +214,12 @@ int run(Options const& options) {
   }
   intf->reconcile();
   Programmer programmer(agent, nextHops);
+  programmer.showProgress(!options.quiet && isatty(STDERR_FILENO) != 0);
   Clock::time_point const began = Clock::now();
   std::uint64_t unchanged = 0;
   bool settled = true;
   if (!options.restore) {
+    programmer.step("programming", routes.size());
     for (Route const& route : routes) {
       if (claimed(route.unit)) {
         programmer.write(*tables[route.unit], route, adjacencyOf(route.nextHop));
@@ -180,6 +227,8 @@ int run(Options const& options) {
     }
     settled = programmer.settle(options.timeout);
     std::fprintf(stderr, "zadulpm-agent: programmed %zu routes; churning\n", routes.size());
+    programmer.step("churning", churn.rewritten.size() + churn.removed.size() +
+                                    intended.size() / options.units);
     for (std::size_t index : churn.rewritten) {
       Route const& route = routes[index];
       if (claimed(route.unit)) {
@@ -202,6 +251,7 @@ int run(Options const& options) {
       }
     }
   } else {
+    programmer.step("restoring", intended.size());
     std::map<std::uint16_t, std::set<std::uint64_t>> wanted;
     for (Route const& route : intended) {
       if (!claimed(route.unit)) {
@@ -262,6 +312,7 @@ int run(Options const& options) {
       {"entriesPerUnit", entries},
       {"operations", programmer.accepted()},
       {"answered", programmer.answered()},
+      {"duplicateAnswers", programmer.duplicateAnswers()},
       {"unchangedSkipped", unchanged},
       {"seconds", seconds},
       {"operationsPerSecond", seconds > 0 ? programmer.accepted() / seconds : 0.0},
@@ -291,6 +342,11 @@ int run(Options const& options) {
     for (std::string const& route : programmer.refused()) {
       std::printf("  refused %s\n", route.c_str());
     }
+  }
+  if (programmer.duplicateAnswers() != 0) {
+    std::fprintf(stderr, "zadulpm-agent: %llu operations were answered more than once\n",
+                 static_cast<unsigned long long>(programmer.duplicateAnswers()));
+    return 5;
   }
   if (!settled) {
     std::fprintf(stderr,
@@ -327,15 +383,22 @@ int main(int argc, char** argv) {
   app.add_option("--timeout", options.timeout, "seconds to wait for answers")
       ->capture_default_str();
   app.add_flag("--json", options.json, "print the report as one JSON object");
+  app.add_flag("--quiet", options.quiet, "no progress bar (there is none when not on a terminal)");
   app.add_option("--intent", options.intentFile, "write the intended final routes here");
   app.add_option("--config-dump", options.configFile,
                  "write the claimed units' configuration records here");
+  app.failure_message([](CLI::App const*, CLI::Error const& error) {
+    return oneLineFailure("zadulpm-agent", error);
+  });
   CLI11_PARSE(app, argc, argv);
   if (!root.empty()) {
     setenv("ZADU_SHM_ROOT", root.c_str(), 1);
   }
   try {
     return run(options);
+  } catch (Pantry::WriterConflictError const& error) {
+    std::fprintf(stderr, "zadulpm-agent: another agent is running: %s\n", error.what());
+    return 1;
   } catch (ZaduAgent::RouteFileError const& error) {
     std::fprintf(stderr, "zadulpm-agent: %s\n", error.what());
     return 2;

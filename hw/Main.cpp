@@ -14,6 +14,7 @@
 
 #include "QuorSharedMem/EntityManager.h"
 #include "hw/HardwareSide.h"
+#include "tools/OneLineFailure.h"
 
 namespace {
 
@@ -87,6 +88,8 @@ int main(int argc, char** argv) {
   app.add_flag("--verify", options.verify,
                "after each catch-up, check every TCAM against its configuration and a reference");
   app.add_option("--dump", dumpFile, "at exit, write every TCAM entry to this file");
+  app.failure_message(
+      [](CLI::App const*, CLI::Error const& error) { return oneLineFailure("zadulpm-hw", error); });
   CLI11_PARSE(app, argc, argv);
   if (!root.empty()) {
     setenv("ZADU_SHM_ROOT", root.c_str(), 1);
