@@ -204,16 +204,20 @@ void TcamEntryLog::rollForwardConfigTables() {
       continue;
     }
     Zido::UnitId unitId = 0;
-    Vesk::Ptr<ConfigPantry> config;
-    bool const mountedBefore = sharedMemory->getEntity(path) != nullptr;
     try {
       unitId = Zido::Constants::getUnitIdFromConfigPath(path);
-      config = Vesk::dynamicPtrCast<ConfigPantry>(
-          sharedMemory->mountExisting(path, QuorPantry::MountInfo::writer));
-    } catch (Vesk::Exception const& error) {
-      QUOR_TRACE(traceHandle, 1, tag, " Cannot scan configuration {}: {}", path, error.what());
-      continue;
+    } catch (Vesk::Exception const&) {
+      continue;  // no unit's configuration path
     }
+    if (path != TcamConstants::configPantryPath(unitId)) {
+      continue;  // another spelling of the unit's path: not its configuration
+    }
+    // A writer mount repairs or remakes a damaged segment, as the unit's own
+    // mount would; what it cannot do (a live second writer, no permission)
+    // propagates.
+    bool const mountedBefore = sharedMemory->getEntity(path) != nullptr;
+    Vesk::Ptr<ConfigPantry> const config = Vesk::dynamicPtrCast<ConfigPantry>(
+        sharedMemory->mountExisting(path, QuorPantry::MountInfo::writer));
     if (!config) {
       continue;
     }
@@ -306,6 +310,22 @@ TcamEntryLog::ConfigPantry& TcamEntryLog::mountedConfig(Zido::UnitId unitId) con
   return **found;
 }
 
+void TcamEntryLog::requireChangeLogRoom() const {
+  ZaduLpmLib::TcamDataModelLogRing const& changeLog = tableEntryLog_->entryLogConfig();
+  if (changeLog.count() >= changeLog.capacity()) [[unlikely]] {
+    throw Pantry::CollectionFullError(
+        fmt::format("the change log is full ({} records): the hardware side has not taken them",
+                    changeLog.count()));
+  }
+}
+
+void TcamEntryLog::tableVersionAtLeast(Zido::LogVersion version) {
+  if (version > tableVersion()) {
+    tableVersionIs(version);
+    tableEntryLog_->collectionBase().scratchpadIs(version);
+  }
+}
+
 Zido::LogVersion TcamEntryLog::appendChangeLog(
     TcamDataModelLogPantryEntry const& record,
     Vesk::Ptr<Zido::NeededEntry const> const& neededEntry) {
@@ -341,6 +361,7 @@ Zido::LogVersion TcamEntryLog::entryIs(TcamDataModelLogEntry const& logEntry,
       }
     }
   }
+  requireChangeLogRoom();
   Zido::LogVersion const version = tableVersionInc(1);
   QUOR_TRACE(traceHandle, 8, tag,
              " logEntry: {} neededEntry: {} version: {} unitId: {} suppressIdenticalWrites: {}",
@@ -368,6 +389,7 @@ Zido::LogVersion TcamEntryLog::entryDel(TcamDataModelEntryKey const& key,
     QUOR_TRACE(traceHandle, 3, tag, " key: {} entry does not exist. So ignoring delete", key);
     return 0;
   }
+  requireChangeLogRoom();
   Zido::LogVersion const version = tableVersionInc(1);
   TcamDataModelConfigPantryEntry record = guardedLookup(entries, key).record;
   record.logVersion = version;
@@ -383,6 +405,7 @@ Zido::LogVersion TcamEntryLog::tableDel(Vesk::Ptr<Zido::NeededEntry const> const
   QUOR_TRACE(traceHandle, 8, tag, " neededEntry:{}, unitId: {}", neededEntry, unitId);
   ConfigPantry& config = mountedConfig(unitId);
   ZaduLpmLib::TcamDataModelConfigMap& entries = config.swTableEntries();
+  requireChangeLogRoom();
   Zido::LogVersion const version = tableVersionInc(1);
   guardedWalk(entries, configKeyOf, [&](TcamDataModelConfigPantryEntry const& record) {
     if (!record.inDeletion) {

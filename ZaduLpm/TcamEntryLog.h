@@ -44,14 +44,20 @@
 //     change log restores it by rolling that version forward: a lone record
 //     is logged as the write or entry delete it is, several records sharing
 //     a version (a table delete, perhaps cut short in its walk) complete the
-//     table delete and log it. The hardware side, which reads only the change
+//     table delete and log it. A table delete cut short after its first
+//     record is logged as that key's entry delete: the configuration and the
+//     hardware side then agree on every key, and the client, which never got
+//     its answer, resynchronises. The hardware side, which reads only the change
 //     log after it has caught up, therefore sees every committed record.
 //
 // Errors. Every read of a collection is guarded: a
 // Vesk::CorruptionDetectedException is reported to the collection
 // (doCorruptionDetected) and the read goes on with the default record, or a
 // walk ends. Operations on a unit that is not mounted stop with a fatal
-// assertion naming the unit. entryIs of a new key that the unit's
+// assertion naming the unit. A write, entry delete or table delete when the
+// change log holds its 1,000,000 records raises Pantry::CollectionFullError
+// before anything changes (the commit path waits for room, so only other
+// callers meet it). entryIs of a new key that the unit's
 // configuration table has no room for (65,536 records) raises
 // Pantry::CollectionFullError, naming the unit and the key, with nothing
 // stored and no version taken.
@@ -145,6 +151,11 @@ class TcamEntryLog : public Zido::EntryLogBase {
   Zido::LogVersion tableDel(Vesk::Ptr<Zido::NeededEntry const> const& neededEntry,
                             Zido::UnitId unitId);
 
+  // Raises tableVersion (and the scratchpad) to `version` when it is below:
+  // versions handed out after it are above what the hardware side has taken
+  // even when the change log lost its records.
+  void tableVersionAtLeast(Zido::LogVersion version);
+
   // Removes the change log records up to `version` and the configuration
   // records their deletes marked.
   void cleanupEntryLog(Zido::LogVersion version);
@@ -171,6 +182,9 @@ class TcamEntryLog : public Zido::EntryLogBase {
   // log does not account for (invariant 5); tableVersion ends at the newest
   // version found. Costs one walk of every unit's table.
   void rollForwardConfigTables();
+  // Raises Pantry::CollectionFullError when the change log has no room for a
+  // record: a write is refused before it changes anything.
+  void requireChangeLogRoom() const;
   // The common tail of the three writes.
   Zido::LogVersion appendChangeLog(ZaduLpmLib::TcamDataModelLogPantryEntry const& record,
                                    Vesk::Ptr<Zido::NeededEntry const> const& neededEntry);

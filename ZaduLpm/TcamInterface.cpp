@@ -91,6 +91,10 @@ void TcamInterface::handleInitialized() {
       QUOR_TRACE(traceHandle, 2, tag, " Turning ON pendingHwWrites");
       swTableStatus_->pendingHwWritesIs(true);
     }
+    // A change log remade after it was lost restarts below what the hardware
+    // took: new versions must lie above it, or the hardware side would skip
+    // them and their handlers complete at once.
+    entryLog_->tableVersionAtLeast(*version);
   }
   QUOR_TRACE(traceHandle, 2, tag, " Entry log created for table id: {} at version: {}", tableId(),
              entryLog_->tableVersion());

@@ -46,6 +46,17 @@ class ReferenceLpm {
   std::array<absl::flat_hash_map<std::uint32_t, std::uint32_t>, 33> byLength_;
 };
 
+// A key the TCAM can hold: a length up to 32 and no host bits.
+bool validKey(ZaduLpmLib::TcamDataModelEntryKey const& key) {
+  return key.length <= 32 && (key.prefix & ~prefixMask(key.length)) == 0;
+}
+
+// Shared memory is another process's: a record that names no key the TCAM
+// can hold is counted and skipped, never applied.
+bool valid(ZaduLpmLib::TcamDataModelLogPantryEntry const& record) {
+  return record.tableDeleted() || validKey(record.entry.key);
+}
+
 std::string describe(std::optional<std::uint32_t> result) {
   return result ? fmt::format("adjacency {}", *result) : std::string("no match");
 }
@@ -140,7 +151,7 @@ void HardwareSide::rebuild() {
   for (auto const& [unitId, mounted] : configs_) {
     SimulatedTcam& tcam = unit(unitId);
     for (auto record = mounted->first(); record; record = mounted->nextAfter(record->key())) {
-      if (!record->inDeletion) {
+      if (!record->inDeletion && validKey(record->key())) {
         tcam.write(record->key().prefix, record->key().length,
                    record->logEntry.entry.adjacencyIndex);
         ++counters_.rebuilt;
@@ -183,14 +194,25 @@ std::size_t HardwareSide::step() {
     Zido::LogVersion const high = changeLog_->highKey();
     auto const found = changeLog_->lookup(taken_ + 1);
     if (!found.found) {
-      if (held && high > taken_ && changeLog_->lowKey() > taken_ + 1) {
-        // The versions after ours are gone (the agent remade its log): the
-        // configuration holds what they did.
-        rebuild();
-        taken_ = changeLog_->lowKey() - 1;
-        continue;
+      if (!held || high <= taken_) {
+        break;  // drained
       }
-      break;
+      // A version after ours is missing (the agent remade its log): the
+      // configuration holds what the missing records did, and replaying
+      // every record after the gap over it gives the state the log ends in.
+      auto const next = changeLog_->nextAfter(taken_);
+      if (!next) {
+        break;
+      }
+      rebuild();
+      ++counters_.gaps;
+      taken_ = next->version - 1;
+      continue;
+    }
+    if (!valid(found.record)) {
+      ++counters_.malformed;
+      taken_ = found.record.version;
+      continue;
     }
     apply(found.record);
     taken_ = found.record.version;

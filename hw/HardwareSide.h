@@ -67,6 +67,8 @@ struct HardwareCounters {
   std::uint64_t tableDeletes = 0;
   std::uint64_t rebuilt = 0;  // records loaded from configuration tables
   std::uint64_t verifications = 0;
+  std::uint64_t gaps = 0;       // missing versions bridged by a rebuild
+  std::uint64_t malformed = 0;  // records naming no valid key, skipped
 };
 
 class HardwareSide {
@@ -88,6 +90,8 @@ class HardwareSide {
   std::optional<std::string> verify();
 
   Zido::LogVersion taken() const noexcept { return taken_; }
+  // Whether a difference was found that has not yet been seen three times.
+  bool verifyPending() const noexcept { return verifyFailures_ != 0; }
   HardwareCounters const& counters() const noexcept { return counters_; }
   std::map<Zido::UnitId, SimulatedTcam> const& units() const noexcept { return units_; }
 

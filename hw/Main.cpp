@@ -23,15 +23,18 @@ std::atomic<bool> statisticsRequested{false};
 
 void printStatistics(ZaduHw::HardwareSide const& hardware) {
   ZaduHw::HardwareCounters const& counters = hardware.counters();
-  std::fprintf(stderr,
-               "zadulpm-hw: version %llu taken; applied %llu writes, %llu entry deletes, %llu "
-               "table deletes; rebuilt %llu records; %llu verifications\n",
-               static_cast<unsigned long long>(hardware.taken()),
-               static_cast<unsigned long long>(counters.writes),
-               static_cast<unsigned long long>(counters.entryDeletes),
-               static_cast<unsigned long long>(counters.tableDeletes),
-               static_cast<unsigned long long>(counters.rebuilt),
-               static_cast<unsigned long long>(counters.verifications));
+  std::fprintf(
+      stderr,
+      "zadulpm-hw: version %llu taken; applied %llu writes, %llu entry deletes, %llu "
+      "table deletes; rebuilt %llu records; %llu verifications; %llu gaps, %llu malformed\n",
+      static_cast<unsigned long long>(hardware.taken()),
+      static_cast<unsigned long long>(counters.writes),
+      static_cast<unsigned long long>(counters.entryDeletes),
+      static_cast<unsigned long long>(counters.tableDeletes),
+      static_cast<unsigned long long>(counters.rebuilt),
+      static_cast<unsigned long long>(counters.verifications),
+      static_cast<unsigned long long>(counters.gaps),
+      static_cast<unsigned long long>(counters.malformed));
   for (auto const& [unitId, tcam] : hardware.units()) {
     ZaduHw::TcamCounters const& cost = tcam.counters();
     std::uint64_t const updates = cost.inserts + cost.deletes + cost.rewrites;
@@ -126,6 +129,7 @@ int main(int argc, char** argv) {
           std::fprintf(stderr, "zadulpm-hw: verification failed: %s\n", problem->c_str());
           return 3;
         }
+        changedSinceVerify = hardware.verifyPending();  // look again until it clears
       }
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }

@@ -299,6 +299,27 @@ TEST_F(TcamEntryLogTest, ANewKeyIntoAFullUnitIsRefusedBeforeAnythingChanges) {
   EXPECT_EQ(write(5, 2, 2), version + 1);  // a stored key is still rewritten
 }
 
+TEST_F(TcamEntryLogTest, AFullChangeLogRefusesEveryKindOfWriteBeforeAnythingChanges) {
+  write(1);
+  ZaduLpmLib::TcamDataModelLogPantryEntry record;
+  record.unitId = unit;
+  for (Zido::LogVersion version = 2; version <= ZaduLpm::TcamConstants::entryLogCapacity;
+       ++version) {
+    record.version = version;
+    entryLog->tableEntryLog()->entryLogConfigIs(record);
+  }
+  entryLog->tableVersionIs(ZaduLpm::TcamConstants::entryLogCapacity);
+  TcamDataModelConfigPantryEntry const before = stored(1);
+  EXPECT_THROW(write(2), Pantry::CollectionFullError);
+  EXPECT_THROW(entryLog->entryDel(keyOf(1), nullptr, unit), Pantry::CollectionFullError);
+  EXPECT_THROW(entryLog->tableDel(nullptr, unit), Pantry::CollectionFullError);
+  EXPECT_EQ(entryLog->tableVersion(), ZaduLpm::TcamConstants::entryLogCapacity);
+  EXPECT_EQ(stored(1), before);
+  EXPECT_FALSE(config().lookup(keyOf(2)).found);
+  entryLog->cleanupEntryLog(10);  // the hardware side took some: room again
+  EXPECT_EQ(write(2), ZaduLpm::TcamConstants::entryLogCapacity + 1);
+}
+
 TEST_F(TcamEntryLogTest, AWipedCollectionRaisesTheErrorAndBumpsTheRelaunchGeneration) {
   auto const genId = Zido::GenId::mount(
       *central, Zido::Constants::relaunchGenIdPath(ZaduLpm::TcamConstants::agentName));

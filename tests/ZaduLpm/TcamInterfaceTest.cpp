@@ -181,9 +181,20 @@ TEST_F(TcamInterfaceTest, InitialisationCatchesUpWithTheHardwaresVersion) {
   }
   Quor::TraceCapture trace;
   Quor::TraceHandle::levelsIs("TcamInterface", 0xFFFF);
-  auto const intf = initialise(2);
-  EXPECT_TRUE(trace.contains(" Turning ON pendingHwWrites"));
-  EXPECT_TRUE(intf->swTableStatus()->pendingHwWrites());
+  {
+    auto const intf = initialise(2);
+    EXPECT_TRUE(trace.contains(" Turning ON pendingHwWrites"));
+    EXPECT_TRUE(intf->swTableStatus()->pendingHwWrites());
+  }
+  // The hardware took more than the log remembers (the log was remade): new
+  // versions go on above what it took.
+  auto const intf = initialise(10);
+  EXPECT_FALSE(intf->swTableStatus()->pendingHwWrites());
+  EXPECT_EQ(intf->entryLog()->tableVersion(), 10u);
+  auto const handle =
+      intf->makeSwTable(0, nullptr, false)->entryWrite(keyOf(9), entryOf(9), nullptr);
+  group()->resolver()->runUntilIdle();
+  EXPECT_EQ(handle->logVersion(), 11u);
 }
 
 TEST_F(TcamInterfaceTest, AnUnreadableHardwareVersionIsReportedAndInitialisationGoesOn) {
