@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 namespace Pantry {
 
@@ -262,8 +263,11 @@ void Segment::repair() {
     store(header.structureSequence, load(header.structureSequence) + 1, std::memory_order_release);
   }
 
+  // The occupancy bitmap is recomputed aside and only the words that differ
+  // are stored, inside a structure change: readers walking the map while a
+  // new writer mounts it never see an occupied slot's bit cleared.
   std::uint64_t const checksumWord = slotWords_ - 1;
-  std::fill(bitmap_, undo_, std::uint64_t{0});
+  std::vector<std::uint64_t> occupancy(static_cast<std::size_t>(undo_ - bitmap_), 0);
   for (std::uint64_t index = 0; index < slotTotal_; ++index) {
     std::uint64_t* words = slot(index);
     if ((words[0] & 1) != 0) {
@@ -281,7 +285,16 @@ void Segment::repair() {
       ++slotsDropped_;
       continue;
     }
-    bitmap_[index / 64] |= std::uint64_t{1} << (index % 64);
+    occupancy[index / 64] |= std::uint64_t{1} << (index % 64);
+  }
+  if (!std::equal(occupancy.begin(), occupancy.end(), bitmap_)) {
+    structureChangeBegin();
+    for (std::size_t word = 0; word < occupancy.size(); ++word) {
+      if (bitmap_[word] != occupancy[word]) {
+        storeWord(bitmap_[word], occupancy[word]);
+      }
+    }
+    structureChangeEnd();
   }
   if (slotsDropped_ > 0) {
     store(header.wiped, 1);

@@ -421,5 +421,34 @@ TEST_F(PantryProcessTest, AnotherProcessWalksInTheSameOrder) {
   EXPECT_EQ(there, here);
 }
 
+// A new writer mount re-derives the occupancy of every slot; a reader in
+// another process walking the map meanwhile still finds every record.
+TEST_F(PantryProcessTest, AWalkInAnotherProcessMissesNothingWhileANewWriterMounts) {
+  {
+    auto writer = mapWriter();
+    for (std::uint32_t n = 0; n < 500; ++n) {
+      writer->insert(RouteRecord::make(routeKey(n), n, 1));
+    }
+  }
+  auto const reader = mapReader();
+  ChildProcess mounter([&](int reportFd) {
+    for (int mounts = 0;; ++mounts) {
+      mapWriter();  // mounts, repairs, unmounts
+      if (mounts == 0) {
+        sendMessage(reportFd, 1);
+      }
+    }
+    return 0;
+  });
+  ASSERT_EQ(mounter.readOne<int>(), 1);
+  for (int walk = 0; walk < 2000; ++walk) {
+    std::uint32_t walked = 0;
+    for (auto record = reader->first(); record; record = reader->nextAfter(record->key)) {
+      ++walked;
+    }
+    ASSERT_EQ(walked, 500u) << "walk " << walk;
+  }
+}
+
 }  // namespace
 }  // namespace ZaduTest
