@@ -19,6 +19,7 @@
 
 #include "Pantry/Segment.h"
 #include "ZaduLpm/TcamInterface.h"
+#include "ZaduLpmLib/Ipv4Text.h"
 #include "Zido/Agent.h"
 #include "Zido/Constants.h"
 #include "Zido/NextHopTable.h"
@@ -137,7 +138,7 @@ class Programmer {
     Zido::EntryState const state = done->entryState();
     ++states_[std::string(Zido::entryStateName(state))];
     if (state == Zido::EntryState::failed && route != nullptr) {
-      refused_.push_back(fmt::format("{}/{} unit {}", ZaduAgent::formatAddress(route->prefix),
+      refused_.push_back(fmt::format("{}/{} unit {}", ZaduLpmLib::formatIpv4(route->prefix),
                                      route->length, route->unit));
     }
   }
@@ -183,7 +184,7 @@ void writeLines(std::string const& file, std::vector<std::string> const& lines) 
 
 std::string lineOf(std::uint16_t unit, std::uint32_t prefix, std::uint8_t length,
                    std::uint32_t adjacency) {
-  return fmt::format("{} {}/{} {}", unit, ZaduAgent::formatAddress(prefix), length, adjacency);
+  return fmt::format("{} {}/{} {}", unit, ZaduLpmLib::formatIpv4(prefix), length, adjacency);
 }
 
 int run(Options const& options) {

@@ -1,10 +1,13 @@
 #include "agent/Routes.h"
 
+#include "ZaduLpmLib/Ipv4Text.h"
+
 #include <fmt/format.h>
 
 #include <algorithm>
 #include <charconv>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -22,31 +25,6 @@ std::uint64_t mix(std::uint64_t value) {
   return value ^ (value >> 33);
 }
 
-std::uint32_t maskOf(std::uint8_t length) {
-  return length == 0 ? 0u : ~std::uint32_t{0} << (32 - length);
-}
-
-// Parses "A.B.C.D"; false when it is no IPv4 address.
-bool parseAddress(std::string_view text, std::uint32_t& address) {
-  address = 0;
-  for (int octet = 0; octet < 4; ++octet) {
-    unsigned value = 0;
-    auto const [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end == text.data() || value > 255) {
-      return false;
-    }
-    address = (address << 8) | value;
-    text.remove_prefix(static_cast<std::size_t>(end - text.data()));
-    if (octet < 3) {
-      if (text.empty() || text.front() != '.') {
-        return false;
-      }
-      text.remove_prefix(1);
-    }
-  }
-  return text.empty();
-}
-
 template <class Number>
 bool parseNumber(std::string_view text, Number& value) {
   auto const [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -54,11 +32,6 @@ bool parseNumber(std::string_view text, Number& value) {
 }
 
 }  // namespace
-
-std::string formatAddress(std::uint32_t address) {
-  return fmt::format("{}.{}.{}.{}", address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF,
-                     address & 0xFF);
-}
 
 std::uint16_t unitOf(std::uint32_t prefix, std::uint8_t length, std::uint16_t units) {
   return static_cast<std::uint16_t>(mix((std::uint64_t{prefix} << 8) | length) % units);
@@ -93,20 +66,25 @@ std::vector<Route> readRouteFile(std::string const& path, std::uint16_t units) {
     std::size_t const slash = fields[0].find('/');
     Route route;
     unsigned length = 0;
-    if (slash == std::string::npos ||
-        !parseAddress(std::string_view(fields[0]).substr(0, slash), route.prefix)) {
+    auto const prefix = slash == std::string::npos
+                            ? std::nullopt
+                            : ZaduLpmLib::parseIpv4(std::string_view(fields[0]).substr(0, slash));
+    if (!prefix) {
       fail(fmt::format("'{}' is not a prefix A.B.C.D/LEN", fields[0]));
     }
     if (!parseNumber(std::string_view(fields[0]).substr(slash + 1), length) || length > 32) {
       fail(fmt::format("'{}': the prefix length must be 0 to 32", fields[0]));
     }
+    route.prefix = *prefix;
     route.length = static_cast<std::uint8_t>(length);
-    if ((route.prefix & ~maskOf(route.length)) != 0) {
+    if ((route.prefix & ~ZaduLpmLib::prefixMaskOf(route.length)) != 0) {
       fail(fmt::format("'{}' has host bits set", fields[0]));
     }
-    if (!parseAddress(fields[1], route.nextHop)) {
+    auto const nextHop = ZaduLpmLib::parseIpv4(fields[1]);
+    if (!nextHop) {
       fail(fmt::format("'{}' is not a next-hop address", fields[1]));
     }
+    route.nextHop = *nextHop;
     route.unit = unitOf(route.prefix, route.length, units);
     if (fields.size() == 3) {
       unsigned unit = 0;
@@ -147,7 +125,7 @@ std::vector<Route> generateRoutes(std::uint32_t count, std::uint16_t units, std:
     // Public unicast space: first octet 1 to 223.
     auto const address =
         static_cast<std::uint32_t>(((1 + random() % 223) << 24) | (random() & 0xFFFFFF));
-    route.prefix = address & maskOf(route.length);
+    route.prefix = address & ZaduLpmLib::prefixMaskOf(route.length);
     route.nextHop = nextHops[random() % nextHops.size()];
     route.unit = unitOf(route.prefix, route.length, units);
     if (seen.emplace(route.unit, (std::uint64_t{route.prefix} << 8) | route.length).second) {

@@ -57,6 +57,4 @@ std::vector<Route> intendedRoutes(std::vector<Route> const& routes, Churn const&
 // hop's adjacency index is its position here.
 std::vector<std::uint32_t> nextHopsOf(std::vector<Route> const& routes);
 
-std::string formatAddress(std::uint32_t address);
-
 }  // namespace ZaduAgent

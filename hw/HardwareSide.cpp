@@ -11,6 +11,7 @@
 #include "Pantry/Segment.h"
 #include "QuorSharedMem/ShmemEntities.h"
 #include "Vesk/Exception.h"
+#include "ZaduLpmLib/Ipv4Text.h"
 #include "ZaduLpmLib/TcamConstants.h"
 #include "Zido/Constants.h"
 
@@ -34,7 +35,8 @@ class ReferenceLpm {
   std::optional<std::uint32_t> lookup(std::uint32_t address) const {
     for (int length = 32; length >= 0; --length) {
       auto const& held = byLength_[length];
-      auto const found = held.find(address & prefixMask(static_cast<std::uint8_t>(length)));
+      auto const found =
+          held.find(address & ZaduLpmLib::prefixMaskOf(static_cast<std::uint8_t>(length)));
       if (found != held.end()) {
         return found->second;
       }
@@ -48,7 +50,7 @@ class ReferenceLpm {
 
 // A key the TCAM can hold: a length up to 32 and no host bits.
 bool validKey(ZaduLpmLib::TcamDataModelEntryKey const& key) {
-  return key.length <= 32 && (key.prefix & ~prefixMask(key.length)) == 0;
+  return key.length <= 32 && (key.prefix & ~ZaduLpmLib::prefixMaskOf(key.length)) == 0;
 }
 
 // Shared memory is another process's: a record that names no key the TCAM
@@ -59,11 +61,6 @@ bool valid(ZaduLpmLib::TcamDataModelLogPantryEntry const& record) {
 
 std::string describe(std::optional<std::uint32_t> result) {
   return result ? fmt::format("adjacency {}", *result) : std::string("no match");
-}
-
-std::string address(std::uint32_t value) {
-  return fmt::format("{}.{}.{}.{}", value >> 24, (value >> 16) & 0xFF, (value >> 8) & 0xFF,
-                     value & 0xFF);
 }
 
 }  // namespace
@@ -292,7 +289,7 @@ std::optional<std::string> HardwareSide::compare(Zido::UnitId unitId, Config& mo
     prefixes.push_back(key.prefix);
     if (auto const held = tcam.find(key.prefix, key.length); held != result) {
       return fmt::format("unit {}: {}/{} is configured with adjacency {}; the TCAM has {}", unitId,
-                         address(key.prefix), key.length, result, describe(held));
+                         ZaduLpmLib::formatIpv4(key.prefix), key.length, result, describe(held));
     }
   }
   if (tcam.size() != live) {
@@ -309,7 +306,8 @@ std::optional<std::string> HardwareSide::compare(Zido::UnitId unitId, Config& mo
     auto const fromReference = reference.lookup(probe);
     if (fromTcam != fromReference) {
       return fmt::format("unit {}: address {}: the TCAM gives {}, the reference {}", unitId,
-                         address(probe), describe(fromTcam), describe(fromReference));
+                         ZaduLpmLib::formatIpv4(probe), describe(fromTcam),
+                         describe(fromReference));
     }
   }
   return std::nullopt;

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "QuorSharedMem/EntityManager.h"
+#include "ZaduLpmLib/Ipv4Text.h"
 #include "hw/HardwareSide.h"
 #include "tools/OneLineFailure.h"
 
@@ -58,8 +59,7 @@ void dump(ZaduHw::HardwareSide const& hardware, std::string const& file) {
   std::ofstream out(file, std::ios::trunc);
   for (auto const& [unitId, tcam] : hardware.units()) {
     tcam.forEach([&](std::uint32_t prefix, std::uint8_t length, std::uint32_t result) {
-      out << fmt::format("{} {}.{}.{}.{}/{} {}\n", unitId, prefix >> 24, (prefix >> 16) & 0xFF,
-                         (prefix >> 8) & 0xFF, prefix & 0xFF, length, result);
+      out << fmt::format("{} {}/{} {}\n", unitId, ZaduLpmLib::formatIpv4(prefix), length, result);
     });
   }
   if (!out) {

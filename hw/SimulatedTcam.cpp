@@ -1,5 +1,7 @@
 #include "hw/SimulatedTcam.h"
 
+#include "ZaduLpmLib/Ipv4Text.h"
+
 #include <fmt/format.h>
 
 namespace ZaduHw {
@@ -25,7 +27,7 @@ void SimulatedTcam::clear() {
 
 void SimulatedTcam::place(std::uint32_t line, std::uint32_t prefix, std::uint8_t length,
                           std::uint32_t result) {
-  lines_[line] = TcamLine{prefix, prefixMask(length), result, length, true};
+  lines_[line] = TcamLine{prefix, ZaduLpmLib::prefixMaskOf(length), result, length, true};
   index_[keyOf(prefix, length)] = line;
   ++counters_.lineWrites;
 }

@@ -109,9 +109,4 @@ class SimulatedTcam {
   TcamCounters counters_;
 };
 
-// The mask of a prefix length.
-constexpr std::uint32_t prefixMask(std::uint8_t length) noexcept {
-  return length == 0 ? 0u : ~std::uint32_t{0} << (32 - length);
-}
-
 }  // namespace ZaduHw

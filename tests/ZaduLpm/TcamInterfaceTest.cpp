@@ -359,7 +359,7 @@ TEST_F(TcamInterfaceTest, ARestartedAgentFindsExactlyWhatWasCommitted) {
                                       " Restored 50 entries for table: Tcam, unitId: 1",
                                       " Clearing entries for table: Tcam, unitId: 2"}));
   // The operator's decoder prints the same.
-  std::string const decoded = runCommand(std::string(RAPIDLOG_DECODE) + " " + rapidlogPath());
+  std::string const decoded = runCommand(std::string(ZADULPM_COMMAND) + " trace " + rapidlogPath());
   EXPECT_THAT(decoded, ::testing::ContainsRegex(
                            "TcamInterface::makeSwTable  Restored 200 entries for table: Tcam, "
                            "unitId: 0\n"));

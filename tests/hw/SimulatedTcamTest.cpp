@@ -5,6 +5,7 @@
 #include <map>
 #include <random>
 
+#include "ZaduLpmLib/Ipv4Text.h"
 #include "hw/SimulatedTcam.h"
 
 namespace ZaduTest {
@@ -43,7 +44,7 @@ TEST(SimulatedTcamTest, RandomUpdatesKeepTheLayoutAndAgreeWithAPerLengthReferenc
   for (int step = 0; step < 20000; ++step) {
     auto const length = static_cast<std::uint8_t>(random() % 33);
     std::uint32_t const prefix =
-        (0x0A000000 | (random() & 0x00FFFFFF)) & ZaduHw::prefixMask(length);
+        (0x0A000000 | (random() & 0x00FFFFFF)) & ZaduLpmLib::prefixMaskOf(length);
     if (random() % 3 == 0) {
       EXPECT_EQ(tcam.remove(prefix, length), reference.erase({length, prefix}) == 1);
     } else {
@@ -61,7 +62,7 @@ TEST(SimulatedTcamTest, RandomUpdatesKeepTheLayoutAndAgreeWithAPerLengthReferenc
       for (int probe = 32; probe >= 0 && !expected; --probe) {
         auto const key =
             std::make_pair(static_cast<std::uint8_t>(probe),
-                           address & ZaduHw::prefixMask(static_cast<std::uint8_t>(probe)));
+                           address & ZaduLpmLib::prefixMaskOf(static_cast<std::uint8_t>(probe)));
         if (auto const found = reference.find(key); found != reference.end()) {
           expected = found->second;
         }

@@ -1,0 +1,120 @@
+// The zadulpm command on a root the test filled: every subcommand's text and
+// JSON, and every error with its exit status.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "support/ChildProcess.h"
+#include "support/TcamTableFixture.h"
+
+namespace ZaduTest {
+namespace {
+
+using ::testing::HasSubstr;
+
+class ZadulpmCommandTest : public TcamTableFixture {
+ protected:
+  void SetUp() override {
+    TcamTableFixture::SetUp();
+    entryLog->mountPantryConfig(1, 0);
+    for (std::uint32_t n = 0; n < 3; ++n) {
+      write(n, 0);  // versions 1 to 3 on unit 0
+    }
+    write(7, 1);                               // version 4 on unit 1
+    entryLog->entryDel(keyOf(1), nullptr, 0);  // version 5
+    Zido::TableVersionPublisher(*central, "ZaduRoute-ZaduRoute").publish(tableId, 2);
+    entryLog->cleanupEntryLog(2);
+  }
+  void write(std::uint32_t n, Zido::UnitId unitId) {
+    entryLog->entryIs(ZaduLpmLib::TcamDataModelLogEntry{entryOf(n, n + 10).data, {}}, {}, nullptr,
+                      unitId, nullptr, false);
+  }
+  // The command's output and, when not 0, its exit status.
+  std::string zadulpm(std::string const& arguments) {
+    return runCommand(std::string(ZADULPM_COMMAND) + " --root " + scratch.path().string() +
+                      " --store " + central->name() + " " + arguments + " 2>&1");
+  }
+  std::string storeDirectory() const {
+    return scratch.path().string() + "/local/" + central->name();
+  }
+};
+
+TEST_F(ZadulpmCommandTest, StatusTellsTheLogTheHardwareAndEachUnit) {
+  std::string const text = zadulpm("status");
+  EXPECT_THAT(text, HasSubstr("change log: 3 records, versions 3..5, table version 5; writer pid " +
+                              std::to_string(getpid()) + " (alive)"));
+  EXPECT_THAT(text, HasSubstr("hardware side: version 2 taken; writer pid " +
+                              std::to_string(getpid()) + " (alive)"));
+  EXPECT_THAT(text, HasSubstr("unit 0: 2 live, 1 in deletion, 0.0% of 65536"));
+  EXPECT_THAT(text, HasSubstr("unit 1: 1 live, 0 in deletion"));
+  auto const document = nlohmann::json::parse(zadulpm("status --json"));
+  EXPECT_EQ(document["changeLog"]["tableVersion"], 5);
+  EXPECT_EQ(document["changeLog"]["lowestVersion"], 3);
+  EXPECT_EQ(document["hardware"]["publishedVersion"], 2);
+  EXPECT_EQ(document["units"][0]["inDeletion"], 1);
+  EXPECT_EQ(document["units"][1]["live"], 1);
+  EXPECT_EQ(document["units"][1]["writer"]["alive"], true);
+}
+
+TEST_F(ZadulpmCommandTest, LogListsRecordsInVersionOrderWithinBounds) {
+  EXPECT_EQ(zadulpm("log"),
+            "3          unit 0    write        10.0.2.0/24 adjacency 12\n"
+            "4          unit 1    write        10.0.7.0/24 adjacency 17\n"
+            "5          unit 0    entryDelete  10.0.1.0/24 adjacency 11\n");
+  auto const records = nlohmann::json::parse(zadulpm("log --from 4 --limit 1 --json"));
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0]["version"], 4);
+  EXPECT_EQ(records[0]["kind"], "write");
+  EXPECT_EQ(records[0]["entry"]["prefix"], "10.0.7.0/24");
+  EXPECT_EQ(nlohmann::json::parse(zadulpm("log --to 3 --json")).size(), 1u);
+}
+
+TEST_F(ZadulpmCommandTest, EntriesAndRouteGetAnswerFromTheConfiguration) {
+  EXPECT_EQ(zadulpm("entries --unit 0"),
+            "10.0.0.0/24        adjacency 10     version 1\n"
+            "10.0.2.0/24        adjacency 12     version 3\n");
+  EXPECT_EQ(zadulpm("entries --unit 0 --deleted"),
+            "10.0.1.0/24        adjacency 11     version 5 (in deletion)\n");
+  auto const one = nlohmann::json::parse(zadulpm("entries --unit 0 --prefix 10.0.2.0/24 --json"));
+  ASSERT_EQ(one.size(), 1u);
+  EXPECT_EQ(one[0]["adjacency"], 12);
+  EXPECT_EQ(one[0]["logVersion"], 3);
+  EXPECT_EQ(zadulpm("route-get --unit 0 10.0.2.77"),
+            "10.0.2.77 on unit 0: 10.0.2.0/24, adjacency 12 (version 3)\n");
+  // A deleted record is no route.
+  EXPECT_EQ(zadulpm("route-get --unit 0 10.0.1.1"), "10.0.1.1 on unit 0: no route\n");
+  auto const routed = nlohmann::json::parse(zadulpm("route-get --unit 1 10.0.7.9 --json"));
+  EXPECT_EQ(routed["match"]["prefix"], "10.0.7.0/24");
+}
+
+TEST_F(ZadulpmCommandTest, EachErrorIsOneLineWithItsOwnStatus) {
+  EXPECT_EQ(zadulpm("entries --unit 9"),
+            "zadulpm: unit 9 has no configuration table in " + storeDirectory() +
+                "\n (status 1536)");  // 6
+  EXPECT_THAT(runCommand(std::string(ZADULPM_COMMAND) + " --root /nonexistent status 2>&1"),
+              HasSubstr("no shared memory at /nonexistent: no such directory\n (status 768)"));
+  EXPECT_THAT(zadulpm("route-get --unit 0 10.0.300.1"), HasSubstr("(status 512)"));
+  EXPECT_THAT(zadulpm("entries --unit 0 --prefix 10.0.0.1/24"), HasSubstr("(status 512)"));
+  EXPECT_THAT(zadulpm("frobnicate"), HasSubstr("(status 512)"));
+  std::ofstream(scratch.file("trace.rlog")) << "not a trace";
+  EXPECT_THAT(zadulpm("trace " + scratch.file("trace.rlog")), HasSubstr("(status 1280)"));
+  // A damaged configuration file.
+  std::string const unit1 =
+      storeDirectory() + "/" + ZaduLpm::TcamConstants::configPantryPath(1) + ".pantry";
+  std::filesystem::resize_file(unit1, 100);
+  std::string const damaged = zadulpm("entries --unit 1");
+  EXPECT_THAT(damaged, HasSubstr("is damaged or of another layout version"));
+  EXPECT_THAT(damaged, HasSubstr("(status 1280)"));  // 5
+  if (geteuid() != 0) {
+    std::filesystem::permissions(storeDirectory(), std::filesystem::perms::none);
+    EXPECT_THAT(zadulpm("status"), HasSubstr("(status 1024)"));  // 4
+    std::filesystem::permissions(storeDirectory(), std::filesystem::perms::owner_all);
+  }
+}
+
+}  // namespace
+}  // namespace ZaduTest

@@ -1,0 +1,133 @@
+// ZaduInspect::Reader: what the TCAM table's shared memory holds, read
+// without disturbing its writers. The `zadulpm` command and the Python module
+// both read through it.
+//
+// Every collection is mounted read-only (the segment is mapped without write
+// permission and no lock is taken), so the agent and the hardware side never
+// wait for, or notice, a reader. Records are read under their slot's
+// sequence lock: a record that a writer is changing is read again, never
+// returned torn. Whether a writer is alive is read from /proc/locks (its
+// exclusive lock on the segment), which asks nothing of the file itself.
+//
+// Errors raise InspectError with one line and a distinct code:
+//   3  no shared memory at the root (no root, or no store under it)
+//   4  a root, directory or file that this user may not read
+//   5  a file of another layout version, or damaged
+//   6  a unit that has no configuration table
+//
+// Thread safety: one thread per Reader.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "Vesk/Ptr.h"
+#include "ZaduLpmLib/TcamDataModelPantry.h"
+#include "Zido/GroupInterface.h"
+
+namespace ZaduInspect {
+
+class InspectError : public std::runtime_error {
+ public:
+  enum Code : int { noSharedMemory = 3, permission = 4, damaged = 5, noUnit = 6 };
+  InspectError(Code code, std::string const& message) : runtime_error(message), code_(code) {}
+  Code code() const noexcept { return code_; }
+
+ private:
+  Code code_;
+};
+
+// The writer of a segment: the pid it recorded, and whether it still holds
+// the segment.
+struct Writer {
+  std::uint64_t pid = 0;
+  bool alive = false;
+};
+
+struct ChangeLogStatus {
+  bool present = false;
+  std::uint64_t records = 0;
+  std::uint64_t lowestVersion = 0;   // 0 when empty
+  std::uint64_t highestVersion = 0;  // 0 when empty
+  std::uint64_t tableVersion = 0;    // the last version the agent handed out
+  Writer writer;
+};
+
+struct HardwareStatus {
+  bool present = false;  // the hardware side has published
+  std::uint64_t publishedVersion = 0;
+  Writer writer;
+};
+
+struct UnitStatus {
+  std::uint16_t unit = 0;
+  std::uint64_t live = 0;
+  std::uint64_t inDeletion = 0;
+  std::uint64_t capacity = 0;
+  Writer writer;
+};
+
+struct Status {
+  std::string directory;  // the store's directory under the root
+  ChangeLogStatus changeLog;
+  HardwareStatus hardware;
+  std::vector<UnitStatus> units;
+};
+
+// One change log record.
+struct LogRecord {
+  std::uint64_t version = 0;
+  std::uint16_t unit = 0;
+  char const* kind = "write";  // "write", "entryDelete" or "tableDelete"
+  ZaduLpmLib::TcamDataModelEntryData entry;
+};
+
+// One configuration record.
+struct EntryRecord {
+  std::uint64_t logVersion = 0;
+  bool inDeletion = false;
+  ZaduLpmLib::TcamDataModelEntryData entry;
+};
+
+class Reader {
+ public:
+  // The store `store` under `root` (empty: ZADU_SHM_ROOT, or the library's
+  // default). Raises InspectError 3 or 4 when the store cannot be read.
+  Reader(std::string const& root, std::string const& store);
+
+  Status status();
+  // Change log records with versions in [from, to], in version order, at
+  // most `limit` (0: all).
+  std::vector<LogRecord> log(std::uint64_t from, std::uint64_t to, std::uint64_t limit);
+  // The unit's configuration records in key order; only `prefix` when given;
+  // records in deletion only when `deleted`.
+  std::vector<EntryRecord> entries(std::uint16_t unit,
+                                   std::optional<ZaduLpmLib::TcamDataModelEntryKey> prefix,
+                                   bool deleted);
+  // The live record that longest-prefix match selects for `address`.
+  std::optional<EntryRecord> routeGet(std::uint16_t unit, std::uint32_t address);
+
+  std::string const& directory() const noexcept { return directory_; }
+
+ private:
+  std::string filePath(std::string const& entityPath) const;
+  // Mounts a collection read-only; null when its file does not exist.
+  template <class Collection>
+  Vesk::Ptr<Collection> mount(std::string const& entityPath, std::uint64_t capacity,
+                              char const* typeName, char const* collectionName);
+  Vesk::Ptr<ZaduLpmLib::TcamDataModelConfigMap> config(std::uint16_t unit);
+  std::vector<std::uint16_t> units();
+  Writer writerOf(std::string const& file, std::uint64_t recordedPid) const;
+
+  std::string root_;
+  std::string directory_;
+};
+
+// "A.B.C.D/LEN" of a key.
+std::string formatKey(ZaduLpmLib::TcamDataModelEntryKey const& key);
+
+}  // namespace ZaduInspect
