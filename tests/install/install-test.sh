@@ -33,3 +33,14 @@ output=$("$work/client/example")
 echo "$output"
 grep -qx "10.0.0.0/8: completed" <<<"$output"
 echo "example ok"
+# The README's Python example, with the installed module.
+awk '/^## Python/ { section = 1 }
+     section && /^```python/ { inside = 1; next }
+     inside && /^```/ { exit }
+     inside { print }' "$readme" > "$work/example.py"
+site=$(find "$work/prefix" -name 'zadulpm*.so' -path '*site-packages*' -printf '%h\n' | head -1)
+[ -n "$site" ] || { echo "the Python module was not installed"; exit 1; }
+output=$(PYTHONPATH=$site /usr/bin/python3 "$work/example.py")
+echo "$output"
+grep -q "192.168.0.0/24: completed" <<<"$output"
+echo "python example ok"

@@ -1,0 +1,109 @@
+"""The zadulpm module: reflection made Pythonic, an agent with Python
+handlers, and read-only inspection through the command's reader."""
+import pytest
+
+import zadulpm
+
+
+def test_reflection_shows_members_in_declared_order_and_reads_and_sets_attributes(agent):
+    intf = agent.tcam_interface
+    assert intf.class_name == "ZaduLpm::TcamInterface"
+    names = [name for name, kind in intf.members]
+    assert names.index("tableName") < names.index("entryLog") < names.index("makeSwTable")
+    assert "makeSwTable" in intf.operations
+    assert intf.tableName == "Tcam"
+    assert intf.tableId == 0x02010809
+    intf.tableName = "Renamed"
+    assert intf.tableName == "Renamed"
+    intf.tableName = "Tcam"
+    assert "makeSwTable" in dir(intf)
+    with pytest.raises(zadulpm.ReflectionError, match="tableId"):
+        intf.tableId = 5
+    with pytest.raises(AttributeError, match="noSuchMember"):
+        intf.noSuchMember
+
+
+def test_operations_take_python_values_and_collections_are_mappings(agent):
+    intf = agent.tcam_interface
+    table = intf.makeSwTable(3, None, True)
+    assert table.class_name == "ZaduLpm::TcamSwTable"
+    entry_log = intf.entryLog
+    pantries = entry_log.tableConfigPantry
+    assert 3 in pantries and 9 not in pantries
+    assert len(pantries) == 1
+    assert list(pantries) == [3]
+    assert pantries[3].class_name == "ZaduLpmLib::TcamDataModelConfigPantry"
+    with pytest.raises(KeyError):
+        pantries[9]
+    with pytest.raises(zadulpm.ReflectionError, match="expected unsigned integer"):
+        intf.makeSwTable("three", None, True)
+    with pytest.raises(zadulpm.TypeMismatchError, match="not a prefix"):
+        zadulpm.key("10.0.0.1/8")
+    with pytest.raises(zadulpm.ReflectionError, match="argument"):
+        intf.makeSwTable(3)
+
+
+def test_an_agent_writes_with_handlers_reads_and_walks(agent, hardware):
+    hardware()
+    table = agent.table(0, reset=True)
+    answers = []
+    for n in range(5):
+        key = zadulpm.key(f"10.{n}.0.0/16")
+        table.write(key, zadulpm.entry(key, adjacency=n, cookie=7), answers.append)
+    table.remove(zadulpm.key("10.4.0.0/16"), answers.append)
+    # Pending: reads show the table as it will stand, with the cookie.
+    assert table.read("10.1.0.0/16").adjacencyIndex == 1
+    assert table.read("10.1.0.0/16").clientCookie == 7
+    assert not table.has("10.4.0.0/16")
+    assert agent.run_until(lambda: len(answers) == 6, 10000)
+    assert [handle.state for handle in answers] == ["completed"] * 6
+    assert answers[0].key == zadulpm.key("10.0.0.0/16")
+    assert answers[-1].log_version > answers[0].log_version
+    assert len(table) == 4
+    assert table.read("10.1.0.0/16").clientCookie == 0  # committed: not logged
+    assert sorted(entry.key.prefix for entry in table.entries()) == [
+        (10 << 24) | (n << 16) for n in range(4)]
+    snapshot = table.snapshot()
+    assert len(snapshot.tableEntries) == 4
+    assert snapshot.tableEntries["10.2.0.0/16"].adjacencyIndex == 2
+
+
+def test_a_handler_that_raises_is_reported_and_the_rest_goes_on(agent, hardware, capfd):
+    hardware()
+    table = agent.table(1, reset=True)
+    answered = []
+
+    def failing(handle):
+        raise RuntimeError("handler failed on purpose")
+
+    table.write("10.9.0.0/16", zadulpm.entry("10.9.0.0/16", 1), failing)
+    table.write("10.8.0.0/16", zadulpm.entry("10.8.0.0/16", 1), answered.append)
+    assert agent.run_until(lambda: answered, 10000)
+    assert agent.handler_errors == 1
+    assert "handler failed on purpose" in capfd.readouterr().err
+
+
+def test_the_inspector_reads_what_the_agent_committed(agent, hardware, root, store):
+    hardware()
+    table = agent.table(2, reset=True)
+    done = []
+    table.write("10.1.0.0/16", zadulpm.entry("10.1.0.0/16", 5), done.append)
+    table.write("10.1.2.0/24", zadulpm.entry("10.1.2.0/24", 6), done.append)
+    table.remove("10.1.0.0/16", done.append)
+    assert agent.run_until(lambda: len(done) == 3, 10000)
+    inspector = zadulpm.Inspector(root, store)
+    status = inspector.status()
+    assert status["hardware"]["publishedVersion"] == status["changeLog"]["tableVersion"]
+    assert status["changeLog"]["writer"]["alive"]
+    (unit,) = status["units"]
+    assert (unit["unit"], unit["live"]) == (2, 1)
+    assert inspector.entries(2) == [{"prefix": "10.1.2.0/24", "adjacency": 6, "action": 0,
+                                     "classId": 0, "logVersion": 2, "inDeletion": False}]
+    assert inspector.route_get(2, "10.1.2.9")["prefix"] == "10.1.2.0/24"
+    assert inspector.route_get(2, "10.1.3.9") is None
+    with pytest.raises(zadulpm.InspectError) as missing:
+        inspector.entries(7)
+    assert missing.value.code == 6
+    with pytest.raises(zadulpm.InspectError) as nothing:
+        zadulpm.Inspector("/nonexistent", store)
+    assert nothing.value.code == 3
