@@ -27,6 +27,7 @@
 #include <exception>
 #include <utility>
 
+#include "Pantry/GuardedRead.h"
 #include "Quor/Assert.h"
 #include "Quor/System.h"
 #include "Quor/TraceHandle.h"
@@ -173,11 +174,9 @@ class OrderedSwTableAccessor {
     bool const isTableDelete = resolverEntry->isTableDeleted();
     QUOR_TRACE(traceHandle(), 8, "", "Entry: {}, isEntryDeleted: {}, isTableDeleted: {}",
                wrapper->key(), isEntryDelete, isTableDelete);
-    // clang-format off
-    QUOR_ASSERT(!( isEntryDelete && isTableDelete ));
-    // clang-format on
+    QUOR_ASSERT_TEXT(!(isEntryDelete && isTableDelete), "!( isEntryDelete && isTableDelete )");
     typename EntryHandle::Ptr const entryHandle = ownHandle(wrapper);
-    QUOR_ASSERT(entryHandle != NULL);
+    QUOR_ASSERT_TEXT(entryHandle != nullptr, "entryHandle != NULL");
     Zido::EntryVersion const entryConfVersion = entryHandle->version();
     if (!isTableDelete) {
       QUOR_ASSERT(entryConfVersion.valid());
@@ -228,7 +227,7 @@ class OrderedSwTableAccessor {
       return;
     }
     if (releaseResources) {
-      ZaduLpm::guardedWalk(
+      Pantry::guardedWalk(
           entries, [](auto const& record) { return record.key(); },
           [&](auto const& record) {
             if (!record.inDeletion) {
@@ -312,7 +311,7 @@ class OrderedSwTableAccessor {
     if (!config) {
       return result;  // reads never fail: no configuration, nothing committed
     }
-    auto const found = ZaduLpm::guardedLookup(config->swTableEntries(), key);
+    auto const found = Pantry::guardedLookup(config->swTableEntries(), key);
     if (!(found.record == decltype(found.record){}) && !found.record.inDeletion) {
       result.data = found.record.logEntry.entry;
     }
@@ -602,13 +601,13 @@ class IterStateAccessor {
         auto& entries = config->swTableEntries();
         auto candidate = firstCandidate(iterState, entries);
         while (candidate && skipped(table, *candidate)) {
-          candidate = ZaduLpm::guardedNextAfter(entries, candidate->key());
+          candidate = Pantry::guardedNextAfter(entries, candidate->key());
         }
         if (candidate) {
           iterState.flagIs(Flag::entryValid, true);
           result.data = candidate->logEntry.entry;
           QUOR_TRACE(traceHandle(), 9, "", "  found entry: {}", candidate->key());
-          if (auto const next = ZaduLpm::guardedNextAfter(entries, candidate->key())) {
+          if (auto const next = Pantry::guardedNextAfter(entries, candidate->key())) {
             iterState.bookmarkKeyIs(next->key());
             iterState.flagIs(Flag::bookmarkValid, true);
           } else {
@@ -642,13 +641,13 @@ class IterStateAccessor {
   static auto firstCandidate(State const& iterState, Collection& entries)
       -> decltype(entries.first()) {
     if (!iterState.state().bookmarkValid()) {
-      return ZaduLpm::guardedFirst(entries);
+      return Pantry::guardedFirst(entries);
     }
-    auto const atBookmark = ZaduLpm::guardedLookup(entries, iterState.bookmarkKey());
+    auto const atBookmark = Pantry::guardedLookup(entries, iterState.bookmarkKey());
     if (atBookmark.found) {
       return atBookmark.record;
     }
-    return ZaduLpm::guardedNextAfter(entries, iterState.bookmarkKey());
+    return Pantry::guardedNextAfter(entries, iterState.bookmarkKey());
   }
 
   // A record the configuration phase does not yield: removed or rewritten

@@ -166,11 +166,12 @@ void TcamEntryLog::handleInitialized() {
 
 void TcamEntryLog::mountPantryChangeLog() {
   QUOR_TRACE(traceHandle, 8, tag, "");
-  std::string const& path = TcamConstants::tableEntryLogPantryPath();
+  std::string const& path = ZaduLpmLib::TcamConstants::tableEntryLogPantryPath();
   tableEntryLog_ = checkAndwriteMountPantry<EntryLogPantry>(
-      entityManager(), "ZaduLpmLib::TcamDataModelEntryLogPantry", path, agentName(),
+      entityManager(), EntryLogPantry::typeName, path, agentName(),
       [](QuorPantry::MountInfo& mountInfo) {
-        mountInfo.collectionInfoIs(QuorPantry::CollectionInfo{"entryLogConfig", 1000000, 0});
+        mountInfo.collectionInfoIs(QuorPantry::CollectionInfo{
+            EntryLogPantry::collectionName, ZaduLpmLib::TcamConstants::entryLogCapacity, 0});
       },
       [](Vesk::Ptr<EntryLogPantry>& pantry) { return pantry->collectionControl(); },
       [] { Quor::log(errorLog, fmt::format("{}::{}", "entryLog", "Tcam")); });
@@ -190,8 +191,8 @@ void TcamEntryLog::mountPantryChangeLog() {
 void TcamEntryLog::rollForwardConfigTables() {
   Zido::LogVersion const accounted = tableVersion();
   Vesk::Ptr<QuorSharedMem::EntityManager> const sharedMemory = mountEntityManager(*entityManager());
-  Vesk::Ptr<QuorSharedMem::ShmemEntities> const found =
-      sharedMemory->findEntities(TcamConstants::configPantryPathBase(), QuorSharedMem::pantryType);
+  Vesk::Ptr<QuorSharedMem::ShmemEntities> const found = sharedMemory->findEntities(
+      ZaduLpmLib::TcamConstants::configPantryPathBase(), QuorSharedMem::pantryType);
   struct Scanned {
     std::string path;
     Vesk::Ptr<ConfigPantry> config;
@@ -209,7 +210,7 @@ void TcamEntryLog::rollForwardConfigTables() {
     } catch (Vesk::Exception const&) {
       continue;  // no unit's configuration path
     }
-    if (path != TcamConstants::configPantryPath(unitId)) {
+    if (path != ZaduLpmLib::TcamConstants::configPantryPath(unitId)) {
       continue;  // another spelling of the unit's path: not its configuration
     }
     // A writer mount repairs or remakes a damaged segment, as the unit's own
@@ -221,12 +222,12 @@ void TcamEntryLog::rollForwardConfigTables() {
     if (!config) {
       continue;
     }
-    guardedWalk(config->swTableEntries(), configKeyOf,
-                [&](TcamDataModelConfigPantryEntry const& record) {
-                  if (record.logVersion > accounted) {
-                    orphans.emplace_back(unitId, record);
-                  }
-                });
+    Pantry::guardedWalk(config->swTableEntries(), configKeyOf,
+                        [&](TcamDataModelConfigPantryEntry const& record) {
+                          if (record.logVersion > accounted) {
+                            orphans.emplace_back(unitId, record);
+                          }
+                        });
     scanned.emplace(unitId, Scanned{path, config, mountedBefore});
   }
   std::sort(orphans.begin(), orphans.end(), [](auto const& left, auto const& right) {
@@ -249,7 +250,7 @@ void TcamEntryLog::rollForwardConfigTables() {
       // in its walk. Completing it leaves no live record older than it.
       ConfigPantry& config = *scanned.at(unitId).config;
       ZaduLpmLib::TcamDataModelConfigMap& entries = config.swTableEntries();
-      guardedWalk(entries, configKeyOf, [&](TcamDataModelConfigPantryEntry const& stored) {
+      Pantry::guardedWalk(entries, configKeyOf, [&](TcamDataModelConfigPantryEntry const& stored) {
         if (!stored.inDeletion && stored.logVersion < version) {
           config.swTableEntriesIs(configRecord(version, stored.logEntry.entry, true));
         }
@@ -276,11 +277,12 @@ void TcamEntryLog::rollForwardConfigTables() {
 
 void TcamEntryLog::mountPantryConfig(Zido::UnitId unitId, Zido::LogVersion logVersion) {
   QUOR_TRACE(traceHandle, 8, tag, " unitId:{}, logVersion: {}", unitId, logVersion);
-  std::string const path = TcamConstants::configPantryPath(unitId);
+  std::string const path = ZaduLpmLib::TcamConstants::configPantryPath(unitId);
   Vesk::Ptr<ConfigPantry> const cfgPantry = checkAndwriteMountPantry<ConfigPantry>(
-      entityManager(), "ZaduLpmLib::TcamDataModelConfigPantry", path, agentName(),
+      entityManager(), ConfigPantry::typeName, path, agentName(),
       [](QuorPantry::MountInfo& mountInfo) {
-        mountInfo.collectionInfoIs(QuorPantry::CollectionInfo{"swTableEntries", 65536, 0});
+        mountInfo.collectionInfoIs(QuorPantry::CollectionInfo{
+            ConfigPantry::collectionName, ZaduLpmLib::TcamConstants::configCapacity, 0});
       },
       [](Vesk::Ptr<ConfigPantry>& pantry) { return pantry->collectionControl(); },
       [] { Quor::log(errorLog, fmt::format("{}::{}", "entryCfg", "Tcam")); });
@@ -290,12 +292,12 @@ void TcamEntryLog::mountPantryConfig(Zido::UnitId unitId, Zido::LogVersion logVe
   if (logVersion == 0) {
     return;
   }
-  guardedWalk(cfgPantry->swTableEntries(), configKeyOf,
-              [&](TcamDataModelConfigPantryEntry const& record) {
-                if (record.inDeletion && record.logVersion <= logVersion) {
-                  cfgPantry->swTableEntriesDel(record.key());
-                }
-              });
+  Pantry::guardedWalk(cfgPantry->swTableEntries(), configKeyOf,
+                      [&](TcamDataModelConfigPantryEntry const& record) {
+                        if (record.inDeletion && record.logVersion <= logVersion) {
+                          cfgPantry->swTableEntriesDel(record.key());
+                        }
+                      });
 }
 
 TcamEntryLog::ConfigPantry& TcamEntryLog::mountedConfig(Zido::UnitId unitId) const {
@@ -303,9 +305,8 @@ TcamEntryLog::ConfigPantry& TcamEntryLog::mountedConfig(Zido::UnitId unitId) con
   if (found == nullptr) [[unlikely]] {
     std::string const message =
         fmt::format("Config pantry for unitId:{} is not created yet!", unitId);
-    // clang-format off
-    QUOR_ASSERT_MSG(tableConfigPantryHas( unitId ), message.c_str());
-    // clang-format on
+    QUOR_ASSERT_TEXT_MSG(tableConfigPantryHas(unitId), "tableConfigPantryHas( unitId )",
+                         message.c_str());
   }
   return **found;
 }
@@ -345,7 +346,7 @@ Zido::LogVersion TcamEntryLog::entryIs(TcamDataModelLogEntry const& logEntry,
   ZaduLpmLib::TcamDataModelConfigMap& entries = config.swTableEntries();
   TcamDataModelEntryKey const& key = logEntry.entry.key;
   if (suppressIdenticalWrites) {
-    auto const stored = guardedLookup(entries, key);
+    auto const stored = Pantry::guardedLookup(entries, key);
     if (!(stored.record == TcamDataModelConfigPantryEntry{}) && !stored.record.inDeletion) {
       if (stored.record.logEntry == logEntry) {
         stats->suppressedWriteCntInc(1);
@@ -385,13 +386,13 @@ Zido::LogVersion TcamEntryLog::entryDel(TcamDataModelEntryKey const& key,
   QUOR_TRACE(traceHandle, 8, tag, " key:{} neededEntry: {} unitId: {}", key, neededEntry, unitId);
   ConfigPantry& config = mountedConfig(unitId);
   ZaduLpmLib::TcamDataModelConfigMap& entries = config.swTableEntries();
-  if (!guardedLookup(entries, key).found) {
+  if (!Pantry::guardedLookup(entries, key).found) {
     QUOR_TRACE(traceHandle, 3, tag, " key: {} entry does not exist. So ignoring delete", key);
     return 0;
   }
   requireChangeLogRoom();
   Zido::LogVersion const version = tableVersionInc(1);
-  TcamDataModelConfigPantryEntry record = guardedLookup(entries, key).record;
+  TcamDataModelConfigPantryEntry record = Pantry::guardedLookup(entries, key).record;
   record.logVersion = version;
   record.inDeletion = true;
   config.swTableEntriesIs(record);
@@ -407,9 +408,10 @@ Zido::LogVersion TcamEntryLog::tableDel(Vesk::Ptr<Zido::NeededEntry const> const
   ZaduLpmLib::TcamDataModelConfigMap& entries = config.swTableEntries();
   requireChangeLogRoom();
   Zido::LogVersion const version = tableVersionInc(1);
-  guardedWalk(entries, configKeyOf, [&](TcamDataModelConfigPantryEntry const& record) {
+  Pantry::guardedWalk(entries, configKeyOf, [&](TcamDataModelConfigPantryEntry const& record) {
     if (!record.inDeletion) {
-      TcamDataModelConfigPantryEntry const current = guardedLookup(entries, record.key()).record;
+      TcamDataModelConfigPantryEntry const current =
+          Pantry::guardedLookup(entries, record.key()).record;
       config.swTableEntriesIs(configRecord(version, current.logEntry.entry, true));
     }
   });
@@ -427,7 +429,7 @@ void TcamEntryLog::cleanupEntryLog(Zido::LogVersion version) {
       return;
     }
     for (Zido::LogVersion step = cleanupVersion();; ++step) {
-      auto const found = guardedLookup(changeLog, step);
+      auto const found = Pantry::guardedLookup(changeLog, step);
       if (found.found) {
         tableEntryLog_->entryLogConfigDel(step);
         cleanupConfig(found.record);
@@ -437,7 +439,7 @@ void TcamEntryLog::cleanupEntryLog(Zido::LogVersion version) {
       }
     }
   } else {
-    guardedWalk(changeLog, logVersionOf, [&](TcamDataModelLogPantryEntry const& record) {
+    Pantry::guardedWalk(changeLog, logVersionOf, [&](TcamDataModelLogPantryEntry const& record) {
       if (record.version <= version) {
         tableEntryLog_->entryLogConfigDel(record.version);
         cleanupConfig(record);
@@ -456,12 +458,12 @@ void TcamEntryLog::cleanupConfig(TcamDataModelLogPantryEntry const& removed) {
   ConfigPantry& config = **found;
   ZaduLpmLib::TcamDataModelConfigMap& entries = config.swTableEntries();
   if (removed.entryDeleted()) {
-    if (guardedLookup(entries, removed.entry.key).record.logVersion == removed.version) {
+    if (Pantry::guardedLookup(entries, removed.entry.key).record.logVersion == removed.version) {
       config.swTableEntriesDel(removed.entry.key);
     }
   } else if (removed.tableDeleted()) {
     QUOR_TRACE(traceHandle, 3, tag, " deleteing all entries for unitId: {}", removed.unitId);
-    guardedWalk(entries, configKeyOf, [&](TcamDataModelConfigPantryEntry const& record) {
+    Pantry::guardedWalk(entries, configKeyOf, [&](TcamDataModelConfigPantryEntry const& record) {
       if (record.logVersion == removed.version) {
         config.swTableEntriesDel(record.key());
       }
@@ -472,7 +474,7 @@ void TcamEntryLog::cleanupConfig(TcamDataModelLogPantryEntry const& removed) {
 TcamDataModelEntry TcamEntryLog::entry(TcamDataModelEntryKey const& key,
                                        Zido::UnitId unitId) const {
   QUOR_TRACE(traceHandle, 8, tag, " key: {} unitId:{}", key, unitId);
-  auto const found = guardedLookup(mountedConfig(unitId).swTableEntries(), key);
+  auto const found = Pantry::guardedLookup(mountedConfig(unitId).swTableEntries(), key);
   TcamDataModelEntry result;
   if (!found.record.inDeletion) {
     result.data = found.record.logEntry.entry;
@@ -482,29 +484,30 @@ TcamDataModelEntry TcamEntryLog::entry(TcamDataModelEntryKey const& key,
 
 bool TcamEntryLog::entryHas(TcamDataModelEntryKey const& key, Zido::UnitId unitId) const {
   QUOR_TRACE(traceHandle, 8, tag, " key: {} unitId:{}", key, unitId);
-  auto const found = guardedLookup(mountedConfig(unitId).swTableEntries(), key);
+  auto const found = Pantry::guardedLookup(mountedConfig(unitId).swTableEntries(), key);
   return found.found && !found.record.inDeletion;
 }
 
 ZaduLpmLib::TcamDataModelResourceKeys TcamEntryLog::entryRsrcKeys(TcamDataModelEntryKey const& key,
                                                                   Zido::UnitId unitId) const {
   QUOR_TRACE(traceHandle, 8, tag, " key: {} unitId:{}", key, unitId);
-  return guardedLookup(mountedConfig(unitId).swTableEntries(), key).record.logEntry.rsrcKeys;
+  return Pantry::guardedLookup(mountedConfig(unitId).swTableEntries(), key)
+      .record.logEntry.rsrcKeys;
 }
 
 Zido::LogVersion TcamEntryLog::entryLogVersion(TcamDataModelEntryKey const& key,
                                                Zido::UnitId unitId) const {
   QUOR_TRACE(traceHandle, 8, tag, " key: {} unitId:{}", key, unitId);
-  return guardedLookup(mountedConfig(unitId).swTableEntries(), key).record.logVersion;
+  return Pantry::guardedLookup(mountedConfig(unitId).swTableEntries(), key).record.logVersion;
 }
 
 std::uint32_t TcamEntryLog::entrysInDeletion(Zido::UnitId unitId) const {
   QUOR_TRACE(traceHandle, 8, tag, " unitId:{}", unitId);
   std::uint32_t inDeletion = 0;
-  guardedWalk(mountedConfig(unitId).swTableEntries(), configKeyOf,
-              [&](TcamDataModelConfigPantryEntry const& record) {
-                inDeletion += record.inDeletion ? 1 : 0;
-              });
+  Pantry::guardedWalk(mountedConfig(unitId).swTableEntries(), configKeyOf,
+                      [&](TcamDataModelConfigPantryEntry const& record) {
+                        inDeletion += record.inDeletion ? 1 : 0;
+                      });
   return inDeletion;
 }
 

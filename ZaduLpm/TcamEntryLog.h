@@ -75,6 +75,7 @@
 
 #include "Centrum/EntityManager.h"
 #include "Hunkpool/Pool.h"
+#include "Pantry/GuardedRead.h"
 #include "Quor/Assert.h"
 #include "Quor/HashMap2018.h"
 #include "QuorPantry/CollectionControl.h"
@@ -198,50 +199,6 @@ Vesk::Ptr<TcamEntryLog> tcamEntryLogFactory(Zido::SwTableId tableId,
                                             Vesk::Ptr<Centrum::EntityManager> const& entityManager,
                                             Vesk::Ptr<Zido::GroupInterface> const& groupInterface,
                                             Vesk::String const& agentName);
-
-// Guarded reads of a pantry collection: a detected corruption is reported
-// to the collection and the read yields the default record (a lookup) or
-// nothing (a first or next move, which ends a walk). Other errors propagate.
-template <class Collection, class Key>
-auto guardedLookup(Collection& collection, Key const& key) -> decltype(collection.lookup(key)) {
-  try {
-    return collection.lookup(key);
-  } catch (Vesk::CorruptionDetectedException const& error) {
-    collection.doCorruptionDetected(error.what());
-    return {};
-  }
-}
-
-template <class Collection>
-auto guardedFirst(Collection& collection) -> decltype(collection.first()) {
-  try {
-    return collection.first();
-  } catch (Vesk::CorruptionDetectedException const& error) {
-    collection.doCorruptionDetected(error.what());
-    return std::nullopt;
-  }
-}
-
-template <class Collection, class Key>
-auto guardedNextAfter(Collection& collection, Key const& key)
-    -> decltype(collection.nextAfter(key)) {
-  try {
-    return collection.nextAfter(key);
-  } catch (Vesk::CorruptionDetectedException const& error) {
-    collection.doCorruptionDetected(error.what());
-    return std::nullopt;
-  }
-}
-
-// Calls visit(record) for every record in walk order; the walk moves on by
-// key, so `visit` may remove or rewrite the record it is given.
-template <class Collection, class KeyOf, class Visit>
-void guardedWalk(Collection& collection, KeyOf keyOf, Visit&& visit) {
-  for (auto record = guardedFirst(collection); record;
-       record = guardedNextAfter(collection, keyOf(*record))) {
-    visit(*record);
-  }
-}
 
 // Bumps the relaunch generation id of `agentName`, when it exists.
 void bumpRelaunchGenId(Centrum::EntityManager const& entityManager, Vesk::String const& agentName);

@@ -51,10 +51,10 @@ Vesk::Ptr<TcamInterface> TcamInterface::getIntf(
 
 TcamInterface::TcamInterface(Vesk::Ptr<Zido::OrderedTableInterface> const& orderedTableIntf)
     : TableInterfaceBase(orderedTableIntf),
-      tableName_(TcamConstants::tableName),
-      groupName_(TcamConstants::groupName),
-      agentName_(TcamConstants::agentName),
-      tableNamespace_(TcamConstants::tableNamespace) {
+      tableName_(ZaduLpmLib::TcamConstants::tableName),
+      groupName_(ZaduLpmLib::TcamConstants::groupName),
+      agentName_(ZaduLpmLib::TcamConstants::agentName),
+      tableNamespace_(ZaduLpmLib::TcamConstants::tableNamespace) {
   handleInitialized();
 }
 
@@ -74,10 +74,9 @@ TcamInterface::~TcamInterface() {
 
 void TcamInterface::handleInitialized() {
   Vesk::Ptr<Zido::SwTableInterfacesSingleton> const singleton = registry();
-  // clang-format off
-  QUOR_ASSERT_MSG(!singleton->swTableIntfHas( "ZaduLpm::TcamInterface" ),
-                  "Interface already created");
-  // clang-format on
+  QUOR_ASSERT_TEXT_MSG(!singleton->swTableIntfHas(registrationKey),
+                       "!singleton->swTableIntfHas( \"ZaduLpm::TcamInterface\" )",
+                       "Interface already created");
   orderedTableIntf()->makeGroupIntf(agentName_, groupName_, tableId().agentAndGroupId());
   Vesk::Ptr<Zido::GroupInterface> const groupIntf = groupInterface();
   QUOR_ASSERT(groupIntf);
@@ -151,9 +150,7 @@ Vesk::Ptr<TcamSwTable> TcamInterface::makeSwTable(
   QUOR_TRACE(traceHandle, 8, tag, "unitId: {}", unitId);
   Vesk::Ptr<Zido::GroupInterface> const groupIntf = groupInterface();
   QUOR_ASSERT(groupIntf);
-  // clang-format off
-  QUOR_ASSERT(groupIntf->swTableSetHas( tableId() ));
-  // clang-format on
+  QUOR_ASSERT_TEXT(groupIntf->swTableSetHas(tableId()), "groupIntf->swTableSetHas( tableId() )");
   if (swTableSet_->swTableHas(unitId)) {
     QUOR_TRACE(traceHandle, 3, tag, "swTable with unitId: {} exists", unitId);
     Vesk::Ptr<TcamSwTable> const existingTbl =

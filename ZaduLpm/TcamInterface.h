@@ -66,7 +66,9 @@ class TcamInterface : public Zido::TableInterfaceBase {
 
   Vesk::String const& tableName() const noexcept { return tableName_; }
   void tableNameIs(Vesk::String const& name) { stringIs(tableName_, name, "tableName"); }
-  static Zido::SwTableId tableId() noexcept { return Zido::SwTableId(TcamConstants::tableIdValue); }
+  static Zido::SwTableId tableId() noexcept {
+    return Zido::SwTableId(ZaduLpmLib::TcamConstants::tableIdValue);
+  }
   Vesk::String const& groupName() const noexcept { return groupName_; }
   void groupNameIs(Vesk::String const& name) { stringIs(groupName_, name, "groupName"); }
   Vesk::String const& agentName() const noexcept { return agentName_; }

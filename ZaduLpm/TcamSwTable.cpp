@@ -11,8 +11,8 @@ namespace ZaduLpm {
 
 namespace {
 
-using Accessor = OrderedTable::OrderedSwTableAccessor<TcamSwTable, TcamConstants, TcamResolverEntry,
-                                                      TcamEntryWrapper>;
+using Accessor = OrderedTable::OrderedSwTableAccessor<TcamSwTable, ZaduLpmLib::TcamConstants,
+                                                      TcamResolverEntry, TcamEntryWrapper>;
 using IterAccessor = OrderedTable::IterStateAccessor<TcamSwTableIteratorState, TcamSwTable>;
 
 Quor::TraceHandle traceHandle(TcamSwTable::traceHandleName);

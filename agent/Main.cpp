@@ -54,8 +54,8 @@ class Programmer {
  public:
   Programmer(Zido::Agent& agent, std::vector<std::uint32_t> const& nextHops) : agent_(agent) {
     auto const group = agent.orderedTableInterface()->groupInterfaceColl()->groupIntf(
-        Zido::Constants::canonicalizeGroupName(ZaduLpm::TcamConstants::agentName,
-                                               ZaduLpm::TcamConstants::groupName));
+        Zido::Constants::canonicalizeGroupName(ZaduLpmLib::TcamConstants::agentName,
+                                               ZaduLpmLib::TcamConstants::groupName));
     nextHopTable_ = new Zido::NextHopTable(Zido::SwTableId(0x0201080A), 0, group->resolver());
     for (std::size_t index = 0; index < nextHops.size(); ++index) {
       nextHopHandles_.push_back(nextHopTable_->nextHopWrite(static_cast<std::uint32_t>(index)));

@@ -106,11 +106,12 @@ class Agent {
     std::filesystem::create_directories(root_);
     setenv("ZADU_SHM_ROOT", root_.c_str(), 1);
     central = new Centrum::EntityManager(root_.filename().string(), true);
-    group = new Zido::GroupInterface(ZaduLpm::TcamConstants::agentName,
-                                     ZaduLpm::TcamConstants::groupName, 0x0201, central, nullptr);
+    group =
+        new Zido::GroupInterface(ZaduLpmLib::TcamConstants::agentName,
+                                 ZaduLpmLib::TcamConstants::groupName, 0x0201, central, nullptr);
     set = new Zido::OrderedSwTableSet(tableId, new Zido::OrderedSwTableStatus(tableId));
     entryLog =
-        ZaduLpm::tcamEntryLogFactory(tableId, central, group, ZaduLpm::TcamConstants::agentName);
+        ZaduLpm::tcamEntryLogFactory(tableId, central, group, ZaduLpmLib::TcamConstants::agentName);
     for (Zido::UnitId unit = 0; unit < units; ++unit) {
       entryLog->mountPantryConfig(unit, 0);
       tables.push_back(ZaduLpm::tcamSwTableFactory(
@@ -128,7 +129,7 @@ class Agent {
     std::filesystem::remove_all(root_);
   }
 
-  Zido::SwTableId const tableId{ZaduLpm::TcamConstants::tableIdValue};
+  Zido::SwTableId const tableId{ZaduLpmLib::TcamConstants::tableIdValue};
   Vesk::Ptr<Centrum::EntityManager> central;
   Vesk::Ptr<Zido::GroupInterface> group;
   Vesk::Ptr<Zido::OrderedSwTableSet> set;
@@ -309,9 +310,9 @@ class RestartingAgent {
     agent = nullptr;
     auto const sharedMemory =
         QuorSharedMem::EntityManager::getEntityManager(central->name(), central->local());
-    sharedMemory->unmount(ZaduLpm::TcamConstants::tableEntryLogPantryPath());
+    sharedMemory->unmount(ZaduLpmLib::TcamConstants::tableEntryLogPantryPath());
     for (Zido::UnitId unit = 0; unit < 8; ++unit) {
-      sharedMemory->unmount(ZaduLpm::TcamConstants::configPantryPath(unit));
+      sharedMemory->unmount(ZaduLpmLib::TcamConstants::configPantryPath(unit));
     }
   }
   // Commits `entries` entries to each of `units` units, then stops.

@@ -19,11 +19,11 @@ namespace ZaduHw {
 
 namespace {
 
-Zido::SwTableId const tableId{ZaduLpm::TcamConstants::tableIdValue};
+Zido::SwTableId const tableId{ZaduLpmLib::TcamConstants::tableIdValue};
 
 std::string groupName() {
-  return Zido::Constants::canonicalizeGroupName(ZaduLpm::TcamConstants::agentName,
-                                                ZaduLpm::TcamConstants::groupName);
+  return Zido::Constants::canonicalizeGroupName(ZaduLpmLib::TcamConstants::agentName,
+                                                ZaduLpmLib::TcamConstants::groupName);
 }
 
 // The longest-prefix-match reference: one map per prefix length.
@@ -83,14 +83,15 @@ void HardwareSide::start(std::chrono::duration<double> wait, std::function<void(
   taken_ = published_;
 
   std::string const logFile =
-      sharedMemory_->filePathOf(ZaduLpm::TcamConstants::tableEntryLogPantryPath());
+      sharedMemory_->filePathOf(ZaduLpmLib::TcamConstants::tableEntryLogPantryPath());
   auto const deadline = std::chrono::steady_clock::now() + wait;
   bool told = false;
   while (!changeLog_) {
     try {
       changeLog_ = ZaduLpmLib::TcamDataModelLogRing::mountReader(
-          logFile, ZaduLpm::TcamConstants::entryLogCapacity,
-          ZaduLpmLib::TcamDataModelEntryLogPantry::typeName, "entryLogConfig");
+          logFile, ZaduLpmLib::TcamConstants::entryLogCapacity,
+          ZaduLpmLib::TcamDataModelEntryLogPantry::typeName,
+          ZaduLpmLib::TcamDataModelEntryLogPantry::collectionName);
     } catch (std::exception const& error) {
       if (std::filesystem::exists(logFile) && !std::filesystem::is_regular_file(logFile)) {
         throw HardwareError(error.what());
@@ -110,7 +111,7 @@ void HardwareSide::start(std::chrono::duration<double> wait, std::function<void(
 }
 
 void HardwareSide::mountConfigs() {
-  auto const found = sharedMemory_->findEntities(ZaduLpm::TcamConstants::configPantryPathBase(),
+  auto const found = sharedMemory_->findEntities(ZaduLpmLib::TcamConstants::configPantryPathBase(),
                                                  QuorSharedMem::pantryType);
   for (auto const& [path, typeName] : found->members()) {
     if (typeName != ZaduLpmLib::TcamDataModelConfigPantry::typeName) {
@@ -129,11 +130,11 @@ HardwareSide::Config* HardwareSide::config(Zido::UnitId unit) {
     return held->second.get();
   }
   std::string const file =
-      sharedMemory_->filePathOf(ZaduLpm::TcamConstants::configPantryPath(unit));
+      sharedMemory_->filePathOf(ZaduLpmLib::TcamConstants::configPantryPath(unit));
   try {
-    auto mounted =
-        Config::mountReader(file, ZaduLpm::TcamConstants::configCapacity,
-                            ZaduLpmLib::TcamDataModelConfigPantry::typeName, "swTableEntries");
+    auto mounted = Config::mountReader(file, ZaduLpmLib::TcamConstants::configCapacity,
+                                       ZaduLpmLib::TcamDataModelConfigPantry::typeName,
+                                       ZaduLpmLib::TcamDataModelConfigPantry::collectionName);
     return configs_.emplace(unit, std::move(mounted)).first->second.get();
   } catch (std::exception const&) {
     return nullptr;  // not there yet, or still being made

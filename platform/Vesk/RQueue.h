@@ -35,7 +35,7 @@
 #include <new>
 #include <utility>
 
-#include "Quor/Assert.h"
+#include "Vesk/Assert.h"
 
 namespace Vesk {
 
@@ -209,9 +209,7 @@ class RQueue {
 
   static Chunk* makeChunk(std::uint32_t i, std::uint32_t base) {
     if (i != 0) {
-      // clang-format off
-      QUOR_ASSERT(isPowerOfTwo( i ));
-      // clang-format on
+      VESK_ASSERT_TEXT(isPowerOfTwo(i), "isPowerOfTwo( i )");
     }
     void* memory = ::operator new (sizeof(Chunk) + std::size_t{i} * sizeof(T));
     Chunk* chunk = new (memory) Chunk{base, 0, 0, 0, i != 0, nullptr};

@@ -4,7 +4,7 @@
 
 #include "Zido/Constants.h"
 
-namespace ZaduLpm {
+namespace ZaduLpmLib {
 
 namespace {
 
@@ -29,4 +29,4 @@ std::string TcamConstants::configPantryPathBase() {
                                                                   tableName);
 }
 
-}  // namespace ZaduLpm
+}  // namespace ZaduLpmLib

@@ -1,4 +1,4 @@
-// ZaduLpm::TcamConstants: the fixed names and paths of the TCAM table.
+// ZaduLpmLib::TcamConstants: the fixed names and paths of the TCAM table.
 //
 // Paths are entity paths of the shared-memory namespace of the agent's
 // central store (QuorSharedMem::EntityManager), under the framework's path
@@ -11,7 +11,7 @@
 
 #include "Zido/Identifiers.h"
 
-namespace ZaduLpm {
+namespace ZaduLpmLib {
 
 class TcamConstants {
  public:
@@ -30,4 +30,4 @@ class TcamConstants {
   static std::string configPantryPathBase();
 };
 
-}  // namespace ZaduLpm
+}  // namespace ZaduLpmLib

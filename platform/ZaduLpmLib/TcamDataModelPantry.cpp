@@ -47,7 +47,7 @@ Vesk::TypeData const& TcamDataModelConfigPantry::staticTypeData() {
       Vesk::TypeBuilder<TcamDataModelConfigPantry>(typeName,
                                                    &QuorPantry::PantryEntity::staticTypeData())
           .collection<TcamDataModelEntryKey, Vesk::Value>(
-              "swTableEntries",
+              TcamDataModelConfigPantry::collectionName,
               Binding{.lookup =
                           [](TcamDataModelConfigPantry const& pantry,
                              TcamDataModelEntryKey const& key) {
@@ -82,7 +82,7 @@ Vesk::TypeData const& TcamDataModelEntryLogPantry::staticTypeData() {
       Vesk::TypeBuilder<TcamDataModelEntryLogPantry>(typeName,
                                                      &QuorPantry::PantryEntity::staticTypeData())
           .collection<std::uint64_t, Vesk::Value>(
-              "entryLogConfig",
+              TcamDataModelEntryLogPantry::collectionName,
               Binding{
                   .lookup =
                       [](TcamDataModelEntryLogPantry const& pantry, std::uint64_t const& version) {

@@ -92,6 +92,7 @@ class TcamDataModelConfigPantry : public QuorPantry::CollectionEntity<TcamDataMo
 
  public:
   static constexpr char const* typeName = "ZaduLpmLib::TcamDataModelConfigPantry";
+  static constexpr char const* collectionName = "swTableEntries";
   using CollectionEntity::CollectionEntity;
 
   TcamDataModelConfigMap& swTableEntries() const noexcept { return collection(); }
@@ -110,6 +111,7 @@ class TcamDataModelEntryLogPantry : public QuorPantry::CollectionEntity<TcamData
 
  public:
   static constexpr char const* typeName = "ZaduLpmLib::TcamDataModelEntryLogPantry";
+  static constexpr char const* collectionName = "entryLogConfig";
   using CollectionEntity::CollectionEntity;
 
   TcamDataModelLogRing& entryLogConfig() const noexcept { return collection(); }

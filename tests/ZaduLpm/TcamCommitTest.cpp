@@ -131,12 +131,12 @@ TEST_F(TcamCommitTest, APendingDependencyHoldsTheOperationBack) {
 TEST_F(TcamCommitTest, AFullChangeLogHoldsEveryOperationBack) {
   auto const pantry = entryLog->tableEntryLog();
   ZaduLpmLib::TcamDataModelLogPantryEntry record;
-  for (Zido::LogVersion version = 1; version < ZaduLpm::TcamConstants::entryLogCapacity;
+  for (Zido::LogVersion version = 1; version < ZaduLpmLib::TcamConstants::entryLogCapacity;
        ++version) {
     record.version = version;
     pantry->entryLogConfigIs(record);
   }
-  entryLog->tableVersionIs(ZaduLpm::TcamConstants::entryLogCapacity - 1);
+  entryLog->tableVersionIs(ZaduLpmLib::TcamConstants::entryLogCapacity - 1);
   EXPECT_EQ(entryLog->entryLogRecords(), 999999u);
   table->entryWrite(keyOf(1), entryOf(1), nullptr);  // the 1,000,000th record
   EXPECT_EQ(commitAll(), 1u);
@@ -223,7 +223,7 @@ TEST_F(TcamCommitTest, ARefusedLogWriteFailsTheOperationOnceAndIsReported) {
   auto const pantry = entryLog->tableConfigPantry(unit);
   ZaduLpmLib::TcamDataModelConfigPantryEntry record;
   record.logVersion = 1;
-  for (std::uint32_t n = 0; n < ZaduLpm::TcamConstants::configCapacity; ++n) {
+  for (std::uint32_t n = 0; n < ZaduLpmLib::TcamConstants::configCapacity; ++n) {
     record.logEntry.entry.key = TcamDataModelEntryKey(n, 32);
     pantry->swTableEntriesIs(record);
   }

@@ -56,9 +56,10 @@ class HardwareReader {
         central_(new Centrum::EntityManager(storeName, true)),
         publisher_(*central_, "ZaduRoute-ZaduRoute"),
         changeLog_(ZaduLpmLib::TcamDataModelLogRing::mountReader(
-            sharedMemory_->filePathOf(ZaduLpm::TcamConstants::tableEntryLogPantryPath()),
-            ZaduLpm::TcamConstants::entryLogCapacity,
-            ZaduLpmLib::TcamDataModelEntryLogPantry::typeName, "entryLogConfig")) {}
+            sharedMemory_->filePathOf(ZaduLpmLib::TcamConstants::tableEntryLogPantryPath()),
+            ZaduLpmLib::TcamConstants::entryLogCapacity,
+            ZaduLpmLib::TcamDataModelEntryLogPantry::typeName,
+            ZaduLpmLib::TcamDataModelEntryLogPantry::collectionName)) {}
 
   [[noreturn]] void serve(int reportFd) {
     for (;;) {
@@ -128,14 +129,15 @@ class HardwareReader {
     std::map<Zido::LogVersion, Zido::UnitId> versionUnits;
     for (Zido::UnitId unit = 0; unit < units; ++unit) {
       std::string const file =
-          sharedMemory_->filePathOf(ZaduLpm::TcamConstants::configPantryPath(unit));
+          sharedMemory_->filePathOf(ZaduLpmLib::TcamConstants::configPantryPath(unit));
       // A unit never made, or whose segment a killed agent was still
       // creating, holds nothing.
       Vesk::Ptr<ZaduLpmLib::TcamDataModelConfigMap> config;
       try {
         config = ZaduLpmLib::TcamDataModelConfigMap::mountReader(
-            file, ZaduLpm::TcamConstants::configCapacity,
-            ZaduLpmLib::TcamDataModelConfigPantry::typeName, "swTableEntries");
+            file, ZaduLpmLib::TcamConstants::configCapacity,
+            ZaduLpmLib::TcamDataModelConfigPantry::typeName,
+            ZaduLpmLib::TcamDataModelConfigPantry::collectionName);
       } catch (Vesk::Exception const&) {
       }
       View const& view = views_[unit];

@@ -282,7 +282,7 @@ TEST_F(TcamEntryLogTest, OperationsOnAnUnmountedUnitStopWithTheUnitsName) {
 
 TEST_F(TcamEntryLogTest, ANewKeyIntoAFullUnitIsRefusedBeforeAnythingChanges) {
   entryLog->mountPantryConfig(2, 0);
-  for (std::uint32_t n = 0; n < ZaduLpm::TcamConstants::configCapacity; ++n) {
+  for (std::uint32_t n = 0; n < ZaduLpmLib::TcamConstants::configCapacity; ++n) {
     write(n, 1, 2);
   }
   Zido::LogVersion const version = entryLog->tableVersion();
@@ -295,7 +295,7 @@ TEST_F(TcamEntryLogTest, ANewKeyIntoAFullUnitIsRefusedBeforeAnythingChanges) {
   }
   EXPECT_EQ(entryLog->tableVersion(), version);
   EXPECT_EQ(changeLog().count(), version);
-  EXPECT_EQ(entryLog->entrys(2), ZaduLpm::TcamConstants::configCapacity);
+  EXPECT_EQ(entryLog->entrys(2), ZaduLpmLib::TcamConstants::configCapacity);
   EXPECT_EQ(write(5, 2, 2), version + 1);  // a stored key is still rewritten
 }
 
@@ -303,30 +303,30 @@ TEST_F(TcamEntryLogTest, AFullChangeLogRefusesEveryKindOfWriteBeforeAnythingChan
   write(1);
   ZaduLpmLib::TcamDataModelLogPantryEntry record;
   record.unitId = unit;
-  for (Zido::LogVersion version = 2; version <= ZaduLpm::TcamConstants::entryLogCapacity;
+  for (Zido::LogVersion version = 2; version <= ZaduLpmLib::TcamConstants::entryLogCapacity;
        ++version) {
     record.version = version;
     entryLog->tableEntryLog()->entryLogConfigIs(record);
   }
-  entryLog->tableVersionIs(ZaduLpm::TcamConstants::entryLogCapacity);
+  entryLog->tableVersionIs(ZaduLpmLib::TcamConstants::entryLogCapacity);
   TcamDataModelConfigPantryEntry const before = stored(1);
   EXPECT_THROW(write(2), Pantry::CollectionFullError);
   EXPECT_THROW(entryLog->entryDel(keyOf(1), nullptr, unit), Pantry::CollectionFullError);
   EXPECT_THROW(entryLog->tableDel(nullptr, unit), Pantry::CollectionFullError);
-  EXPECT_EQ(entryLog->tableVersion(), ZaduLpm::TcamConstants::entryLogCapacity);
+  EXPECT_EQ(entryLog->tableVersion(), ZaduLpmLib::TcamConstants::entryLogCapacity);
   EXPECT_EQ(stored(1), before);
   EXPECT_FALSE(config().lookup(keyOf(2)).found);
   entryLog->cleanupEntryLog(10);  // the hardware side took some: room again
-  EXPECT_EQ(write(2), ZaduLpm::TcamConstants::entryLogCapacity + 1);
+  EXPECT_EQ(write(2), ZaduLpmLib::TcamConstants::entryLogCapacity + 1);
 }
 
 TEST_F(TcamEntryLogTest, AWipedCollectionRaisesTheErrorAndBumpsTheRelaunchGeneration) {
   auto const genId = Zido::GenId::mount(
-      *central, Zido::Constants::relaunchGenIdPath(ZaduLpm::TcamConstants::agentName));
+      *central, Zido::Constants::relaunchGenIdPath(ZaduLpmLib::TcamConstants::agentName));
   std::uint64_t const generation = genId->majorId();
   write(1, 1, 1);
   entryLog->tableConfigPantryDel(1);
-  damageFile(ZaduLpm::TcamConstants::configPantryPath(1));
+  damageFile(ZaduLpmLib::TcamConstants::configPantryPath(1));
   {
     Quor::LogCapture logs;
     entryLog->mountPantryConfig(1, 0);
@@ -342,7 +342,7 @@ TEST_F(TcamEntryLogTest, AWipedCollectionRaisesTheErrorAndBumpsTheRelaunchGenera
   // The change log, of an agent without a relaunch entity: cleared and
   // mounted all the same.
   entryLog = nullptr;
-  damageFile(ZaduLpm::TcamConstants::tableEntryLogPantryPath());
+  damageFile(ZaduLpmLib::TcamConstants::tableEntryLogPantryPath());
   Quor::LogCapture logs;
   entryLog = ZaduLpm::tcamEntryLogFactory(tableId, central, group, "AgentWithoutRelaunchId");
   ASSERT_EQ(logs.records().size(), 1u);
@@ -357,8 +357,8 @@ TEST_F(TcamEntryLogTest, TheSharedNamespaceIsUsedWhenNotLocalEmIsSetEvenEmpty) {
   entryLog->mountPantryConfig(5, 0);
   unsetenv("NOT_LOCAL_EM");
   auto const shared = QuorSharedMem::EntityManager::getEntityManager(central->name(), false);
-  EXPECT_TRUE(shared->getEntity(ZaduLpm::TcamConstants::configPantryPath(5)));
-  EXPECT_FALSE(sharedMemory()->getEntity(ZaduLpm::TcamConstants::configPantryPath(5)));
+  EXPECT_TRUE(shared->getEntity(ZaduLpmLib::TcamConstants::configPantryPath(5)));
+  EXPECT_FALSE(sharedMemory()->getEntity(ZaduLpmLib::TcamConstants::configPantryPath(5)));
 }
 
 // Runs the probe agent and returns what it printed.
@@ -371,9 +371,9 @@ TEST_F(TcamEntryLogTest, VersionsContinueInTheNextAgentProcess) {
   write(2);
   write(3);
   entryLog = nullptr;  // this agent lets go of its mounts
-  sharedMemory()->unmount(ZaduLpm::TcamConstants::tableEntryLogPantryPath());
+  sharedMemory()->unmount(ZaduLpmLib::TcamConstants::tableEntryLogPantryPath());
   for (Zido::UnitId unitId : {0, 1}) {
-    sharedMemory()->unmount(ZaduLpm::TcamConstants::configPantryPath(unitId));
+    sharedMemory()->unmount(ZaduLpmLib::TcamConstants::configPantryPath(unitId));
   }
   EXPECT_EQ(runProbe(central->name(), "version"), "3\n");
   EXPECT_EQ(runProbe(central->name(), "write 0 2"), "5\n");
@@ -381,7 +381,7 @@ TEST_F(TcamEntryLogTest, VersionsContinueInTheNextAgentProcess) {
   EXPECT_EQ(runProbe(central->name(), "cleanup 4"), "1 5\n");
 
   entryLog =
-      ZaduLpm::tcamEntryLogFactory(tableId, central, group, ZaduLpm::TcamConstants::agentName);
+      ZaduLpm::tcamEntryLogFactory(tableId, central, group, ZaduLpmLib::TcamConstants::agentName);
   EXPECT_EQ(entryLog->tableVersion(), 5u);
   EXPECT_EQ(entryLog->cleanupVersion(), 0u);
   entryLog->mountPantryConfig(unit, 0);
@@ -414,16 +414,16 @@ TEST_F(TcamEntryLogTest, TheMountRollsForwardWhatAKilledWriterLeftInAnyUnit) {
 
   entryLog = nullptr;
   for (Zido::UnitId unitId : {0, 1, 2}) {
-    sharedMemory()->unmount(ZaduLpm::TcamConstants::configPantryPath(unitId));
+    sharedMemory()->unmount(ZaduLpmLib::TcamConstants::configPantryPath(unitId));
   }
-  sharedMemory()->unmount(ZaduLpm::TcamConstants::tableEntryLogPantryPath());
+  sharedMemory()->unmount(ZaduLpmLib::TcamConstants::tableEntryLogPantryPath());
   entryLog =
-      ZaduLpm::tcamEntryLogFactory(tableId, central, group, ZaduLpm::TcamConstants::agentName);
+      ZaduLpm::tcamEntryLogFactory(tableId, central, group, ZaduLpmLib::TcamConstants::agentName);
 
   EXPECT_EQ(entryLog->tableVersion(), 8u);
   EXPECT_EQ(entryLog->tableEntryLog()->collectionBase().scratchpad(), 8u);
   EXPECT_FALSE(entryLog->tableConfigPantryHas(2));  // scanned, not claimed
-  EXPECT_FALSE(sharedMemory()->getEntity(ZaduLpm::TcamConstants::configPantryPath(2)));
+  EXPECT_FALSE(sharedMemory()->getEntity(ZaduLpmLib::TcamConstants::configPantryPath(2)));
   EXPECT_EQ(logged(6).unitId, 2);
   EXPECT_EQ(logged(6).flags, 0);
   EXPECT_EQ(logged(6).entry, entryOf(20, 3).data);
@@ -441,7 +441,7 @@ TEST_F(TcamEntryLogTest, TheMountRollsForwardWhatAKilledWriterLeftInAnyUnit) {
   // Nothing is left to roll forward: a second mount changes nothing.
   std::uint64_t const records = changeLog().count();
   entryLog =
-      ZaduLpm::tcamEntryLogFactory(tableId, central, group, ZaduLpm::TcamConstants::agentName);
+      ZaduLpm::tcamEntryLogFactory(tableId, central, group, ZaduLpmLib::TcamConstants::agentName);
   EXPECT_EQ(entryLog->tableVersion(), 9u);
   EXPECT_EQ(changeLog().count(), records);
 }
@@ -453,9 +453,9 @@ TEST_F(TcamEntryLogTest, AKilledAgentsVersionsAreNeverHandedOutAgain) {
   auto const sharedMemory = QuorSharedMem::EntityManager::getEntityManager(central->name(), true);
   auto const letGo = [&] {
     entryLog = nullptr;
-    sharedMemory->unmount(ZaduLpm::TcamConstants::tableEntryLogPantryPath());
+    sharedMemory->unmount(ZaduLpmLib::TcamConstants::tableEntryLogPantryPath());
     for (Zido::UnitId unitId : {0, 1}) {
-      sharedMemory->unmount(ZaduLpm::TcamConstants::configPantryPath(unitId));
+      sharedMemory->unmount(ZaduLpmLib::TcamConstants::configPantryPath(unitId));
     }
   };
   letGo();
@@ -463,8 +463,8 @@ TEST_F(TcamEntryLogTest, AKilledAgentsVersionsAreNeverHandedOutAgain) {
   std::mt19937 random(11);
   for (long kill = 0; kill < kills; ++kill) {
     ChildProcess agent([&](int reportFd) {
-      auto const log =
-          ZaduLpm::tcamEntryLogFactory(tableId, central, group, ZaduLpm::TcamConstants::agentName);
+      auto const log = ZaduLpm::tcamEntryLogFactory(tableId, central, group,
+                                                    ZaduLpmLib::TcamConstants::agentName);
       log->mountPantryConfig(unit, 0);
       sendMessage(reportFd, 1);
       for (std::uint32_t n = 0;; n = (n + 1) % 5000) {
@@ -484,7 +484,7 @@ TEST_F(TcamEntryLogTest, AKilledAgentsVersionsAreNeverHandedOutAgain) {
     agent.wait();
 
     entryLog =
-        ZaduLpm::tcamEntryLogFactory(tableId, central, group, ZaduLpm::TcamConstants::agentName);
+        ZaduLpm::tcamEntryLogFactory(tableId, central, group, ZaduLpmLib::TcamConstants::agentName);
     entryLog->mountPantryConfig(unit, 0);
     Zido::LogVersion const version = entryLog->tableVersion();
     if (changeLog().count() != 0) {
@@ -505,16 +505,18 @@ struct ReaderReport {
 };
 
 TEST_F(TcamEntryLogTest, AnotherProcessReadsConsistentRecordsWhileTheAgentWrites) {
-  std::string const configPath = ZaduLpm::TcamConstants::configPantryPath(unit);
-  std::string const logPath = ZaduLpm::TcamConstants::tableEntryLogPantryPath();
+  std::string const configPath = ZaduLpmLib::TcamConstants::configPantryPath(unit);
+  std::string const logPath = ZaduLpmLib::TcamConstants::tableEntryLogPantryPath();
   write(0);  // both collections exist before the reader mounts them
   ChildProcess reader([&](int writeFd) {
     auto const configMap = ZaduLpmLib::TcamDataModelConfigMap::mountReader(
-        sharedMemory()->filePathOf(configPath), ZaduLpm::TcamConstants::configCapacity,
-        ZaduLpmLib::TcamDataModelConfigPantry::typeName, "swTableEntries");
+        sharedMemory()->filePathOf(configPath), ZaduLpmLib::TcamConstants::configCapacity,
+        ZaduLpmLib::TcamDataModelConfigPantry::typeName,
+        ZaduLpmLib::TcamDataModelConfigPantry::collectionName);
     auto const ring = ZaduLpmLib::TcamDataModelLogRing::mountReader(
-        sharedMemory()->filePathOf(logPath), ZaduLpm::TcamConstants::entryLogCapacity,
-        ZaduLpmLib::TcamDataModelEntryLogPantry::typeName, "entryLogConfig");
+        sharedMemory()->filePathOf(logPath), ZaduLpmLib::TcamConstants::entryLogCapacity,
+        ZaduLpmLib::TcamDataModelEntryLogPantry::typeName,
+        ZaduLpmLib::TcamDataModelEntryLogPantry::collectionName);
     ReaderReport report;
     ChildProcess::waitForParent();
     auto const end =

@@ -167,7 +167,7 @@ TEST_F(TcamInterfaceTest, InitialisationCatchesUpWithTheHardwaresVersion) {
     Quor::Entity::singletonDel(Zido::SwTableInterfacesSingleton::typeName);
     agent = new Zido::OrderedTableInterface(central, nullptr);
     QuorSharedMem::EntityManager::getEntityManager(central->name(), true)
-        ->unmount(ZaduLpm::TcamConstants::tableEntryLogPantryPath());
+        ->unmount(ZaduLpmLib::TcamConstants::tableEntryLogPantryPath());
     return TcamInterface::getIntf(agent);
   };
   {

@@ -29,11 +29,11 @@ int main(int argc, char** argv) {
   try {
     Vesk::Ptr<Centrum::EntityManager> central(new Centrum::EntityManager(manager, true));
     Vesk::Ptr<Zido::GroupInterface> group(
-        new Zido::GroupInterface(ZaduLpm::TcamConstants::agentName,
-                                 ZaduLpm::TcamConstants::groupName, 0x0201, central, nullptr));
+        new Zido::GroupInterface(ZaduLpmLib::TcamConstants::agentName,
+                                 ZaduLpmLib::TcamConstants::groupName, 0x0201, central, nullptr));
     auto const log =
-        ZaduLpm::tcamEntryLogFactory(Zido::SwTableId(ZaduLpm::TcamConstants::tableIdValue), central,
-                                     group, ZaduLpm::TcamConstants::agentName);
+        ZaduLpm::tcamEntryLogFactory(Zido::SwTableId(ZaduLpmLib::TcamConstants::tableIdValue),
+                                     central, group, ZaduLpmLib::TcamConstants::agentName);
     if (std::strcmp(argv[1], "write") == 0 && argc == 4) {
       auto const unit = static_cast<Zido::UnitId>(std::atoi(argv[2]));
       log->mountPantryConfig(unit, 0);

@@ -56,11 +56,11 @@ class TcamTableFixture : public ::testing::Test {
     // One manager name per test: the process keeps its mounts by name.
     central = new Centrum::EntityManager(
         ::testing::UnitTest::GetInstance()->current_test_info()->name(), true);
-    group = new Zido::GroupInterface(ZaduLpm::TcamConstants::agentName,
-                                     ZaduLpm::TcamConstants::groupName, 0x0201, central, loop());
+    group = new Zido::GroupInterface(ZaduLpmLib::TcamConstants::agentName,
+                                     ZaduLpmLib::TcamConstants::groupName, 0x0201, central, loop());
     set = new Zido::OrderedSwTableSet(tableId, new Zido::OrderedSwTableStatus(tableId));
     entryLog =
-        ZaduLpm::tcamEntryLogFactory(tableId, central, group, ZaduLpm::TcamConstants::agentName);
+        ZaduLpm::tcamEntryLogFactory(tableId, central, group, ZaduLpmLib::TcamConstants::agentName);
     table = makeTable(unit);
   }
 
@@ -82,9 +82,9 @@ class TcamTableFixture : public ::testing::Test {
   Vesk::Ptr<TcamSwTable> makeTable(Zido::UnitId unitId) {
     entryLog->mountPantryConfig(unitId, 0);
     Vesk::Ptr<TcamSwTable> made = ZaduLpm::tcamSwTableFactory(
-        new Zido::CanonicalTableName(0, ZaduLpm::TcamConstants::groupName,
-                                     ZaduLpm::TcamConstants::tableNamespace,
-                                     ZaduLpm::TcamConstants::tableName),
+        new Zido::CanonicalTableName(0, ZaduLpmLib::TcamConstants::groupName,
+                                     ZaduLpmLib::TcamConstants::tableNamespace,
+                                     ZaduLpmLib::TcamConstants::tableName),
         tableId, unitId, set.get(), entryLog, group->resolver());
     set->swTableIs(made);
     return made;
@@ -99,7 +99,7 @@ class TcamTableFixture : public ::testing::Test {
     return entryLog->tableEntryLog()->entryLogConfig();
   }
 
-  Zido::SwTableId const tableId{ZaduLpm::TcamConstants::tableIdValue};
+  Zido::SwTableId const tableId{ZaduLpmLib::TcamConstants::tableIdValue};
   ScratchDirectory scratch;
   Vesk::Ptr<Centrum::EntityManager> central;
   Vesk::Ptr<Zido::GroupInterface> group;

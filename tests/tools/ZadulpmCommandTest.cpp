@@ -104,7 +104,7 @@ TEST_F(ZadulpmCommandTest, EachErrorIsOneLineWithItsOwnStatus) {
   EXPECT_THAT(zadulpm("trace " + scratch.file("trace.rlog")), HasSubstr("(status 1280)"));
   // A damaged configuration file.
   std::string const unit1 =
-      storeDirectory() + "/" + ZaduLpm::TcamConstants::configPantryPath(1) + ".pantry";
+      storeDirectory() + "/" + ZaduLpmLib::TcamConstants::configPantryPath(1) + ".pantry";
   std::filesystem::resize_file(unit1, 100);
   std::string const damaged = zadulpm("entries --unit 1");
   EXPECT_THAT(damaged, HasSubstr("is damaged or of another layout version"));

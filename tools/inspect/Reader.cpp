@@ -23,8 +23,8 @@ using ZaduLpmLib::TcamDataModelEntryKey;
 constexpr char const* segmentSuffix = ".pantry";
 
 std::string groupName() {
-  return Zido::Constants::canonicalizeGroupName(ZaduLpm::TcamConstants::agentName,
-                                                ZaduLpm::TcamConstants::groupName);
+  return Zido::Constants::canonicalizeGroupName(ZaduLpmLib::TcamConstants::agentName,
+                                                ZaduLpmLib::TcamConstants::groupName);
 }
 
 // Runs a read of collections that a writer may be changing; a read that
@@ -123,14 +123,15 @@ Writer Reader::writerOf(std::string const& file, std::uint64_t recordedPid) cons
 
 Vesk::Ptr<ZaduLpmLib::TcamDataModelConfigMap> Reader::config(std::uint16_t unit) {
   return mount<ZaduLpmLib::TcamDataModelConfigMap>(
-      ZaduLpm::TcamConstants::configPantryPath(unit), ZaduLpm::TcamConstants::configCapacity,
-      ZaduLpmLib::TcamDataModelConfigPantry::typeName, "swTableEntries");
+      ZaduLpmLib::TcamConstants::configPantryPath(unit), ZaduLpmLib::TcamConstants::configCapacity,
+      ZaduLpmLib::TcamDataModelConfigPantry::typeName,
+      ZaduLpmLib::TcamDataModelConfigPantry::collectionName);
 }
 
 std::vector<std::uint16_t> Reader::units() {
   std::vector<std::uint16_t> found;
   std::filesystem::path const base =
-      std::filesystem::path(directory_) / ZaduLpm::TcamConstants::configPantryPathBase();
+      std::filesystem::path(directory_) / ZaduLpmLib::TcamConstants::configPantryPathBase();
   std::error_code error;
   for (std::filesystem::directory_iterator it(base, error), end; !error && it != end;
        it.increment(error)) {
@@ -139,10 +140,10 @@ std::vector<std::uint16_t> Reader::units() {
       continue;
     }
     std::string const entityPath =
-        ZaduLpm::TcamConstants::configPantryPathBase() + file.stem().string();
+        ZaduLpmLib::TcamConstants::configPantryPathBase() + file.stem().string();
     try {
       std::uint16_t const unit = Zido::Constants::getUnitIdFromConfigPath(entityPath);
-      if (entityPath == ZaduLpm::TcamConstants::configPantryPath(unit)) {
+      if (entityPath == ZaduLpmLib::TcamConstants::configPantryPath(unit)) {
         found.push_back(unit);
       }
     } catch (Vesk::Exception const&) {
@@ -156,10 +157,11 @@ std::vector<std::uint16_t> Reader::units() {
 Status Reader::status() {
   Status status;
   status.directory = directory_;
-  std::string const logPath = ZaduLpm::TcamConstants::tableEntryLogPantryPath();
+  std::string const logPath = ZaduLpmLib::TcamConstants::tableEntryLogPantryPath();
   if (auto const changeLog = mount<ZaduLpmLib::TcamDataModelLogRing>(
-          logPath, ZaduLpm::TcamConstants::entryLogCapacity,
-          ZaduLpmLib::TcamDataModelEntryLogPantry::typeName, "entryLogConfig")) {
+          logPath, ZaduLpmLib::TcamConstants::entryLogCapacity,
+          ZaduLpmLib::TcamDataModelEntryLogPantry::typeName,
+          ZaduLpmLib::TcamDataModelEntryLogPantry::collectionName)) {
     ChangeLogStatus& log = status.changeLog;
     log.present = true;
     log.records = changeLog->count();
@@ -176,7 +178,7 @@ Status Reader::status() {
           versionsPath, Zido::GroupInterface::tableVersionCapacity,
           Zido::GroupInterface::tableVersionPantryType, "tableVersion")) {
     auto const found = consistently(
-        versionsPath, [&] { return versions->lookup(ZaduLpm::TcamConstants::tableIdValue); });
+        versionsPath, [&] { return versions->lookup(ZaduLpmLib::TcamConstants::tableIdValue); });
     status.hardware.present = found.found;
     status.hardware.publishedVersion = found.record.version;
     status.hardware.writer = writerOf(
@@ -187,15 +189,15 @@ Status Reader::status() {
     if (!mounted) {
       continue;
     }
-    UnitStatus each{unit, 0, 0, ZaduLpm::TcamConstants::configCapacity, {}};
-    consistently(filePath(ZaduLpm::TcamConstants::configPantryPath(unit)), [&] {
+    UnitStatus each{unit, 0, 0, ZaduLpmLib::TcamConstants::configCapacity, {}};
+    consistently(filePath(ZaduLpmLib::TcamConstants::configPantryPath(unit)), [&] {
       each.live = each.inDeletion = 0;
       for (auto record = mounted->first(); record; record = mounted->nextAfter(record->key())) {
         ++(record->inDeletion ? each.inDeletion : each.live);
       }
       return 0;
     });
-    each.writer = writerOf(filePath(ZaduLpm::TcamConstants::configPantryPath(unit)),
+    each.writer = writerOf(filePath(ZaduLpmLib::TcamConstants::configPantryPath(unit)),
                            mounted->segment().load(mounted->segment().header().writerPid));
     status.units.push_back(each);
   }
@@ -203,10 +205,11 @@ Status Reader::status() {
 }
 
 std::vector<LogRecord> Reader::log(std::uint64_t from, std::uint64_t to, std::uint64_t limit) {
-  std::string const logPath = ZaduLpm::TcamConstants::tableEntryLogPantryPath();
+  std::string const logPath = ZaduLpmLib::TcamConstants::tableEntryLogPantryPath();
   auto const changeLog = mount<ZaduLpmLib::TcamDataModelLogRing>(
-      logPath, ZaduLpm::TcamConstants::entryLogCapacity,
-      ZaduLpmLib::TcamDataModelEntryLogPantry::typeName, "entryLogConfig");
+      logPath, ZaduLpmLib::TcamConstants::entryLogCapacity,
+      ZaduLpmLib::TcamDataModelEntryLogPantry::typeName,
+      ZaduLpmLib::TcamDataModelEntryLogPantry::collectionName);
   if (!changeLog) {
     throw InspectError(InspectError::noSharedMemory,
                        fmt::format("no change log in {}", directory_));

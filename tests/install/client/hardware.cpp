@@ -22,14 +22,14 @@ int main(int argc, char** argv) {
   auto const sharedMemory =
       QuorSharedMem::EntityManager::getEntityManager(Zido::Agent::defaultStoreName, true);
   Zido::TableVersionPublisher publisher(
-      *central, Zido::Constants::canonicalizeGroupName(ZaduLpm::TcamConstants::agentName,
-                                                       ZaduLpm::TcamConstants::groupName));
+      *central, Zido::Constants::canonicalizeGroupName(ZaduLpmLib::TcamConstants::agentName,
+                                                       ZaduLpmLib::TcamConstants::groupName));
   Vesk::Ptr<ZaduLpmLib::TcamDataModelEntryLogPantry> changeLog;
   while (std::chrono::steady_clock::now() < until) {
     if (!changeLog) {
       changeLog =
           Vesk::dynamicPtrCast<ZaduLpmLib::TcamDataModelEntryLogPantry>(sharedMemory->mountExisting(
-              ZaduLpm::TcamConstants::tableEntryLogPantryPath(), QuorPantry::MountInfo::reader));
+              ZaduLpmLib::TcamConstants::tableEntryLogPantryPath(), QuorPantry::MountInfo::reader));
     } else if (changeLog->entryLogConfig().count() != 0) {
       publisher.publish(ZaduLpm::TcamInterface::tableId(), changeLog->entryLogConfig().highKey());
     }

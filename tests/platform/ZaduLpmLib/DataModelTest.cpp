@@ -85,14 +85,15 @@ TEST(DataModelTest, RecordDefaultsAndFlagsAreThoseReadersExpect) {
 }
 
 TEST(DataModelTest, ConfigurationPathsAreDistinctPerUnitAndInvertible) {
-  EXPECT_NE(ZaduLpm::TcamConstants::configPantryPath(1),
-            ZaduLpm::TcamConstants::configPantryPath(2));
-  EXPECT_EQ(Zido::Constants::getUnitIdFromConfigPath(ZaduLpm::TcamConstants::configPantryPath(513)),
-            513);
+  EXPECT_NE(ZaduLpmLib::TcamConstants::configPantryPath(1),
+            ZaduLpmLib::TcamConstants::configPantryPath(2));
+  EXPECT_EQ(
+      Zido::Constants::getUnitIdFromConfigPath(ZaduLpmLib::TcamConstants::configPantryPath(513)),
+      513);
   std::string const base = Zido::Constants::canonicalGroupTableConfigPantryPathBase(
       Zido::Constants::canonicalizeGroupName("ZaduRoute", "ZaduRoute"), "ZaduLpm", "Tcam");
-  EXPECT_TRUE(ZaduLpm::TcamConstants::configPantryPath(0).starts_with(base));
-  EXPECT_FALSE(ZaduLpm::TcamConstants::tableEntryLogPantryPath().starts_with(base));
+  EXPECT_TRUE(ZaduLpmLib::TcamConstants::configPantryPath(0).starts_with(base));
+  EXPECT_FALSE(ZaduLpmLib::TcamConstants::tableEntryLogPantryPath().starts_with(base));
 }
 
 // Mounts a pantry entity of type T as the writer, under a fresh root.
@@ -118,7 +119,7 @@ class PantryMountTest : public ::testing::Test {
 
 TEST_F(PantryMountTest, ConfigurationTablesMountAndAnswerReflection) {
   auto config = mount<ZaduLpmLib::TcamDataModelConfigPantry>(
-      ZaduLpm::TcamConstants::configPantryPath(0), "swTableEntries", 65536);
+      ZaduLpmLib::TcamConstants::configPantryPath(0), "swTableEntries", 65536);
   ASSERT_TRUE(config);
 
   ZaduLpmLib::TcamDataModelConfigPantryEntry record;
@@ -139,7 +140,7 @@ TEST_F(PantryMountTest, ConfigurationTablesMountAndAnswerReflection) {
 
 TEST_F(PantryMountTest, TheChangeLogMountsAndIsWalkedByVersion) {
   auto log = mount<ZaduLpmLib::TcamDataModelEntryLogPantry>(
-      ZaduLpm::TcamConstants::tableEntryLogPantryPath(), "entryLogConfig", 1000000);
+      ZaduLpmLib::TcamConstants::tableEntryLogPantryPath(), "entryLogConfig", 1000000);
   ASSERT_TRUE(log);
   EXPECT_FALSE(log->collectionControl()->wiped());
   EXPECT_EQ(log->collectionControl()->scratchpad(), 0u);

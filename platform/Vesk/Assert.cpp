@@ -1,10 +1,10 @@
-#include "Quor/Assert.h"
+#include "Vesk/Assert.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-namespace Quor {
+namespace Vesk {
 
 void assertionFailed(char const* condition, char const* message, char const* file, unsigned line,
                      char const* function) noexcept {
@@ -20,4 +20,4 @@ void assertionFailed(char const* condition, char const* message, char const* fil
   std::abort();
 }
 
-}  // namespace Quor
+}  // namespace Vesk
