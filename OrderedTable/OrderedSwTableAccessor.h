@@ -290,12 +290,7 @@ class OrderedSwTableAccessor {
     if (table.transientRemoveEntries().has(key)) {
       return Entry{};
     }
-    bool committed;
-    {
-      auto const entryLog = table.entryLog();
-      committed = entryLog->entryHas(key, table.unitId());
-    }
-    if (committed) {
+    if (table.committedHas(key)) {
       return entryFromConfig(table, key);
     }
     QUOR_TRACE(traceHandle(), 1, "", "Failed to find entry for key: {}", key);

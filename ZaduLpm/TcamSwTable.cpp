@@ -165,8 +165,12 @@ bool TcamSwTable::entryHas(Key const& key) const {
   if (transientRemoveEntry_.has(key) || transientRemoveAllVersion_.valid()) {
     return false;
   }
+  return committedHas(key);
+}
+
+bool TcamSwTable::committedHas(Key const& key) const {
   Vesk::Ptr<TcamEntryLog> const log = entryLog_;
-  return log->entryHas(key, unitId());
+  return log->tableConfigPantryHas(unitId()) && log->entryHas(key, unitId());
 }
 
 TcamSwTable::Entry TcamSwTable::entryFromConfig(Key const& key) const {
@@ -197,7 +201,7 @@ Vesk::Ptr<TcamSwTableIteratorState> TcamSwTable::initIterStateFromKey(Key const&
                                               .with(Flag::bookmarkValid, true);
   if (transientAddEntry_.has(key)) {
     flags = flags.with(Flag::inAddColl, true);
-  } else if (!removeAllPending && entryLog_->entryHas(key, unitId())) {
+  } else if (!removeAllPending && committedHas(key)) {
     flags = flags.with(Flag::inTblCfg, true);
   }
   state->stateIs(flags);
@@ -217,16 +221,17 @@ std::uint32_t TcamSwTable::entrys() const {
   if (transientRemoveAllVersion_.valid()) {
     return added;
   }
-  Vesk::Ptr<TcamEntryLog> const log = entryLog_;
   std::uint32_t adds = added;
   transientAddEntry_.forEach([&](Key const& key, Vesk::Ptr<TcamEntryWrapper> const&) {
-    adds -= log->entryHas(key, unitId()) ? 1 : 0;
+    adds -= committedHas(key) ? 1 : 0;
   });
   auto removes = static_cast<std::uint32_t>(transientRemoveEntry_.count());
   transientRemoveEntry_.forEach([&](Key const& key, Vesk::Ptr<TcamEntryWrapper> const&) {
-    removes -= log->entryHas(key, unitId()) ? 0 : 1;
+    removes -= committedHas(key) ? 0 : 1;
   });
-  return adds + log->entrys(unitId()) - removes;
+  Vesk::Ptr<TcamEntryLog> const log = entryLog_;
+  std::uint32_t const committed = log->tableConfigPantryHas(unitId()) ? log->entrys(unitId()) : 0;
+  return adds + committed - removes;
 }
 
 TcamSwTable::EntryIteratorConst::EntryIteratorConst(TcamSwTable const* table,

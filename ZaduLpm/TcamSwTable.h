@@ -10,7 +10,9 @@
 // in-log queue with state 1 until the hardware side's table status version
 // covers it (tableStatusVersion), which completes it: state 4 and the
 // response handler. A failed dependency fails the operation (state 5,
-// handler called, nothing logged).
+// handler called, nothing logged). A remove-all is answered only if its
+// dependency fails: its commit logs a table delete and retires the pending
+// remove-all, and its handler is never called otherwise.
 //
 // A commit whose logging raises (a new key into a unit's configuration table
 // that already holds 65,536 entries; for a remove-all, also an error of the
@@ -27,7 +29,8 @@
 // handles stay in state 0 and their handlers are not called.
 //
 // Reads and iteration answer as the table will stand once everything pending
-// has committed: a pending write wins, then a pending remove, then (for
+// has committed, and never fail: a unit whose configuration table is not
+// mounted reads as holding nothing committed. The order of precedence: a pending write wins, then a pending remove, then (for
 // entryHas and iteration) a pending remove-all, then the committed
 // configuration of the unit.
 //
@@ -42,7 +45,10 @@
 // Invariants:
 //  1. A key is never in both transientAddEntry and transientRemoveEntry.
 //  2. A key is in transientVersionForKey while any operation on it is
-//     pending; the commit of that very version removes it.
+//     pending; the commit of that very version removes it. An operation whose
+//     dependency failed is not retired: it stays the key's pending operation
+//     (a failed write is what reads show) until the key's next operation
+//     supersedes it.
 //  3. Log versions in entryHandleInLog rise from front to back.
 //
 // Every mutation of an attribute publishes a change notification; one that
@@ -228,6 +234,9 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
   virtual Entry entryRead(Key const& key) const;
   virtual Entry entry(Key const& key) const;
   virtual bool entryHas(Key const& key) const;
+  // Whether the unit's configuration holds a live record of `key`; false when
+  // the unit has no configuration table.
+  bool committedHas(Key const& key) const;
   // The number of entries a full walk yields.
   virtual std::uint32_t entrys() const;
   virtual EntryIteratorConst entryIteratorConst(Key const& key) const;

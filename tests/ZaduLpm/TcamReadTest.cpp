@@ -93,6 +93,25 @@ TEST_F(TcamReadTest, RecordsInDeletionAreNeitherReadNorWalkedNorCounted) {
   EXPECT_TRUE(table->entryIteratorConst(keyOf(2)).isEnd());
 }
 
+// Reads never fail: a unit whose configuration table is not mounted holds
+// nothing committed, whichever read asks.
+TEST_F(TcamReadTest, AUnitWithoutAConfigurationReadsAsHoldingNothingCommitted) {
+  commit(1);
+  commit(2);
+  table->entryWrite(keyOf(3), entryOf(3), nullptr);
+  table->entryRemove(keyOf(2), nullptr);
+  auto const pantry = entryLog->tableConfigPantryDel(unit);
+  EXPECT_EQ(table->entryRead(keyOf(1)), TcamDataModelEntry{});
+  EXPECT_EQ(table->entryFromConfig(keyOf(1)), TcamDataModelEntry{});
+  EXPECT_FALSE(table->entryHas(keyOf(1)));
+  EXPECT_EQ(table->entryRead(keyOf(3)), entryOf(3));
+  EXPECT_EQ(table->entrys(), 1u);
+  EXPECT_EQ(walk(table->entryIteratorConst()), (std::vector{keyOf(3)}));
+  EXPECT_TRUE(table->entryIteratorConst(keyOf(1)).isEnd());
+  entryLog->tableConfigPantryIs(unit, pantry);
+  EXPECT_EQ(table->entrys(), 2u);  // 1 and 3; 2 is being removed
+}
+
 TEST_F(TcamReadTest, AWalkYieldsPendingWritesThenCommittedEntriesOnce) {
   EXPECT_TRUE(table->entryIteratorConst().isEnd());
   EXPECT_EQ(table->entrys(), 0u);
