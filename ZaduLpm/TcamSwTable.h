@@ -148,9 +148,15 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
     TableEntries tableEntries_;
   };
 
-  // A single-pass walk over the table's entries (see initIterState). Copies
-  // share one walk. Between steps the client may change the table; the walk
-  // resumes by key and never uses a stale position.
+  // A single-pass walk over the table's entries (see initIterState): the
+  // pending writes in the order they were accepted, then the committed
+  // records. Copies share one walk. Between steps the client may change the
+  // table; the walk resumes by key and never uses a stale position. Writes
+  // accepted between steps come after the bookmark and are yielded. When the
+  // bookmark's own pending write commits (or is removed) between steps, the
+  // walk leaves the pending writes and resumes in the committed records at
+  // that key: pending writes after it that are still pending are not yielded
+  // by this walk (they are yielded by the next one).
   //
   //   for (auto it = table->entryIteratorConst(); !it.isEnd(); ++it) use(*it);
   //   for (Entry const& entry : table->entryIteratorConst()) use(entry);

@@ -2,19 +2,28 @@
 //
 // Offers lookup, insert-or-replace, delete returning the removed member,
 // clear, count, and a cursor that is placed at a key (or at the first member)
-// and advanced. Built on absl::flat_hash_map: open addressing with SSE-probed
-// control bytes, so lookups touch one or two cache lines and members are
-// stored inline.
+// and advanced.
+//
+// Order: members are walked in the order their keys were first inserted; a
+// replaced member keeps its place. The order does not change when the map
+// grows or when other members are deleted, so a walk resumed at a key (a
+// cursor placed at a bookmark) goes on exactly where it stopped, and members
+// inserted since then come after every older one.
+//
+// Implementation details: an absl::flat_hash_map from key to node index
+// (open addressing with SSE-probed control bytes: one or two cache lines per
+// probe) over a vector of nodes doubly linked in insertion order; deleted
+// nodes go to a free list and are reused. A lookup costs the index probe plus
+// one node access; the links cost two 32-bit words per member.
 //
 // Costs: lookup, insert and delete are O(1) expected; clear is O(n); a walk
-// is O(capacity). Iteration order is unspecified and changes when the map
-// grows.
+// is O(n).
 //
 // Invariants and caveats:
 //  1. At most one member per key.
-//  2. An insert may move every member: pointers returned by find and every
-//     cursor are invalid after an insert. A delete invalidates only pointers
-//     to the deleted member; a cursor that is not on it stays usable.
+//  2. Pointers returned by find are invalid after an insert (the node vector
+//     may move). A cursor stays usable across inserts and deletes of other
+//     members; advancing a cursor whose member was deleted is undefined.
 //
 // Thread safety: none; a map belongs to one thread.
 #pragma once
@@ -23,90 +32,138 @@
 #include <absl/hash/hash.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
+#include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace Quor {
 
 template <class Key, class Member, class Hash = absl::Hash<Key>, class Equal = std::equal_to<Key>>
 class HashMap2018 {
-  using Map = absl::flat_hash_map<Key, Member, Hash, Equal>;
+  static_assert(std::is_default_constructible_v<Key> && std::is_default_constructible_v<Member>,
+                "a free node holds default values");
+  static constexpr std::uint32_t none = ~std::uint32_t{0};
+
+  struct Node {
+    Key key{};
+    Member member{};
+    std::uint32_t previous = none;
+    std::uint32_t next = none;
+  };
 
  public:
-  // A position in the map: at a member, or past the end. A cursor is valid
-  // until the map is next changed.
-  template <class Iterator>
+  // A position in the map: at a member, or past the end.
+  template <class Nodes>
   class BasicCursor {
    public:
-    bool valid() const noexcept { return position_ != end_; }
+    bool valid() const noexcept { return index_ != none; }
     // REQUIRES: valid().
-    Key const& key() const { return position_->first; }
-    auto& member() const { return position_->second; }
+    Key const& key() const { return (*nodes_)[index_].key; }
+    auto& member() const { return (*nodes_)[index_].member; }
     // REQUIRES: valid().
-    void advance() { ++position_; }
+    void advance() { index_ = (*nodes_)[index_].next; }
 
    private:
     friend class HashMap2018;
-    BasicCursor(Iterator position, Iterator end) : position_(position), end_(end) {}
-    Iterator position_;
-    Iterator end_;
+    BasicCursor(Nodes* nodes, std::uint32_t index) : nodes_(nodes), index_(index) {}
+    Nodes* nodes_;
+    std::uint32_t index_;
   };
-  using Cursor = BasicCursor<typename Map::iterator>;
-  using ConstCursor = BasicCursor<typename Map::const_iterator>;
+  using Cursor = BasicCursor<std::vector<Node>>;
+  using ConstCursor = BasicCursor<std::vector<Node> const>;
 
   // The member of `key`, or null.
   Member* find(Key const& key) {
-    auto const found = map_.find(key);
-    return found == map_.end() ? nullptr : &found->second;
+    auto const found = index_.find(key);
+    return found == index_.end() ? nullptr : &nodes_[found->second].member;
   }
   Member const* find(Key const& key) const {
-    auto const found = map_.find(key);
-    return found == map_.end() ? nullptr : &found->second;
+    auto const found = index_.find(key);
+    return found == index_.end() ? nullptr : &nodes_[found->second].member;
   }
-  bool has(Key const& key) const { return map_.contains(key); }
+  bool has(Key const& key) const { return index_.contains(key); }
 
-  // Inserts `member` under `key`, replacing a member held there. Returns true
-  // when the key was new.
+  // Inserts `member` under `key`, replacing a member held there (which keeps
+  // its place). Returns true when the key was new.
   bool insert(Key const& key, Member member) {
-    auto [position, inserted] = map_.try_emplace(key, std::move(member));
+    auto [position, inserted] = index_.try_emplace(key, none);
     if (!inserted) {
-      position->second = std::move(member);
+      nodes_[position->second].member = std::move(member);
+      return false;
     }
-    return inserted;
+    std::uint32_t node = freeHead_;
+    if (node != none) {
+      freeHead_ = nodes_[node].next;
+    } else {
+      node = static_cast<std::uint32_t>(nodes_.size());
+      nodes_.emplace_back();
+    }
+    nodes_[node] = Node{key, std::move(member), tail_, none};
+    if (tail_ != none) {
+      nodes_[tail_].next = node;
+    } else {
+      head_ = node;
+    }
+    tail_ = node;
+    position->second = node;
+    return true;
   }
 
   // Removes the member of `key` and returns it; nothing when absent.
   std::optional<Member> del(Key const& key) {
-    auto const found = map_.find(key);
-    if (found == map_.end()) {
+    auto const found = index_.find(key);
+    if (found == index_.end()) {
       return std::nullopt;
     }
-    std::optional<Member> removed(std::move(found->second));
-    map_.erase(found);
-    return removed;
+    std::uint32_t const node = found->second;
+    index_.erase(found);
+    Node& removed = nodes_[node];
+    (removed.previous != none ? nodes_[removed.previous].next : head_) = removed.next;
+    (removed.next != none ? nodes_[removed.next].previous : tail_) = removed.previous;
+    std::optional<Member> member(std::move(removed.member));
+    removed = Node{};
+    removed.next = freeHead_;
+    freeHead_ = node;
+    return member;
   }
 
-  void clear() { map_.clear(); }
-  std::size_t count() const noexcept { return map_.size(); }
-  bool empty() const noexcept { return map_.empty(); }
+  void clear() {
+    index_.clear();
+    nodes_.clear();
+    head_ = tail_ = freeHead_ = none;
+  }
+  std::size_t count() const noexcept { return index_.size(); }
+  bool empty() const noexcept { return index_.empty(); }
 
-  Cursor cursorFirst() { return Cursor(map_.begin(), map_.end()); }
+  Cursor cursorFirst() { return Cursor(&nodes_, head_); }
   // At `key`, or past the end when the key is absent.
-  Cursor cursorAt(Key const& key) { return Cursor(map_.find(key), map_.end()); }
-  ConstCursor cursorFirst() const { return ConstCursor(map_.begin(), map_.end()); }
-  ConstCursor cursorAt(Key const& key) const { return ConstCursor(map_.find(key), map_.end()); }
+  Cursor cursorAt(Key const& key) { return Cursor(&nodes_, indexOf(key)); }
+  ConstCursor cursorFirst() const { return ConstCursor(&nodes_, head_); }
+  ConstCursor cursorAt(Key const& key) const { return ConstCursor(&nodes_, indexOf(key)); }
 
-  // Calls visit(key, member) for every member, in the map's order.
+  // Calls visit(key, member) for every member, in the map's order. `visit`
+  // must not change the map.
   template <class Visit>
   void forEach(Visit&& visit) const {
-    for (auto const& [key, member] : map_) {
-      visit(key, member);
+    for (std::uint32_t node = head_; node != none; node = nodes_[node].next) {
+      visit(nodes_[node].key, nodes_[node].member);
     }
   }
 
  private:
-  Map map_;
+  std::uint32_t indexOf(Key const& key) const {
+    auto const found = index_.find(key);
+    return found == index_.end() ? none : found->second;
+  }
+
+  absl::flat_hash_map<Key, std::uint32_t, Hash, Equal> index_;
+  std::vector<Node> nodes_;
+  std::uint32_t head_ = none;
+  std::uint32_t tail_ = none;
+  std::uint32_t freeHead_ = none;
 };
 
 }  // namespace Quor

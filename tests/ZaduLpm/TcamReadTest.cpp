@@ -222,6 +222,30 @@ TEST_F(TcamReadTest, AWalkWhoseBookmarkCommitsGoesOnInTheConfigurationAtThatKey)
   }
 }
 
+// The pending writes are walked in the order they were accepted; writes
+// accepted between two steps (enough to grow the collection many times) come
+// after the bookmark, and nothing is yielded twice or skipped.
+TEST_F(TcamReadTest, AWalkOfPendingWritesGoesOnWhereItStoppedWhileMoreAreAccepted) {
+  for (std::uint32_t n = 0; n < 5; ++n) {
+    table->entryWrite(keyOf(n), entryOf(n), nullptr);
+  }
+  auto it = table->entryIteratorConst();
+  std::vector<TcamDataModelEntryKey> seen{it->key()};
+  ++it;
+  seen.push_back(it->key());
+  for (std::uint32_t n = 5; n < 3000; ++n) {
+    table->entryWrite(keyOf(n), entryOf(n), nullptr);
+  }
+  for (++it; !it.isEnd(); ++it) {
+    seen.push_back(it->key());
+  }
+  std::vector<TcamDataModelEntryKey> expected;
+  for (std::uint32_t n = 0; n < 3000; ++n) {
+    expected.push_back(keyOf(n));
+  }
+  EXPECT_EQ(seen, expected);
+}
+
 TEST_F(TcamReadTest, TheWalkTracesEachStepOnItsOwnHandle) {
   commit(1);
   table->entryWrite(keyOf(2), entryOf(2), nullptr);

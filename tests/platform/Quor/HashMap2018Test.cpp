@@ -5,6 +5,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -46,6 +47,38 @@ TEST(HashMap2018Test, CursorsWalkEveryMemberOnceAndSurviveDeletingOthers) {
   }
   EXPECT_LE(walked, 100u);
   EXPECT_GE(map.count(), 50u);
+}
+
+// A walk resumed at a bookmark goes on where it stopped however much the map
+// grew meanwhile: the order is the order of first insertion.
+TEST(HashMap2018Test, TheOrderIsInsertionOrderThroughGrowthAndDeletes) {
+  Quor::HashMap2018<int, int> map;
+  for (int i = 0; i < 10; ++i) {
+    map.insert(i, i);
+  }
+  auto cursor = map.cursorFirst();
+  for (int i = 0; i < 4; ++i) {
+    cursor.advance();
+  }
+  int const bookmark = cursor.key();
+  for (int i = 10; i < 5000; ++i) {  // several growths
+    map.insert(i, i);
+  }
+  map.del(2);
+  map.del(7);
+  map.insert(5, 55);  // a replacement keeps its place
+  map.insert(2, 2);   // a key inserted again goes last
+  std::vector<int> rest;
+  for (auto resumed = map.cursorAt(bookmark); resumed.valid(); resumed.advance()) {
+    rest.push_back(resumed.key());
+  }
+  std::vector<int> expected = {4, 5, 6, 8, 9};
+  for (int i = 10; i < 5000; ++i) {
+    expected.push_back(i);
+  }
+  expected.push_back(2);
+  EXPECT_EQ(rest, expected);
+  EXPECT_EQ(*map.find(5), 55);
 }
 
 TEST(HashMap2018Test, AgreesWithStdMapUnderRandomOperations) {
