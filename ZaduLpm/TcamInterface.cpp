@@ -122,27 +122,11 @@ Vesk::Ptr<Zido::GroupInterface> TcamInterface::groupInterface() const {
 
 std::optional<Zido::LogVersion> TcamInterface::hardwareTableVersion(
     Zido::GroupInterface& group) const {
-  Vesk::Ptr<Zido::TableVersionPantry> const pantry = group.tableVersionPantry();
-  if (!pantry) {
+  Zido::GroupInterface::Published const published = group.publishedVersion(tableId());
+  if (!published.present) {
     return std::nullopt;  // the hardware side has published nothing yet
   }
-  Zido::TableVersionMap& versions = pantry->collection();
-  bool present;
-  try {
-    present = versions.has(tableId().value());
-  } catch (Vesk::CorruptionDetectedException const& error) {
-    versions.doCorruptionDetected(error.msg());
-    present = false;  // no answer: as if the hardware had published nothing
-  }
-  if (!present) {
-    return std::nullopt;
-  }
-  try {
-    return versions.lookup(tableId().value()).record.version;
-  } catch (Vesk::CorruptionDetectedException const& error) {
-    versions.doCorruptionDetected(error.msg());
-    return Zido::TableVersion().version;
-  }
+  return published.readable ? published.version : Zido::TableVersion().version;
 }
 
 Vesk::Ptr<TcamSwTable> TcamInterface::makeSwTable(

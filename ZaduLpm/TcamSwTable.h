@@ -30,8 +30,8 @@
 //
 // Reads and iteration answer as the table will stand once everything pending
 // has committed, and never fail: a unit whose configuration table is not
-// mounted reads as holding nothing committed. The order of precedence: a pending write wins, then a pending remove, then (for
-// entryHas and iteration) a pending remove-all, then the committed
+// mounted reads as holding nothing committed. The order of precedence: a pending write wins, then a
+// pending remove, then (for entryHas and iteration) a pending remove-all, then the committed
 // configuration of the unit.
 //
 // State of its own:

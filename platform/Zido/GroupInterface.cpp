@@ -102,32 +102,47 @@ LogVersion GroupInterface::deliveredVersion(SwTableId tableId) const {
   return found == deliveredVersions_.end() ? 0 : found->second;
 }
 
-bool GroupInterface::pollTableVersions() {
+GroupInterface::Published GroupInterface::publishedVersion(SwTableId tableId) {
+  Published published;
   Vesk::Ptr<TableVersionPantry> pantry;
   try {
     pantry = tableVersionPantry();
   } catch (Vesk::Exception const&) {
-    return false;  // not a valid segment yet: the hardware side is creating it
+    return published;  // not a valid segment yet: the hardware side is creating it
   }
   if (!pantry) {
-    return false;
+    return published;
   }
+  TableVersionMap& versions = pantry->collection();
+  try {
+    published.present = versions.has(tableId.value());
+  } catch (Vesk::CorruptionDetectedException const& error) {
+    versions.doCorruptionDetected(error.msg());
+    return published;
+  }
+  if (!published.present) {
+    return published;
+  }
+  try {
+    published.version = versions.lookup(tableId.value()).record.version;
+    published.readable = true;
+  } catch (Vesk::CorruptionDetectedException const& error) {
+    versions.doCorruptionDetected(error.msg());
+  }
+  return published;
+}
+
+bool GroupInterface::pollTableVersions() {
   bool delivered = false;
   // A copy: a table's handlers may withdraw sets.
   std::map<std::uint32_t, Vesk::Ptr<OrderedSwTableSet>> const sets = swTableSets_;
   for (auto const& [tableId, set] : sets) {
-    TableVersionMap::Lookup found{};
-    try {
-      found = pantry->collection().lookup(tableId);
-    } catch (Vesk::CorruptionDetectedException const& error) {
-      pantry->collection().doCorruptionDetected(error.msg());
+    Published const published = publishedVersion(SwTableId(tableId));
+    if (!published.readable || published.version == deliveredVersion(SwTableId(tableId))) {
       continue;
     }
-    if (!found.found || found.record.version == deliveredVersion(SwTableId(tableId))) {
-      continue;
-    }
-    deliveredVersions_[tableId] = found.record.version;
-    set->tableStatusVersion(found.record.version);
+    deliveredVersions_[tableId] = published.version;
+    set->tableStatusVersion(published.version);
     delivered = true;
   }
   if (delivered) {

@@ -77,6 +77,19 @@ class GroupInterface : public Quor::Entity {
   // The hardware side's collection of table versions; null while it does not
   // exist. Lookups in it may raise Vesk::CorruptionDetectedException.
   Vesk::Ptr<TableVersionPantry> tableVersionPantry();
+  // What the hardware side has published for a table id. `present` is false
+  // when it has published nothing readable (no collection yet, a collection
+  // still being made, no record, or a presence test that failed its check);
+  // `readable` is false when the record exists but failed its check. Checks
+  // that fail are reported to the collection.
+  struct Published {
+    bool present = false;
+    bool readable = false;
+    LogVersion version = 0;
+  };
+  // The one reader of the published versions: the poll below and a table
+  // interface catching up at start both read through it.
+  Published publishedVersion(SwTableId tableId);
   // Polls the published table versions and delivers changed ones; returns
   // whether it delivered any.
   bool pollTableVersions();
