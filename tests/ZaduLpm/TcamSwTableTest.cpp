@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -216,6 +218,60 @@ TEST_F(TcamSwTableTest, PendingCollectionsPublishRealChangesOnly) {
   table->swTableHelperIs(table->swTableHelper());
   EXPECT_EQ(recorder.attributes(), (std::vector<std::string>{"transientVersionForKey"}));
   EXPECT_TRUE(table->transientVersionForKeyDel(keyOf(3)).isEq({4, 0}));
+}
+
+// Every attribute that accepting or committing changes is published, and
+// only those: a snapshot of every attribute and collection through
+// reflection, taken before and after each step, names what changed.
+TEST_F(TcamSwTableTest, AcceptingAndCommittingPublishEveryAttributeTheyChange) {
+  auto const snapshot = [&] {
+    std::map<std::string, std::string> values;
+    for (auto const* member : table->typeData().allMembers()) {
+      using Kind = Vesk::TypeData::Member::Kind;
+      if (member->kind == Kind::Attribute) {
+        values[member->name] = Vesk::attribute(*table, member->name).toString();
+      } else if (member->kind == Kind::Collection && member->forEach) {
+        std::string text;
+        Vesk::collectionForEach(*table, member->name, [&](auto const& key, auto const& value) {
+          text += key.toString() + "=" + value.toString() + ";";
+          return true;
+        });
+        values[member->name] = text;
+      }
+    }
+    return values;
+  };
+  auto const changedBy = [&](auto const& step) {
+    Recorder recorder;
+    recorder.observe(table);
+    auto const before = snapshot();
+    step();
+    auto const after = snapshot();
+    std::set<std::string> changed;
+    for (auto const& [name, value] : after) {
+      if (before.at(name) != value) {
+        changed.insert(name);
+      }
+    }
+    std::vector<std::string> const names = recorder.attributes();
+    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), changed);
+    return changed;
+  };
+  table->entryWrite(keyOf(2), entryOf(2), nullptr);
+  commitAll();
+  EXPECT_EQ(changedBy([&] { table->entryWrite(keyOf(1), entryOf(1), nullptr); }),
+            (std::set<std::string>{"transientAddEntry", "transientVersionForKey"}));
+  EXPECT_EQ(changedBy([&] { table->entryRemove(keyOf(2), nullptr); }),
+            (std::set<std::string>{"transientRemoveEntry", "transientVersionForKey"}));
+  // A remove-all supersedes the pending writes and removes.
+  EXPECT_EQ(changedBy([&] { table->entryRemoveAll(nullptr); }),
+            (std::set<std::string>{"transientAddEntry", "transientRemoveEntry",
+                                   "transientRemoveAllVersion"}));
+  EXPECT_EQ(changedBy([&] { table->entryRemoveAll(nullptr); }),
+            (std::set<std::string>{"transientRemoveAllVersion"}));
+  EXPECT_EQ(changedBy([&] { commitAll(); }),
+            (std::set<std::string>{"transientRemoveAllVersion", "entryHandleInLog"}));
+  EXPECT_FALSE(table->transientRemoveAllVersion().valid());
 }
 
 TEST_F(TcamSwTableTest, ANullWrapperIsRefusedAndChangesNothing) {
