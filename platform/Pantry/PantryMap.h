@@ -219,6 +219,11 @@ class PantryMap : public PantryMapBase {
     });
   }
 
+  // Test seam, null outside tests: called after a reader mount reads a slot,
+  // so that a test can move records at a chosen instant of a read and check
+  // that the read notices and starts again.
+  static inline void (*afterReaderSlotRead)(std::uint64_t slot) = nullptr;
+
   // The home slot of `key`.
   std::uint64_t homeOf(Key const& key) const noexcept {
     // Fibonacci hashing: one multiply spreads every bit of the key's hash
@@ -253,7 +258,13 @@ class PantryMap : public PantryMapBase {
     homeShift_ = 64 - static_cast<unsigned>(__builtin_ctzll(slots));
   }
 
-  bool read(std::uint64_t index, Slot& slot) const { return segment().readSlot(index, slot.words); }
+  bool read(std::uint64_t index, Slot& slot) const {
+    bool const occupied = segment().readSlot(index, slot.words);
+    if (afterReaderSlotRead != nullptr && !writable()) [[unlikely]] {
+      afterReaderSlotRead(index);
+    }
+    return occupied;
+  }
 
   struct Probe {
     std::uint64_t index;  // the slot of the key, or where it would go

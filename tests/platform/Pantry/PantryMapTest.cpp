@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -315,6 +316,45 @@ TEST_F(PantryMapTest, FuzzedImagesAreRefusedOrRepairedNeverCrash) {
     }
     ASSERT_EQ(walked, map->count()) << "round " << round;
   }
+}
+
+// A reader whose lookup overlaps a delete that shifts the records it is
+// scanning (the writer moves them at the exact moment, through the seam)
+// must notice and look again, never answer "absent" for a present key.
+TEST_F(PantryMapTest, AReaderLookupThatOverlapsAShiftLooksAgain) {
+  auto writer = mountWriter();
+  auto reader = mountReader();
+  // Three keys of one home: they sit in three consecutive slots.
+  std::vector<RouteKey> sameHome;
+  std::uint64_t const home = writer->homeOf(routeKey(0));
+  for (std::uint32_t n = 0; sameHome.size() < 3; ++n) {
+    if (writer->homeOf(routeKey(n)) == home) {
+      sameHome.push_back(routeKey(n));
+    }
+  }
+  std::sort(sameHome.begin(), sameHome.end());
+  for (RouteKey const& key : sameHome) {
+    writer->insert(RouteRecord::make(key, 7, 1));
+  }
+  static RouteMap* shifter = nullptr;
+  static RouteKey firstKey{};
+  static int reads = 0;
+  shifter = writer.get();
+  firstKey = sameHome[0];
+  reads = 0;
+  // After the reader has read the second slot of the run, the first key goes
+  // and the other two move back by one: the third is now where the reader
+  // already looked.
+  RouteMap::afterReaderSlotRead = [](std::uint64_t) {
+    if (++reads == 2) {
+      shifter->del(firstKey);
+    }
+  };
+  auto const found = reader->lookup(sameHome[2]);
+  RouteMap::afterReaderSlotRead = nullptr;
+  EXPECT_EQ(reads > 2, true);
+  EXPECT_TRUE(found.found);
+  EXPECT_EQ(found.record.key, sameHome[2]);
 }
 
 }  // namespace
