@@ -22,7 +22,7 @@
 #include "ZaduLpmLib/Ipv4Text.h"
 #include "Zido/Agent.h"
 #include "Zido/Constants.h"
-#include "Zido/NextHopTable.h"
+#include "agent/NextHopTable.h"
 #include "agent/Routes.h"
 #include "tools/OneLineFailure.h"
 
@@ -56,7 +56,7 @@ class Programmer {
     auto const group = agent.orderedTableInterface()->groupInterfaceColl()->groupIntf(
         Zido::Constants::canonicalizeGroupName(ZaduLpmLib::TcamConstants::agentName,
                                                ZaduLpmLib::TcamConstants::groupName));
-    nextHopTable_ = new Zido::NextHopTable(Zido::SwTableId(0x0201080A), 0, group->resolver());
+    nextHopTable_ = new ZaduAgent::NextHopTable(Zido::SwTableId(0x0201080A), 0, group->resolver());
     for (std::size_t index = 0; index < nextHops.size(); ++index) {
       nextHopHandles_.push_back(nextHopTable_->nextHopWrite(static_cast<std::uint32_t>(index)));
     }
@@ -157,7 +157,7 @@ class Programmer {
   }
 
   Zido::Agent& agent_;
-  Vesk::Ptr<Zido::NextHopTable> nextHopTable_;
+  Vesk::Ptr<ZaduAgent::NextHopTable> nextHopTable_;
   std::vector<Vesk::Ptr<Zido::OrderedEntryHandle>> nextHopHandles_;
   std::vector<Operation> operations_;
   std::uint64_t answered_ = 0;

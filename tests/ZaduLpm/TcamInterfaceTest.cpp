@@ -15,7 +15,7 @@
 #include "Rapidlog/TraceFileReader.h"
 #include "ZaduLpm/TcamInterface.h"
 #include "Zido/Constants.h"
-#include "Zido/NextHopTable.h"
+#include "agent/NextHopTable.h"
 #include "support/ChildProcess.h"
 #include "support/TcamTableFixture.h"
 
@@ -242,7 +242,7 @@ TEST_F(TcamInterfaceTest, ASecondInterfaceInAProcessStops) {
   EXPECT_DEATH(
       {
         intf->swTableSet()->swTableIs(
-            new Zido::NextHopTable(TcamInterface::tableId(), 5, group()->resolver()));
+            new ZaduAgent::NextHopTable(TcamInterface::tableId(), 5, group()->resolver()));
         intf->makeSwTable(5, nullptr, false);
       },
       "existingTbl");

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "Quor/EventLoop.h"
-#include "Zido/NextHopTable.h"
+#include "agent/NextHopTable.h"
 #include "support/ChildProcess.h"
 #include "support/TcamTableFixture.h"
 
@@ -47,8 +47,8 @@ class TcamScenarioTest : public TcamTableFixture {
 TEST_F(TcamScenarioTest, OperationsTravelFromAcceptanceToTheHardwareAndBack) {
   using State = Zido::EntryState;
   group->swTableSetIs(set);
-  Vesk::Ptr<Zido::NextHopTable> nextHops(
-      new Zido::NextHopTable(Zido::SwTableId(0x02010001), unit, group->resolver()));
+  Vesk::Ptr<ZaduAgent::NextHopTable> nextHops(
+      new ZaduAgent::NextHopTable(Zido::SwTableId(0x02010001), unit, group->resolver()));
 
   // A route waits for its next hop; the operations queued behind it on the
   // table wait with it.

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "Quor/Log.h"
-#include "Zido/NextHopTable.h"
 #include "Zido/SwTable.h"
+#include "agent/NextHopTable.h"
 #include "support/QueueTable.h"
 
 namespace {
@@ -150,8 +150,8 @@ TEST_F(GroupResolverTest, AnEntryThatCannotAnswerKeepsItsTableQueued) {
 }
 
 TEST_F(GroupResolverTest, ATableThatGoesAwayTakesItsQueuedEntriesWithIt) {
-  auto nextHops =
-      Vesk::Ptr<Zido::NextHopTable>(new Zido::NextHopTable(Zido::SwTableId(2, 1, 7), 0, resolver));
+  auto nextHops = Vesk::Ptr<ZaduAgent::NextHopTable>(
+      new ZaduAgent::NextHopTable(Zido::SwTableId(2, 1, 7), 0, resolver));
   nextHops->nextHopWrite(1);
   nextHops->nextHopWrite(2);
   enqueue("a", tableA.get());
@@ -178,8 +178,8 @@ TEST_F(GroupResolverTest, AThrowingCommitIsCountedLoggedAndSkipped) {
 
 // Routes of one table depend on next hops of another table of the group.
 TEST_F(GroupResolverTest, DependenciesOnNextHopsMoveThroughTheirStates) {
-  Vesk::Ptr<Zido::NextHopTable> nextHops(
-      new Zido::NextHopTable(Zido::SwTableId(2, 1, 7), 0, resolver));
+  Vesk::Ptr<ZaduAgent::NextHopTable> nextHops(
+      new ZaduAgent::NextHopTable(Zido::SwTableId(2, 1, 7), 0, resolver));
   // The next hop is queued before the route, on its own table: the resolver
   // commits it first, which resolves the route in the next pass.
   auto const hop = nextHops->nextHopWrite(42);

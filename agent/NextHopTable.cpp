@@ -1,8 +1,10 @@
-#include "Zido/NextHopTable.h"
+#include "agent/NextHopTable.h"
 
 #include "Vesk/TypeBuilder.h"
 
-namespace Zido {
+namespace ZaduAgent {
+
+using namespace Zido;
 
 // The resolver entry of one next-hop write.
 class NextHopCommit : public ResolverEntry {
@@ -83,7 +85,7 @@ void NextHopTable::nudgeResolver() {
 
 Vesk::TypeData const& NextHopTable::staticTypeData() {
   static Vesk::TypeData const& type =
-      Vesk::TypeBuilder<NextHopTable>("Zido::NextHopTable", &OrderedSwTable::staticTypeData())
+      Vesk::TypeBuilder<NextHopTable>("ZaduAgent::NextHopTable", &OrderedSwTable::staticTypeData())
           .attribute("lastLogVersion", &NextHopTable::lastLogVersion)
           .operation("nextHopWrite", &NextHopTable::nextHopWrite)
           .done();
@@ -94,4 +96,4 @@ namespace {
 [[maybe_unused]] Vesk::TypeData const& registered = NextHopTable::staticTypeData();
 }  // namespace
 
-}  // namespace Zido
+}  // namespace ZaduAgent

@@ -1,4 +1,4 @@
-// Zido::NextHopTable: a small ordered table of next hops, the kind of table
+// ZaduAgent::NextHopTable: a small ordered table of next hops, the kind of table
 // that routes depend on. A client writes a next hop and gets a handle; routes
 // written with that handle as their dependency wait until the next hop is no
 // longer pending. The table logs nothing to shared memory: it numbers its
@@ -23,40 +23,41 @@
 #include "Zido/GroupResolver.h"
 #include "Zido/SwTable.h"
 
-namespace Zido {
+namespace ZaduAgent {
 
-class NextHopTable : public OrderedSwTable {
+class NextHopTable : public Zido::OrderedSwTable {
   HUNKPOOL_CLASS_ALLOCATION(NextHopTable)
 
  public:
-  NextHopTable(SwTableId tableId, UnitId unitId, Vesk::Ptr<GroupResolver> resolver);
+  NextHopTable(Zido::SwTableId tableId, Zido::UnitId unitId,
+               Vesk::Ptr<Zido::GroupResolver> resolver);
   ~NextHopTable() override;
 
   // Accepts a write of next hop `nextHopId`; the handle is pending until the
   // resolver commits it.
-  Vesk::Ptr<OrderedEntryHandle> nextHopWrite(std::uint32_t nextHopId);
+  Vesk::Ptr<Zido::OrderedEntryHandle> nextHopWrite(std::uint32_t nextHopId);
   // The table refuses an operation, pending or logged: state 3.
-  void refuse(Vesk::Ptr<OrderedEntryHandle> const& handle);
+  void refuse(Vesk::Ptr<Zido::OrderedEntryHandle> const& handle);
   // The hardware refuses a logged operation: state 6.
-  void hardwareFailed(Vesk::Ptr<OrderedEntryHandle> const& handle);
+  void hardwareFailed(Vesk::Ptr<Zido::OrderedEntryHandle> const& handle);
 
-  void tableStatusVersion(LogVersion version) override;
+  void tableStatusVersion(Zido::LogVersion version) override;
   bool hasPendingHwWrites() const override;
-  LogVersion lastLogVersion() const noexcept { return lastLogVersion_; }
+  Zido::LogVersion lastLogVersion() const noexcept { return lastLogVersion_; }
 
   Vesk::TypeData const& typeData() const override { return staticTypeData(); }
   static Vesk::TypeData const& staticTypeData();
 
  private:
   friend class NextHopCommit;
-  void commit(Vesk::Ptr<OrderedEntryHandle> const& handle);
+  void commit(Vesk::Ptr<Zido::OrderedEntryHandle> const& handle);
   // Something a resolver's answer may depend on changed.
   void nudgeResolver();
 
-  Vesk::Ptr<GroupResolver> resolver_;
-  LogVersion lastLogVersion_ = 0;
+  Vesk::Ptr<Zido::GroupResolver> resolver_;
+  Zido::LogVersion lastLogVersion_ = 0;
   std::uint64_t pending_ = 0;
-  std::deque<Vesk::Ptr<OrderedEntryHandle>> waiting_;  // logged, in log order
+  std::deque<Vesk::Ptr<Zido::OrderedEntryHandle>> waiting_;  // logged, in log order
 };
 
-}  // namespace Zido
+}  // namespace ZaduAgent
