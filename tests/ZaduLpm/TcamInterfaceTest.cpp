@@ -106,21 +106,6 @@ TEST_F(TcamInterfaceTest, TheFirstCallMakesAndRegistersTheOneInterface) {
   EXPECT_EQ(intf->swTableSet()->status(), intf->swTableStatus());
   EXPECT_FALSE(intf->swTableStatus()->pendingHwWrites());
 
-  std::vector<std::string> names;
-  for (auto const& member : TcamInterface::staticTypeData().members()) {
-    names.push_back(member.name);
-  }
-  std::vector<std::string> const declared{
-      "tableName",     "tableId",    "groupName",   "agentName", "tableNamespace",    "entryLog",
-      "swTableStatus", "swTableSet", "makeSwTable", "getIntf",   "handleInitialized", "onDelete"};
-  std::vector<std::string> inOrder;
-  for (auto const& name : names) {
-    if (std::find(declared.begin(), declared.end(), name) != declared.end()) {
-      inOrder.push_back(name);
-    }
-  }
-  EXPECT_EQ(inOrder, declared);
-
   intf->onDelete();
   EXPECT_FALSE(agent->swTableIntfHas("ZaduLpm::TcamInterface"));
   EXPECT_TRUE(registry()->swTableIntfHas("ZaduLpm::TcamInterface"));

@@ -246,27 +246,6 @@ TEST_F(TcamReadTest, AWalkOfPendingWritesGoesOnWhereItStoppedWhileMoreAreAccepte
   EXPECT_EQ(seen, expected);
 }
 
-TEST_F(TcamReadTest, TheWalkTracesEachStepOnItsOwnHandle) {
-  commit(1);
-  table->entryWrite(keyOf(2), entryOf(2), nullptr);
-  Quor::TraceCapture trace;
-  Quor::TraceHandle::levelsIs("SwTableIter", 0xFFFF);
-  walk(table->entryIteratorConst());
-  std::vector<std::string> messages;
-  for (auto const& record : trace.atLevel("SwTableIter", 9)) {
-    messages.push_back(record.message);
-  }
-  EXPECT_EQ(messages,
-            (std::vector<std::string>{"  in transientAdd collection", "  found entry: 10.0.2.0/24",
-                                      "  done with transAdd", "  in cfgPantry collection",
-                                      "  found entry: 10.0.1.0/24", "  done with cfgPantry",
-                                      "  no more entries"}));
-  for (auto const& record : trace.records()) {
-    EXPECT_EQ(record.function, "maybeUpdateCurrentEntry");
-    EXPECT_EQ(record.tag, "");
-  }
-}
-
 TEST_F(TcamReadTest, TheSnapshotIsItsOwnAndAnsweringReflection) {
   commit(1);
   auto const snapshot = table->getTableEntries_py();

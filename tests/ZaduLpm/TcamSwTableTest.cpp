@@ -88,29 +88,6 @@ TEST_F(TcamSwTableTest, WritesOfAKeyShareOneVersionSequenceUntilTheLatestCommits
   EXPECT_TRUE(table->entryWrite(keyOf(1), entryOf(1), nullptr)->version().isEq({0, 0}));
 }
 
-TEST_F(TcamSwTableTest, TheTracesNameTheirHandleFunctionAndTag) {
-  Quor::TraceHandle::levelsIs("TcamSwTable", 0xFFFF);
-  Quor::TraceCapture trace;
-  table->entryWrite(keyOf(2), entryOf(2), nullptr);
-  std::vector<std::string> seen;
-  for (auto const& record : trace.records()) {
-    seen.push_back(fmt::format("{}|{}|{}|{}|{}", record.handle, record.level, record.function,
-                               record.tag, record.message));
-  }
-  EXPECT_THAT(seen, ::testing::ElementsAre(
-                        "TcamSwTable|8|entryWrite|TcamSwTable| key: 10.0.2.0/24",
-                        "TcamSwTable|8|entryWriteWithResponseHandler|TcamSwTable| key: 10.0.2.0/24",
-                        "TcamSwTable|8|entryWriteGeneric||key: 10.0.2.0/24",
-                        "TcamSwTable|8|entryWriteGeneric|| Key: 10.0.2.0/24 not found in entry "
-                        "version collection",
-                        "TcamSwTable|2|entryWriteGeneric||Done processing write for key: "
-                        "10.0.2.0/24 ",
-                        // The table set recomputes its pending state last.
-                        "TcamSwTable|8|hasPendingHwWrites|TcamSwTable|",
-                        "TcamSwTable|3|hasPendingHwWrites|| pendingHwWrites for swTable: tableId: "
-                        "02:01:0809, unitId0 is true"));
-}
-
 TEST_F(TcamSwTableTest, TheKeyArgumentWinsOverTheKeyInsideTheEntry) {
   table->entryWrite(keyOf(3), entryOf(4, 9), nullptr);
   ASSERT_TRUE(table->transientAddEntry(keyOf(3)));
@@ -343,42 +320,6 @@ TEST_F(TcamSwTableTest, TheInLogQueueNumbersFromOneAndNeverReusesAnIndex) {
   EXPECT_EQ(table->entryHandleInLogQueue().backIndex(), 11u);
   EXPECT_THROW(table->entryHandleInLogEnq(nullptr), Vesk::NullArgumentException);
   EXPECT_EQ(table->entryHandleInLog(11)->version().counter(), 6u);
-}
-
-TEST_F(TcamSwTableTest, ReflectionListsAttributesAndOperationsInDeclaredOrder) {
-  std::vector<std::string> names;
-  for (auto const& member : TcamSwTable::staticTypeData().members()) {
-    names.push_back(member.name);
-  }
-  std::vector<std::string> const declared{"swTableHelper",
-                                          "transientAddEntry",
-                                          "transientRemoveEntry",
-                                          "transientVersionForKey",
-                                          "transientRemoveAllVersion",
-                                          "getTableEntries_py",
-                                          "entryLog",
-                                          "groupResolver",
-                                          "entryHandleInLog"};
-  std::vector<std::string> const functions{
-      "commitEntry",      "updateEntry",     "getNeededEntrySet", "isResolverEntryResolved",
-      "setRsrcPtrs",      "entryFromConfig", "restoreEntries",    "clearTable",
-      "handleInitialized"};
-  auto const position = [&](std::string const& name) {
-    return std::find(names.begin(), names.end(), name) - names.begin();
-  };
-  for (std::size_t i = 1; i < declared.size(); ++i) {
-    EXPECT_LT(position(declared[i - 1]), position(declared[i])) << declared[i];
-  }
-  for (std::size_t i = 1; i < functions.size(); ++i) {
-    EXPECT_LT(position(functions[i - 1]), position(functions[i])) << functions[i];
-  }
-  EXPECT_LT(position(declared.back()), position(functions.front()));
-
-  // Through reflection, the collections behave as the typed operations.
-  table->entryWrite(keyOf(7), entryOf(7), nullptr);
-  EXPECT_TRUE(Vesk::collectionHas(*table, "transientAddEntry",
-                                  Vesk::Codec<TcamDataModelEntryKey>::encode(keyOf(7))));
-  EXPECT_EQ(Vesk::collectionCount(*table, "transientVersionForKey"), 1u);
 }
 
 TEST_F(TcamSwTableTest, AcceptedOperationsLeaveNoLiveObjectOnceReleased) {
