@@ -111,21 +111,6 @@ TEST_F(TcamInterfaceTest, TheFirstCallMakesAndRegistersTheOneInterface) {
   EXPECT_TRUE(registry()->swTableIntfHas("ZaduLpm::TcamInterface"));
 }
 
-TEST_F(TcamInterfaceTest, MakingOperationsKeepWhatTheSameArgumentsWouldMake) {
-  auto const intf = TcamInterface::getIntf(agent);
-  auto const log = intf->entryLog();
-  auto const status = intf->swTableStatus();
-  auto const set = intf->swTableSet();
-  EXPECT_EQ(intf->entryLogIs(TcamInterface::tableId(), central, group(), "ZaduRoute"), log);
-  EXPECT_EQ(intf->swTableStatusIs(TcamInterface::tableId()), status);
-  EXPECT_EQ(intf->swTableSetIs(TcamInterface::tableId(), status), set);
-  Zido::SwTableId const other(0x02010810);
-  EXPECT_NE(intf->swTableStatusIs(other), status);
-  EXPECT_NE(intf->swTableSetIs(TcamInterface::tableId(), intf->swTableStatus()), set);
-  EXPECT_EQ(intf->swTableSetDel()->tableId(), TcamInterface::tableId());
-  EXPECT_FALSE(intf->swTableSet());
-}
-
 TEST_F(TcamInterfaceTest, InitialisationCatchesUpWithTheHardwaresVersion) {
   // Another agent process logs three versions.
   ASSERT_EQ(runAgent([](TcamInterface& intf, Zido::GroupResolver& resolver) {

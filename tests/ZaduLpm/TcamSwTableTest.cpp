@@ -43,20 +43,6 @@ class TcamSwTableTest : public TcamTableFixture {
   }
 };
 
-TEST_F(TcamSwTableTest, ANewTableHasNothingPendingAndTheDefaultHelper) {
-  EXPECT_FALSE(table->transientRemoveAllVersion().valid());
-  EXPECT_TRUE(table->transientAddEntries().empty());
-  EXPECT_TRUE(table->transientRemoveEntries().empty());
-  EXPECT_TRUE(table->transientVersionsForKey().empty());
-  EXPECT_TRUE(table->entryHandleInLogQueue().empty());
-  ASSERT_TRUE(table->swTableHelper());
-  EXPECT_EQ(&table->swTableHelper()->typeData(), &ZaduLpm::TcamSwTableHelperBase::staticTypeData());
-  ASSERT_TRUE(table->stats());
-  EXPECT_EQ(table->entryLog(), entryLog);
-  EXPECT_EQ(table->groupResolver(), group->resolver());
-  EXPECT_FALSE(table->hasPendingHwWrites());
-}
-
 TEST_F(TcamSwTableTest, WritesOfAKeyShareOneVersionSequenceUntilTheLatestCommits) {
   Quor::TraceHandle::levelsIs("TcamSwTable", 0xFFFF);
   Quor::TraceCapture trace;
@@ -262,22 +248,6 @@ TEST_F(TcamSwTableTest, ANullWrapperIsRefusedAndChangesNothing) {
   EXPECT_THROW(table->transientAddEntryIs(nullptr), Vesk::NullArgumentException);
   EXPECT_EQ(table->transientRemoveEntries().count(), 1u);
   EXPECT_TRUE(table->transientAddEntries().empty());
-}
-
-TEST_F(TcamSwTableTest, DeleteAllClearsInOneStepUnlessSomethingObserves) {
-  for (std::uint32_t n = 0; n < 5; ++n) {
-    table->transientAddEntryIs(wrapperOf(n));
-    table->transientVersionForKeyIs(keyOf(n), {n, 0});
-  }
-  {
-    Recorder recorder;
-    recorder.observe(table);
-    table->transientAddEntryDelAll();
-    EXPECT_EQ(recorder.seen.size(), 5u);
-  }
-  table->transientVersionForKeyDelAll();
-  EXPECT_TRUE(table->transientAddEntries().empty());
-  EXPECT_TRUE(table->transientVersionsForKey().empty());
 }
 
 TEST_F(TcamSwTableTest, TheInLogQueueNumbersFromOneAndNeverReusesAnIndex) {

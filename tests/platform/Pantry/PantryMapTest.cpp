@@ -157,22 +157,6 @@ TEST_F(PantryMapTest, AFullMapRefusesNewKeysAndStaysIntact) {
   EXPECT_FALSE(map->has(routeKey(70000)));
 }
 
-TEST_F(PantryMapTest, RemountFindsRecordsScratchpadAndWipedMark) {
-  {
-    auto map = mountWriter();
-    for (std::uint32_t n = 0; n < 100; ++n) {
-      map->insert(RouteRecord::make(routeKey(n), n, n));
-    }
-    map->scratchpadIs(12345);
-  }
-  auto map = mountWriter(1024, true);
-  EXPECT_EQ(map->mountOutcome(), Pantry::MountOutcome::mounted);
-  EXPECT_EQ(map->count(), 100u);
-  EXPECT_EQ(map->scratchpad(), 12345u);
-  EXPECT_EQ(map->lookup(routeKey(42)).record, RouteRecord::make(routeKey(42), 42, 42));
-  EXPECT_FALSE(map->wiped());
-}
-
 TEST_F(PantryMapTest, ASecondWriterInThisProcessIsRefused) {
   auto map = mountWriter();
   EXPECT_THROW(mountWriter(), Pantry::WriterConflictError);

@@ -400,27 +400,6 @@ TEST_F(PantryProcessTest, ALiveWriterInAnotherProcessIsRefusedADeadOneIsNot) {
   EXPECT_TRUE(map->has(routeKey(1)));
 }
 
-TEST_F(PantryProcessTest, AnotherProcessWalksInTheSameOrder) {
-  auto writer = mapWriter();
-  for (std::uint32_t n = 0; n < 500; ++n) {
-    writer->insert(RouteRecord::make(routeKey(n), n, 1));
-  }
-  std::vector<std::uint32_t> here;
-  for (auto record = writer->first(); record; record = writer->nextAfter(record->key)) {
-    here.push_back(record->nextHop);
-  }
-  ChildProcess walker([&](int reportFd) {
-    auto map = mapReader();
-    for (auto record = map->first(); record; record = map->nextAfter(record->key)) {
-      sendMessage(reportFd, record->nextHop);
-    }
-    return 0;
-  });
-  std::vector<std::uint32_t> const there = walker.readAll<std::uint32_t>();
-  EXPECT_EQ(walker.wait(), 0);
-  EXPECT_EQ(there, here);
-}
-
 // A new writer mount re-derives the occupancy of every slot; a reader in
 // another process walking the map meanwhile still finds every record.
 TEST_F(PantryProcessTest, AWalkInAnotherProcessMissesNothingWhileANewWriterMounts) {

@@ -9,17 +9,6 @@
 
 namespace {
 
-TEST(HashMap2018Test, InsertReplacesAndDeleteReturnsTheMember) {
-  Quor::HashMap2018<std::uint16_t, std::string> map;
-  EXPECT_TRUE(map.insert(3, "three"));
-  EXPECT_FALSE(map.insert(3, "drei"));
-  EXPECT_EQ(*map.find(3), "drei");
-  EXPECT_EQ(map.find(4), nullptr);
-  EXPECT_EQ(map.del(3), "drei");
-  EXPECT_EQ(map.del(3), std::nullopt);
-  EXPECT_TRUE(map.empty());
-}
-
 TEST(HashMap2018Test, CursorsWalkEveryMemberOnceAndSurviveDeletingOthers) {
   Quor::HashMap2018<int, int> map;
   for (int i = 0; i < 100; ++i) {

@@ -98,22 +98,4 @@ TEST_F(TraceHandleTest, ConfigurationTextSetsLevelsAndReportsMalformedEntries) {
   EXPECT_EQ(swTable.levels(), 0);
 }
 
-TEST_F(TraceHandleTest, CapturesNestAndFilterByLevel) {
-  Quor::TraceHandle handle("TraceTestNest");
-  Quor::TraceHandle::levelsIs("TraceTestNest", 0xFFFF);
-  Quor::TraceCapture outer;
-  QUOR_TRACE(handle, 2, "", "outer {}", 1);
-  {
-    Quor::TraceCapture inner;
-    QUOR_TRACE(handle, 3, "", "inner {}", 2);
-    EXPECT_TRUE(inner.contains("inner 2"));
-  }
-  QUOR_TRACE(handle, 2, "", "outer {}", 3);
-  EXPECT_EQ(outer.records().size(), 2u);
-  EXPECT_FALSE(outer.contains("inner 2"));
-  auto const atTwo = outer.atLevel("TraceTestNest", 2);
-  ASSERT_EQ(atTwo.size(), 2u);
-  EXPECT_EQ(atTwo[1].message, "outer 3");
-}
-
 }  // namespace

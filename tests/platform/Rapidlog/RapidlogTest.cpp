@@ -182,15 +182,5 @@ TEST_F(RapidlogTest, DamagedFilesAreRefusedWithAClearError) {
   }
 }
 
-TEST_F(RapidlogTest, WithoutAFileThereIsNoDefaultHandle) {
-  Rapidlog::defaultRapidlogHandleIs(nullptr);
-  EXPECT_EQ(Rapidlog::defaultRapidlogHandle(), nullptr);
-  Rapidlog::defaultRapidlogHandleIs(std::make_unique<Rapidlog::RapidlogHandle>(path()));
-  ASSERT_NE(Rapidlog::defaultRapidlogHandle(), nullptr);
-  Rapidlog::defaultRapidlogHandle()->record(unitMessage, std::uint16_t{8});
-  EXPECT_EQ(messagesOf(path()), std::vector<std::string>{" Clearing unit 8"});
-  Rapidlog::defaultRapidlogHandleIs(nullptr);
-}
-
 }  // namespace
 }  // namespace ZaduTest

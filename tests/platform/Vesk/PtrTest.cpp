@@ -126,22 +126,6 @@ TEST(PtrTest, LastUserGoneCanKeepTheEntity) {
   delete immortal;
 }
 
-TEST(PtrTest, ReleasingTheLastReferenceFreesThroughTheClassPool) {
-  auto const& tracker = Circle::memAllocationTracker_;
-  std::uint64_t const liveBefore = tracker.live();
-  std::uint64_t const allocatedBefore = tracker.allocated();
-  {
-    std::vector<Vesk::Ptr<Shape>> shapes;
-    for (int i = 0; i < 100; ++i) {
-      shapes.emplace_back(new Circle());
-    }
-    EXPECT_EQ(tracker.live(), liveBefore + 100);
-  }
-  EXPECT_EQ(tracker.live(), liveBefore);
-  EXPECT_EQ(tracker.allocated(), allocatedBefore + 100);
-  EXPECT_EQ(tracker.freed(), tracker.allocated() - tracker.live());
-}
-
 TEST(PtrTest, ThreadSafeModeCountsAtomically) {
   Vesk::threadSafeModeIs(true);
   int destroyed = 0;

@@ -111,26 +111,6 @@ Vesk::TypeData const& EdgeRouter::staticTypeData() {
 
 [[maybe_unused]] auto const& edgeRegistered = EdgeRouter::staticTypeData();
 
-std::vector<std::string> names(std::vector<Vesk::TypeData::Member const*> const& members) {
-  std::vector<std::string> result;
-  for (auto const* member : members) {
-    result.push_back(member->name);
-  }
-  return result;
-}
-
-TEST(ReflectionTest, RecordsListMembersInDeclaredOrderBaseFirst) {
-  auto const& type = EdgeRouter::staticTypeData();
-  EXPECT_EQ(type.name(), "Test::EdgeRouter");
-  EXPECT_EQ(type.base(), &Router::staticTypeData());
-  EXPECT_THAT(names(type.allMembers()),
-              ::testing::ElementsAre("name", "id", "peer", "routes", "add", "fail", "describe",
-                                     "RouterIs", "edge"));
-  EXPECT_EQ(type.member("add").types(), (std::vector<std::string>{"int64", "int64", "uint8"}));
-  EXPECT_TRUE(type.isA(Vesk::Node::staticTypeData()));
-  EXPECT_EQ(Vesk::TypeRegistry::find("Test::EdgeRouter"), &type);
-}
-
 TEST(ReflectionTest, AttributesAreReadAndSetByName) {
   Vesk::Ptr<Router> router(new EdgeRouter("core"));
   EXPECT_EQ(Vesk::attribute(*router, "name"), Value("core"));

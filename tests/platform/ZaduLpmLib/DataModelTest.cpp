@@ -71,19 +71,6 @@ TEST(DataModelTest, TracedValuesHaveTheirTextForms) {
             "{entry: {key: 10.0.0.0/8, adjacencyIndex: 0, action: 0, classId: 0}, rsrcKeys: {}}");
 }
 
-TEST(DataModelTest, RecordDefaultsAndFlagsAreThoseReadersExpect) {
-  ZaduLpmLib::TcamDataModelLogPantryEntry log;
-  EXPECT_EQ(log.unitId, 0xFFFF);
-  EXPECT_FALSE(log.entryDeleted());
-  log.flags = ZaduLpmLib::TcamDataModelLogPantryEntry::tableDeletedBit;
-  EXPECT_TRUE(log.tableDeleted());
-  EXPECT_FALSE(log.entryDeleted());
-  ZaduLpmLib::TcamDataModelConfigPantryEntry const config;
-  EXPECT_TRUE(config.isEq(ZaduLpmLib::TcamDataModelConfigPantryEntry{}));
-  EXPECT_EQ(config.logVersion, 0u);
-  EXPECT_FALSE(config.inDeletion);
-}
-
 TEST(DataModelTest, ConfigurationPathsAreDistinctPerUnitAndInvertible) {
   EXPECT_NE(ZaduLpmLib::TcamConstants::configPantryPath(1),
             ZaduLpmLib::TcamConstants::configPantryPath(2));

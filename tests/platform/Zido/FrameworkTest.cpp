@@ -179,13 +179,5 @@ TEST_F(FrameworkTest, GenerationIdsOutliveTheirProcess) {
   EXPECT_EQ(id->majorIdInc(1), 3u);
 }
 
-TEST(SingletonTest, TheInterfaceRegistryIsMadeThroughReflection) {
-  auto made = Quor::Entity::singletonIs(Zido::SwTableInterfacesSingleton::typeName);
-  auto registry = Vesk::dynamicPtrCast<Zido::SwTableInterfacesSingleton>(made);
-  ASSERT_TRUE(registry);
-  EXPECT_FALSE(registry->swTableIntfHas("ZaduLpm::TcamInterface"));
-  Quor::Entity::singletonDel(Zido::SwTableInterfacesSingleton::typeName);
-}
-
 }  // namespace
 }  // namespace ZaduTest

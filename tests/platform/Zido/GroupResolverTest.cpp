@@ -213,13 +213,4 @@ TEST_F(GroupResolverTest, DependenciesOnNextHopsMoveThroughTheirStates) {
   EXPECT_EQ(nextHops->stats()->commitCnt(), 2u);
 }
 
-TEST_F(GroupResolverTest, WithoutALoopTheOwnerRunsPasses) {
-  Vesk::Ptr<Zido::GroupResolver> manual(new Zido::GroupResolver(nullptr));
-  manual->resolverQueueEnq(new Operation("x", tableA.get(), &committed));
-  manual->maybeUpdateSuspend();
-  EXPECT_FALSE(manual->passScheduled());
-  EXPECT_EQ(manual->runUntilIdle(), 1u);
-  EXPECT_EQ(committed, (std::vector<std::string>{"x"}));
-}
-
 }  // namespace
