@@ -238,6 +238,8 @@ TEST_F(TcamCommitTest, ARefusedLogWriteFailsTheOperationOnceAndIsReported) {
   ASSERT_EQ(logs.records().size(), 1u);
   EXPECT_EQ(logs.records()[0].name, "RESOLVER_COMMIT_FAILED");
   EXPECT_THAT(logs.records()[0].message, ::testing::HasSubstr("unitId 0 is full"));
+  EXPECT_THAT(logs.records()[0].message, ::testing::HasSubstr(fmt::format("{}", keyOf(1))));
+  EXPECT_EQ(entryLog->tableEntryLog()->entryLogConfig().count(), 1u);  // nothing logged for it
   EXPECT_FALSE(table->entryHas(keyOf(1)));
   EXPECT_FALSE(table->transientVersionForKey(keyOf(1)).valid());
   EXPECT_EQ(table->stats()->commitCnt(), 2u);

@@ -280,25 +280,6 @@ TEST_F(TcamEntryLogTest, OperationsOnAnUnmountedUnitStopWithTheUnitsName) {
   EXPECT_DEATH(entryLog->entrys(9), "unitId:9 is not created yet");
 }
 
-TEST_F(TcamEntryLogTest, ANewKeyIntoAFullUnitIsRefusedBeforeAnythingChanges) {
-  entryLog->mountPantryConfig(2, 0);
-  for (std::uint32_t n = 0; n < ZaduLpmLib::TcamConstants::configCapacity; ++n) {
-    write(n, 1, 2);
-  }
-  Zido::LogVersion const version = entryLog->tableVersion();
-  try {
-    write(70000, 1, 2);
-    FAIL() << "a 65,537th key was taken";
-  } catch (Pantry::CollectionFullError const& error) {
-    EXPECT_THAT(error.what(), ::testing::HasSubstr("unitId 2"));
-    EXPECT_THAT(error.what(), ::testing::HasSubstr(fmt::format("{}", keyOf(70000))));
-  }
-  EXPECT_EQ(entryLog->tableVersion(), version);
-  EXPECT_EQ(changeLog().count(), version);
-  EXPECT_EQ(entryLog->entrys(2), ZaduLpmLib::TcamConstants::configCapacity);
-  EXPECT_EQ(write(5, 2, 2), version + 1);  // a stored key is still rewritten
-}
-
 TEST_F(TcamEntryLogTest, AFullChangeLogRefusesEveryKindOfWriteBeforeAnythingChanges) {
   write(1);
   ZaduLpmLib::TcamDataModelLogPantryEntry record;
