@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Quor/Log.h"
+#include "Quor/PublishedMap.h"
 #include "Quor/TraceHandle.h"
 #include "QuorSharedMem/ShmemEntities.h"
 #include "Vesk/PtrFormat.h"
@@ -132,31 +133,16 @@ void TcamEntryLog::tableConfigPantryIs(Zido::UnitId unitId, Vesk::Ptr<ConfigPant
     tableConfigPantryDel(unitId);
     return;
   }
-  Vesk::Ptr<ConfigPantry> const* held = tableConfigPantry_.find(unitId);
-  if (held != nullptr && *held == pantry) {
-    return;
-  }
-  tableConfigPantry_.insert(unitId, pantry);
-  publisher().publishKey(*this, "tableConfigPantry", unitId);
+  Quor::publishedIs(*this, tableConfigPantry_, "tableConfigPantry", unitId, pantry);
 }
 
 Vesk::Ptr<TcamEntryLog::ConfigPantry> TcamEntryLog::tableConfigPantryDel(Zido::UnitId unitId) {
-  std::optional<Vesk::Ptr<ConfigPantry>> removed = tableConfigPantry_.del(unitId);
-  if (!removed) {
-    return nullptr;
-  }
-  publisher().publishKey(*this, "tableConfigPantry", unitId);
-  return std::move(*removed);
+  return Quor::publishedDel(*this, tableConfigPantry_, "tableConfigPantry", unitId)
+      .value_or(nullptr);
 }
 
 void TcamEntryLog::tableConfigPantryDelAll() {
-  if (!publisher().hasObservers()) {
-    tableConfigPantry_.clear();
-    return;
-  }
-  while (!tableConfigPantry_.empty()) {
-    tableConfigPantryDel(tableConfigPantry_.cursorFirst().key());
-  }
+  Quor::publishedDelAll(*this, tableConfigPantry_, "tableConfigPantry");
 }
 
 void TcamEntryLog::handleInitialized() {

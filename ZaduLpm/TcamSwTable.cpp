@@ -1,6 +1,7 @@
 #include "ZaduLpm/TcamSwTable.h"
 
 #include "OrderedTable/OrderedSwTableAccessor.h"
+#include "Quor/PublishedMap.h"
 #include "Quor/TraceHandle.h"
 #include "Vesk/Exception.h"
 #include "Vesk/TypeBuilder.h"
@@ -295,32 +296,15 @@ TcamSwTable::Entry TcamSwTable::SwTableEntries_py::tableEntries(Key const& key) 
 }
 
 void TcamSwTable::SwTableEntries_py::tableEntriesIs(Entry const& entry) {
-  Key const& key = TableEntriesKeyFunktor()(entry);
-  if (Entry const* held = tableEntries_.find(key); held != nullptr && *held == entry) {
-    return;
-  }
-  tableEntries_.insert(key, entry);
-  publisher().publishKey(*this, "tableEntries", key);
+  Quor::publishedIs(*this, tableEntries_, "tableEntries", TableEntriesKeyFunktor()(entry), entry);
 }
 
 TcamSwTable::Entry TcamSwTable::SwTableEntries_py::tableEntriesDel(Key const& key) {
-  std::optional<Entry> removed = tableEntries_.del(key);
-  if (!removed) {
-    return Entry{};
-  }
-  publisher().publishKey(*this, "tableEntries", key);
-  return *removed;
+  return Quor::publishedDel(*this, tableEntries_, "tableEntries", key).value_or(Entry{});
 }
 
 void TcamSwTable::SwTableEntries_py::tableEntriesDelAll() {
-  if (!publisher().hasObservers()) {
-    tableEntries_.clear();
-    return;
-  }
-  while (!tableEntries_.empty()) {
-    Key const key = tableEntries_.cursorFirst().key();
-    tableEntriesDel(key);
-  }
+  Quor::publishedDelAll(*this, tableEntries_, "tableEntries");
 }
 
 // ---- Attributes ------------------------------------------------------------
@@ -373,37 +357,16 @@ void TcamSwTable::wrapperIs(WrapperMap& map, char const* attribute,
     throw Vesk::NullArgumentException(
         fmt::format("ZaduLpm::TcamSwTable::{}: a null wrapper cannot be held", attribute));
   }
-  Key const& key = TransientAddEntryKeyFunktor()(*wrapper);
-  if (Vesk::Ptr<TcamEntryWrapper>* held = map.find(key)) {
-    if (*held == wrapper) {
-      return;
-    }
-    *held = wrapper;
-  } else {
-    map.insert(key, wrapper);
-  }
-  publishKey(attribute, key);
+  Quor::publishedIs(*this, map, attribute, TransientAddEntryKeyFunktor()(*wrapper), wrapper);
 }
 
 Vesk::Ptr<TcamEntryWrapper> TcamSwTable::wrapperDel(WrapperMap& map, char const* attribute,
                                                     Key const& key) {
-  std::optional<Vesk::Ptr<TcamEntryWrapper>> removed = map.del(key);
-  if (!removed) {
-    return nullptr;
-  }
-  publishKey(attribute, key);
-  return std::move(*removed);
+  return Quor::publishedDel(*this, map, attribute, key).value_or(nullptr);
 }
 
 void TcamSwTable::wrappersDelAll(WrapperMap& map, char const* attribute) {
-  if (!publisher().hasObservers()) {
-    map.clear();
-    return;
-  }
-  while (!map.empty()) {
-    Key const key = map.cursorFirst().key();  // a copy: the delete frees the node
-    wrapperDel(map, attribute, key);
-  }
+  Quor::publishedDelAll(*this, map, attribute);
 }
 
 Zido::EntryVersion TcamSwTable::transientVersionForKey(Key const& key) const {
@@ -412,35 +375,16 @@ Zido::EntryVersion TcamSwTable::transientVersionForKey(Key const& key) const {
 }
 
 void TcamSwTable::transientVersionForKeyIs(Key const& key, Zido::EntryVersion const& version) {
-  if (Zido::EntryVersion* held = transientVersionForKey_.find(key)) {
-    if (held->isEq(version)) {
-      return;
-    }
-    *held = version;
-  } else {
-    transientVersionForKey_.insert(key, version);
-  }
-  publishKey("transientVersionForKey", key);
+  Quor::publishedIs(*this, transientVersionForKey_, "transientVersionForKey", key, version);
 }
 
 Zido::EntryVersion TcamSwTable::transientVersionForKeyDel(Key const& key) {
-  std::optional<Zido::EntryVersion> removed = transientVersionForKey_.del(key);
-  if (!removed) {
-    return Zido::EntryVersion();
-  }
-  publishKey("transientVersionForKey", key);
-  return *removed;
+  return Quor::publishedDel(*this, transientVersionForKey_, "transientVersionForKey", key)
+      .value_or(Zido::EntryVersion());
 }
 
 void TcamSwTable::transientVersionForKeyDelAll() {
-  if (!publisher().hasObservers()) {
-    transientVersionForKey_.clear();
-    return;
-  }
-  while (!transientVersionForKey_.empty()) {
-    Key const key = transientVersionForKey_.cursorFirst().key();
-    transientVersionForKeyDel(key);
-  }
+  Quor::publishedDelAll(*this, transientVersionForKey_, "transientVersionForKey");
 }
 
 void TcamSwTable::transientRemoveAllVersionIs(Zido::MajorVersion version) {
