@@ -323,9 +323,6 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
   static Vesk::TypeData const& staticTypeData();
 
  private:
-  void publishKey(char const* attribute, Key const& key) {
-    publisher().publishKey(*this, attribute, key);
-  }
   void wrapperIs(WrapperMap& map, char const* attribute,
                  Vesk::Ptr<TcamEntryWrapper> const& wrapper);
   Vesk::Ptr<TcamEntryWrapper> wrapperDel(WrapperMap& map, char const* attribute, Key const& key);
