@@ -152,11 +152,9 @@ Vesk::Ptr<TcamSwTable> TcamInterface::makeSwTable(
   }
 
   Zido::LogVersion const version = hardwareTableVersion(*groupIntf).value_or(0);
-  entryLog_->mountPantryConfig(unitId, version);
-  Vesk::Ptr<Zido::CanonicalTableName const> const name(
-      new Zido::CanonicalTableName(0, groupName_, tableNamespace_, tableName_));
-  Vesk::Ptr<TcamSwTable> const table(new TcamSwTable(name, tableId(), unitId, swTableSet_.get(),
-                                                     entryLog_, groupIntf->resolver()));
+  Vesk::Ptr<TcamSwTable> const table =
+      makeUnitSwTable(new Zido::CanonicalTableName(0, groupName_, tableNamespace_, tableName_),
+                      unitId, *swTableSet_, entryLog_, groupIntf->resolver(), version);
   if (swTableHelper) {
     table->swTableHelperIs(swTableHelper);
   }

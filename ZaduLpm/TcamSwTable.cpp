@@ -59,6 +59,16 @@ Vesk::Ptr<TcamSwTable> tcamSwTableFactory(
       new TcamSwTable(tableName, tableId, unitId, swTableSet, entryLog, groupResolver));
 }
 
+Vesk::Ptr<TcamSwTable> makeUnitSwTable(Vesk::Ptr<Zido::CanonicalTableName const> const& tableName,
+                                       Zido::UnitId unitId, Zido::OrderedSwTableSet& swTableSet,
+                                       Vesk::Ptr<TcamEntryLog> const& entryLog,
+                                       Vesk::Ptr<Zido::GroupResolver> const& groupResolver,
+                                       Zido::LogVersion hardwareVersion) {
+  entryLog->mountPantryConfig(unitId, hardwareVersion);
+  return tcamSwTableFactory(tableName, entryLog->tableId(), unitId, &swTableSet, entryLog,
+                            groupResolver);
+}
+
 TcamSwTable::EntryHandle::Ptr TcamSwTable::EntryHandle::EntryHandleIs(
     Zido::EntryVersion version, Key const& key, TcamDataModelSwTableBase* table) {
   return entryHandleFactory(version, key, table);

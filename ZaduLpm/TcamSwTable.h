@@ -343,6 +343,17 @@ Vesk::Ptr<TcamSwTable> tcamSwTableFactory(
     Zido::UnitId unitId, Zido::OrderedSwTableSet* swTableSet,
     Vesk::Ptr<TcamEntryLog> const& entryLog, Vesk::Ptr<Zido::GroupResolver> const& groupResolver);
 
+// The table of a unit wired as the interface makes it: the unit's
+// configuration table mounted (records deleted at or before
+// `hardwareVersion` purged; none when it is 0), then the table of the entry
+// log's table id under `tableName`, in `swTableSet`, with `groupResolver`.
+// The caller clears or restores it and adds it to the set.
+Vesk::Ptr<TcamSwTable> makeUnitSwTable(Vesk::Ptr<Zido::CanonicalTableName const> const& tableName,
+                                       Zido::UnitId unitId, Zido::OrderedSwTableSet& swTableSet,
+                                       Vesk::Ptr<TcamEntryLog> const& entryLog,
+                                       Vesk::Ptr<Zido::GroupResolver> const& groupResolver,
+                                       Zido::LogVersion hardwareVersion);
+
 TcamSwTable::EntryHandle::Ptr entryHandleFactory(Zido::EntryVersion version,
                                                  TcamSwTable::Key const& key,
                                                  ZaduLpmLib::TcamDataModelSwTableBase* table);

@@ -113,10 +113,9 @@ class Agent {
     entryLog =
         ZaduLpm::tcamEntryLogFactory(tableId, central, group, ZaduLpmLib::TcamConstants::agentName);
     for (Zido::UnitId unit = 0; unit < units; ++unit) {
-      entryLog->mountPantryConfig(unit, 0);
-      tables.push_back(ZaduLpm::tcamSwTableFactory(
-          new Zido::CanonicalTableName(0, "ZaduRoute", "ZaduLpm", "Tcam"), tableId, unit, set.get(),
-          entryLog, group->resolver()));
+      tables.push_back(
+          ZaduLpm::makeUnitSwTable(new Zido::CanonicalTableName(0, "ZaduRoute", "ZaduLpm", "Tcam"),
+                                   unit, *set, entryLog, group->resolver(), 0));
       set->swTableIs(tables.back());
     }
   }

@@ -80,12 +80,11 @@ class TcamTableFixture : public ::testing::Test {
   virtual Quor::EventLoop* loop() { return nullptr; }
 
   Vesk::Ptr<TcamSwTable> makeTable(Zido::UnitId unitId) {
-    entryLog->mountPantryConfig(unitId, 0);
-    Vesk::Ptr<TcamSwTable> made = ZaduLpm::tcamSwTableFactory(
+    Vesk::Ptr<TcamSwTable> made = ZaduLpm::makeUnitSwTable(
         new Zido::CanonicalTableName(0, ZaduLpmLib::TcamConstants::groupName,
                                      ZaduLpmLib::TcamConstants::tableNamespace,
                                      ZaduLpmLib::TcamConstants::tableName),
-        tableId, unitId, set.get(), entryLog, group->resolver());
+        unitId, *set, entryLog, group->resolver(), 0);
     set->swTableIs(made);
     return made;
   }
