@@ -16,7 +16,7 @@
 //   printed, agent.handler_errors counted); the exception never unwinds
 //   through the library.
 //
-//   Inspection: zadulpm.Inspector reads a root read-only, through the same
+//   Reading: zadulpm.Reader reads a root read-only, through the same
 //   reader as the zadulpm command, and gives its status, log, entries and
 //   route lookups as dicts with the command's JSON field names.
 //
@@ -38,7 +38,7 @@
 #include "ZaduLpmLib/Ipv4Text.h"
 #include "ZaduLpmLib/TcamDataModelCodecs.h"
 #include "Zido/Agent.h"
-#include "tools/inspect/Reader.h"
+#include "tools/reader/Reader.h"
 
 namespace py = pybind11;
 
@@ -396,7 +396,7 @@ void Table::remove(py::handle key, py::object const& handler) {
   table_->entryRemoveWithResponseHandler(keyOf(key), nullptr, responseHandler(handler));
 }
 
-py::dict writerDict(ZaduInspect::Writer const& writer) {
+py::dict writerDict(ZaduRead::Writer const& writer) {
   py::dict result;
   result["pid"] = writer.pid;
   result["alive"] = writer.alive;
@@ -405,14 +405,14 @@ py::dict writerDict(ZaduInspect::Writer const& writer) {
 
 py::dict entryDict(ZaduLpmLib::TcamDataModelEntryData const& entry) {
   py::dict result;
-  result["prefix"] = ZaduInspect::formatKey(entry.key);
+  result["prefix"] = ZaduRead::formatKey(entry.key);
   result["adjacency"] = entry.adjacencyIndex;
   result["action"] = static_cast<int>(entry.action);
   result["classId"] = entry.classId;
   return result;
 }
 
-py::dict entryRecordDict(ZaduInspect::EntryRecord const& record) {
+py::dict entryRecordDict(ZaduRead::EntryRecord const& record) {
   py::dict result = entryDict(record.entry);
   result["logVersion"] = record.logVersion;
   result["inDeletion"] = record.inDeletion;
@@ -422,13 +422,13 @@ py::dict entryRecordDict(ZaduInspect::EntryRecord const& record) {
 }  // namespace
 
 PYBIND11_MODULE(zadulpm, module) {
-  module.doc() = "ZaduLpm: the TCAM table's reflection, an agent, and read-only inspection.";
+  module.doc() = "ZaduLpm: the TCAM table's reflection, an agent, and read-only reading.";
   static py::exception<Vesk::Exception> error(module, "Error");
   static py::exception<Vesk::ReflectionError> reflectionError(module, "ReflectionError",
                                                               error.ptr());
   static py::exception<Vesk::TypeMismatchError> mismatchError(module, "TypeMismatchError",
                                                               error.ptr());
-  static py::exception<ZaduInspect::InspectError> inspectError(module, "InspectError", error.ptr());
+  static py::exception<ZaduRead::ReadError> readError(module, "ReadError", error.ptr());
   py::register_exception_translator([](std::exception_ptr thrown) {
     try {
       if (thrown) {
@@ -438,8 +438,8 @@ PYBIND11_MODULE(zadulpm, module) {
       reflectionError(failure.what());
     } catch (Vesk::TypeMismatchError const& failure) {
       mismatchError(failure.what());
-    } catch (ZaduInspect::InspectError const& failure) {
-      inspectError(failure.what());
+    } catch (ZaduRead::ReadError const& failure) {
+      readError(failure.what());
       PyObject* type = nullptr;
       PyObject* value = nullptr;
       PyObject* traceback = nullptr;
@@ -617,13 +617,13 @@ PYBIND11_MODULE(zadulpm, module) {
       },
       "The names of every class reflection knows.");
 
-  py::class_<ZaduInspect::Reader>(module, "Inspector",
-                                  "A root's shared memory, read-only (what `zadulpm` shows).")
+  py::class_<ZaduRead::Reader>(module, "Reader",
+                               "A root's shared memory, read-only (what `zadulpm` shows).")
       .def(py::init<std::string const&, std::string const&>(), py::arg("root") = "",
            py::arg("store") = Zido::Agent::defaultStoreName)
       .def("status",
-           [](ZaduInspect::Reader& reader) {
-             ZaduInspect::Status const status = reader.status();
+           [](ZaduRead::Reader& reader) {
+             ZaduRead::Status const status = reader.status();
              py::dict changeLog;
              changeLog["present"] = status.changeLog.present;
              changeLog["records"] = status.changeLog.records;
@@ -654,8 +654,7 @@ PYBIND11_MODULE(zadulpm, module) {
            })
       .def(
           "log",
-          [](ZaduInspect::Reader& reader, std::uint64_t from, std::uint64_t to,
-             std::uint64_t limit) {
+          [](ZaduRead::Reader& reader, std::uint64_t from, std::uint64_t to, std::uint64_t limit) {
             py::list records;
             for (auto const& record : reader.log(from, to, limit)) {
               py::dict each;
@@ -673,7 +672,7 @@ PYBIND11_MODULE(zadulpm, module) {
           py::arg("limit") = 0)
       .def(
           "entries",
-          [](ZaduInspect::Reader& reader, std::uint16_t unit, std::optional<std::string> prefix,
+          [](ZaduRead::Reader& reader, std::uint16_t unit, std::optional<std::string> prefix,
              bool deleted) {
             std::optional<ZaduLpmLib::TcamDataModelEntryKey> key;
             if (prefix) {
@@ -691,7 +690,7 @@ PYBIND11_MODULE(zadulpm, module) {
           py::arg("unit"), py::arg("prefix") = py::none(), py::arg("deleted") = false)
       .def(
           "route_get",
-          [](ZaduInspect::Reader& reader, std::uint16_t unit,
+          [](ZaduRead::Reader& reader, std::uint16_t unit,
              std::string const& address) -> py::object {
             auto const parsed = ZaduLpmLib::parseIpv4(address);
             if (!parsed) {

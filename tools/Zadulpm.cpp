@@ -21,32 +21,32 @@
 #include "Rapidlog/TraceFileReader.h"
 #include "ZaduLpmLib/Ipv4Text.h"
 #include "tools/OneLineFailure.h"
-#include "tools/inspect/Reader.h"
+#include "tools/reader/Reader.h"
 
 namespace {
 
 using json = nlohmann::ordered_json;
-using ZaduInspect::InspectError;
+using ZaduRead::ReadError;
 
 json entryJson(ZaduLpmLib::TcamDataModelEntryData const& entry) {
-  return {{"prefix", ZaduInspect::formatKey(entry.key)},
+  return {{"prefix", ZaduRead::formatKey(entry.key)},
           {"adjacency", entry.adjacencyIndex},
           {"action", static_cast<int>(entry.action)},
           {"classId", entry.classId}};
 }
 
-json writerJson(ZaduInspect::Writer const& writer) {
+json writerJson(ZaduRead::Writer const& writer) {
   return {{"pid", writer.pid}, {"alive", writer.alive}};
 }
 
-std::string writerText(ZaduInspect::Writer const& writer) {
+std::string writerText(ZaduRead::Writer const& writer) {
   if (writer.pid == 0) {
     return "no writer";
   }
   return fmt::format("writer pid {} ({})", writer.pid, writer.alive ? "alive" : "gone");
 }
 
-void printStatus(ZaduInspect::Status const& status, bool asJson) {
+void printStatus(ZaduRead::Status const& status, bool asJson) {
   if (asJson) {
     json units = json::array();
     for (auto const& unit : status.units) {
@@ -100,7 +100,7 @@ void printStatus(ZaduInspect::Status const& status, bool asJson) {
   }
 }
 
-void printEntries(std::vector<ZaduInspect::EntryRecord> const& records, bool asJson) {
+void printEntries(std::vector<ZaduRead::EntryRecord> const& records, bool asJson) {
   if (asJson) {
     json list = json::array();
     for (auto const& record : records) {
@@ -114,7 +114,7 @@ void printEntries(std::vector<ZaduInspect::EntryRecord> const& records, bool asJ
   }
   for (auto const& record : records) {
     std::printf("%-18s adjacency %-6u version %llu%s\n",
-                ZaduInspect::formatKey(record.entry.key).c_str(), record.entry.adjacencyIndex,
+                ZaduRead::formatKey(record.entry.key).c_str(), record.entry.adjacencyIndex,
                 static_cast<unsigned long long>(record.logVersion),
                 record.inDeletion ? " (in deletion)" : "");
   }
@@ -191,7 +191,7 @@ int main(int argc, char** argv) {
       }
       return 0;
     }
-    ZaduInspect::Reader reader(root, store);
+    ZaduRead::Reader reader(root, store);
     if (status->parsed()) {
       printStatus(reader.status(), asJson);
     } else if (log->parsed()) {
@@ -209,7 +209,7 @@ int main(int argc, char** argv) {
                       static_cast<unsigned long long>(record.version), record.unit, record.kind,
                       std::string_view(record.kind) == "tableDelete"
                           ? ""
-                          : fmt::format("{} adjacency {}", ZaduInspect::formatKey(record.entry.key),
+                          : fmt::format("{} adjacency {}", ZaduRead::formatKey(record.entry.key),
                                         record.entry.adjacencyIndex)
                                 .c_str());
         }
@@ -245,19 +245,19 @@ int main(int argc, char** argv) {
       } else if (found) {
         std::printf("%s on unit %u: %s, adjacency %u (version %llu)\n",
                     ZaduLpmLib::formatIpv4(*address).c_str(), unit,
-                    ZaduInspect::formatKey(found->entry.key).c_str(), found->entry.adjacencyIndex,
+                    ZaduRead::formatKey(found->entry.key).c_str(), found->entry.adjacencyIndex,
                     static_cast<unsigned long long>(found->logVersion));
       } else {
         std::printf("%s on unit %u: no route\n", ZaduLpmLib::formatIpv4(*address).c_str(), unit);
       }
     }
     return 0;
-  } catch (InspectError const& error) {
+  } catch (ReadError const& error) {
     std::fprintf(stderr, "zadulpm: %s\n", error.what());
     return error.code();
   } catch (Rapidlog::DecodeError const& error) {
     std::fprintf(stderr, "zadulpm: %s\n", error.what());
-    return InspectError::damaged;
+    return ReadError::damaged;
   } catch (std::exception const& error) {
     std::fprintf(stderr, "zadulpm: %s\n", error.what());
     return 1;

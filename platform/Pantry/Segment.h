@@ -119,7 +119,7 @@ class Segment {
       corruptSlot(index);
     }
   }
-  // Where slot `index` lies in the file (for tools and tests that inspect
+  // Where slot `index` lies in the file (for tools and tests that examine
   // or damage images).
   std::size_t slotFileOffset(std::uint64_t index) const noexcept {
     return static_cast<std::size_t>(reinterpret_cast<char const*>(slot(index)) -

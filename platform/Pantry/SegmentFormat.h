@@ -2,7 +2,7 @@
 //
 // This header is the single description of the format; the writer and every
 // reader use it, in this process and in others (the hardware side, the
-// inspection tools). A segment file is laid out as
+// examining tools). A segment file is laid out as
 //
 //   [ Header, padded to 4096 bytes ]
 //   [ occupancy bitmap: one bit per slot, in whole 64-byte lines ]

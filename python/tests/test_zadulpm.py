@@ -1,5 +1,5 @@
 """The zadulpm module: reflection made Pythonic, an agent with Python
-handlers, and read-only inspection through the command's reader."""
+handlers, and read-only reading through the command's reader."""
 import pytest
 
 import zadulpm
@@ -83,7 +83,7 @@ def test_a_handler_that_raises_is_reported_and_the_rest_goes_on(agent, hardware,
     assert "handler failed on purpose" in capfd.readouterr().err
 
 
-def test_the_inspector_reads_what_the_agent_committed(agent, hardware, root, store):
+def test_the_reader_reads_what_the_agent_committed(agent, hardware, root, store):
     hardware()
     table = agent.table(2, reset=True)
     done = []
@@ -91,19 +91,19 @@ def test_the_inspector_reads_what_the_agent_committed(agent, hardware, root, sto
     table.write("10.1.2.0/24", zadulpm.entry("10.1.2.0/24", 6), done.append)
     table.remove("10.1.0.0/16", done.append)
     assert agent.run_until(lambda: len(done) == 3, 10000)
-    inspector = zadulpm.Inspector(root, store)
-    status = inspector.status()
+    reader = zadulpm.Reader(root, store)
+    status = reader.status()
     assert status["hardware"]["publishedVersion"] == status["changeLog"]["tableVersion"]
     assert status["changeLog"]["writer"]["alive"]
     (unit,) = status["units"]
     assert (unit["unit"], unit["live"]) == (2, 1)
-    assert inspector.entries(2) == [{"prefix": "10.1.2.0/24", "adjacency": 6, "action": 0,
+    assert reader.entries(2) == [{"prefix": "10.1.2.0/24", "adjacency": 6, "action": 0,
                                      "classId": 0, "logVersion": 2, "inDeletion": False}]
-    assert inspector.route_get(2, "10.1.2.9")["prefix"] == "10.1.2.0/24"
-    assert inspector.route_get(2, "10.1.3.9") is None
-    with pytest.raises(zadulpm.InspectError) as missing:
-        inspector.entries(7)
+    assert reader.route_get(2, "10.1.2.9")["prefix"] == "10.1.2.0/24"
+    assert reader.route_get(2, "10.1.3.9") is None
+    with pytest.raises(zadulpm.ReadError) as missing:
+        reader.entries(7)
     assert missing.value.code == 6
-    with pytest.raises(zadulpm.InspectError) as nothing:
-        zadulpm.Inspector("/nonexistent", store)
+    with pytest.raises(zadulpm.ReadError) as nothing:
+        zadulpm.Reader("/nonexistent", store)
     assert nothing.value.code == 3

@@ -1,4 +1,4 @@
-#include "tools/inspect/Reader.h"
+#include "tools/reader/Reader.h"
 
 #include <fmt/format.h>
 #include <sys/stat.h>
@@ -14,7 +14,7 @@
 #include "ZaduLpmLib/TcamConstants.h"
 #include "Zido/Constants.h"
 
-namespace ZaduInspect {
+namespace ZaduRead {
 
 namespace {
 
@@ -36,7 +36,7 @@ auto consistently(std::string const& what, Read const& read) -> decltype(read())
       return read();
     } catch (Vesk::CorruptionDetectedException const& error) {
       if (attempt == 5) {
-        throw InspectError(InspectError::damaged, fmt::format("{}: {}", what, error.what()));
+        throw ReadError(ReadError::damaged, fmt::format("{}: {}", what, error.what()));
       }
     }
   }
@@ -54,20 +54,20 @@ Reader::Reader(std::string const& root, std::string const& store)
   std::error_code error;
   if (!std::filesystem::exists(root_, error)) {
     if (error == std::errc::permission_denied) {
-      throw InspectError(InspectError::permission, fmt::format("{}: permission denied", root_));
+      throw ReadError(ReadError::permission, fmt::format("{}: permission denied", root_));
     }
-    throw InspectError(InspectError::noSharedMemory,
-                       fmt::format("no shared memory at {}: no such directory", root_));
+    throw ReadError(ReadError::noSharedMemory,
+                    fmt::format("no shared memory at {}: no such directory", root_));
   }
   if (access(root_.c_str(), R_OK | X_OK) != 0) {
-    throw InspectError(InspectError::permission, fmt::format("{}: permission denied", root_));
+    throw ReadError(ReadError::permission, fmt::format("{}: permission denied", root_));
   }
   if (!std::filesystem::is_directory(directory_, error)) {
-    throw InspectError(InspectError::noSharedMemory,
-                       fmt::format("no shared memory at {}: no store '{}' under it", root_, store));
+    throw ReadError(ReadError::noSharedMemory,
+                    fmt::format("no shared memory at {}: no store '{}' under it", root_, store));
   }
   if (access(directory_.c_str(), R_OK | X_OK) != 0) {
-    throw InspectError(InspectError::permission, fmt::format("{}: permission denied", directory_));
+    throw ReadError(ReadError::permission, fmt::format("{}: permission denied", directory_));
   }
 }
 
@@ -82,18 +82,18 @@ Vesk::Ptr<Collection> Reader::mount(std::string const& entityPath, std::uint64_t
   struct stat status {};
   if (stat(file.c_str(), &status) != 0) {
     if (errno == EACCES) {
-      throw InspectError(InspectError::permission, fmt::format("{}: permission denied", file));
+      throw ReadError(ReadError::permission, fmt::format("{}: permission denied", file));
     }
     return nullptr;
   }
   if (access(file.c_str(), R_OK) != 0) {
-    throw InspectError(InspectError::permission, fmt::format("{}: permission denied", file));
+    throw ReadError(ReadError::permission, fmt::format("{}: permission denied", file));
   }
   try {
     return Collection::mountReader(file, capacity, typeName, collectionName);
   } catch (std::exception const& error) {
-    throw InspectError(
-        InspectError::damaged,
+    throw ReadError(
+        ReadError::damaged,
         fmt::format("{} is damaged or of another layout version: {}", file, error.what()));
   }
 }
@@ -211,8 +211,7 @@ std::vector<LogRecord> Reader::log(std::uint64_t from, std::uint64_t to, std::ui
       ZaduLpmLib::TcamDataModelEntryLogPantry::typeName,
       ZaduLpmLib::TcamDataModelEntryLogPantry::collectionName);
   if (!changeLog) {
-    throw InspectError(InspectError::noSharedMemory,
-                       fmt::format("no change log in {}", directory_));
+    throw ReadError(ReadError::noSharedMemory, fmt::format("no change log in {}", directory_));
   }
   return consistently(logPath, [&] {
     std::vector<LogRecord> records;
@@ -233,8 +232,8 @@ std::vector<EntryRecord> Reader::entries(std::uint16_t unit,
                                          bool deleted) {
   auto const mounted = config(unit);
   if (!mounted) {
-    throw InspectError(InspectError::noUnit,
-                       fmt::format("unit {} has no configuration table in {}", unit, directory_));
+    throw ReadError(ReadError::noUnit,
+                    fmt::format("unit {} has no configuration table in {}", unit, directory_));
   }
   return consistently(mounted->path(), [&] {
     std::vector<EntryRecord> records;
@@ -261,8 +260,8 @@ std::vector<EntryRecord> Reader::entries(std::uint16_t unit,
 std::optional<EntryRecord> Reader::routeGet(std::uint16_t unit, std::uint32_t address) {
   auto const mounted = config(unit);
   if (!mounted) {
-    throw InspectError(InspectError::noUnit,
-                       fmt::format("unit {} has no configuration table in {}", unit, directory_));
+    throw ReadError(ReadError::noUnit,
+                    fmt::format("unit {} has no configuration table in {}", unit, directory_));
   }
   // One probe per prefix length, longest first.
   return consistently(mounted->path(), [&]() -> std::optional<EntryRecord> {
@@ -282,4 +281,4 @@ std::string formatKey(TcamDataModelEntryKey const& key) {
   return fmt::format("{}", key);
 }
 
-}  // namespace ZaduInspect
+}  // namespace ZaduRead

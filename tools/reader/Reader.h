@@ -1,4 +1,4 @@
-// ZaduInspect::Reader: what the TCAM table's shared memory holds, read
+// ZaduRead::Reader: what the TCAM table's shared memory holds, read
 // without disturbing its writers. The `zadulpm` command and the Python module
 // both read through it.
 //
@@ -9,7 +9,7 @@
 // returned torn. Whether a writer is alive is read from /proc/locks (its
 // exclusive lock on the segment), which asks nothing of the file itself.
 //
-// Errors raise InspectError with one line and a distinct code:
+// Errors raise ReadError with one line and a distinct code:
 //   3  no shared memory at the root (no root, or no store under it)
 //   4  a root, directory or file that this user may not read
 //   5  a file of another layout version, or damaged
@@ -29,12 +29,12 @@
 #include "ZaduLpmLib/TcamDataModelPantry.h"
 #include "Zido/GroupInterface.h"
 
-namespace ZaduInspect {
+namespace ZaduRead {
 
-class InspectError : public std::runtime_error {
+class ReadError : public std::runtime_error {
  public:
   enum Code : int { noSharedMemory = 3, permission = 4, damaged = 5, noUnit = 6 };
-  InspectError(Code code, std::string const& message) : runtime_error(message), code_(code) {}
+  ReadError(Code code, std::string const& message) : runtime_error(message), code_(code) {}
   Code code() const noexcept { return code_; }
 
  private:
@@ -96,7 +96,7 @@ struct EntryRecord {
 class Reader {
  public:
   // The store `store` under `root` (empty: ZADU_SHM_ROOT, or the library's
-  // default). Raises InspectError 3 or 4 when the store cannot be read.
+  // default). Raises ReadError 3 or 4 when the store cannot be read.
   Reader(std::string const& root, std::string const& store);
 
   Status status();
@@ -130,4 +130,4 @@ class Reader {
 // "A.B.C.D/LEN" of a key.
 std::string formatKey(ZaduLpmLib::TcamDataModelEntryKey const& key);
 
-}  // namespace ZaduInspect
+}  // namespace ZaduRead
