@@ -11,7 +11,6 @@
 #include "Quor/TraceHandle.h"
 #include "QuorSharedMem/ShmemEntities.h"
 #include "Vesk/PtrFormat.h"
-#include "Vesk/TypeBuilder.h"
 #include "ZaduLpmLib/TcamConstants.h"
 #include "ZaduLpmLib/TcamDataModelCodecs.h"
 #include "Zido/Constants.h"
@@ -502,57 +501,5 @@ std::uint32_t TcamEntryLog::entrys(Zido::UnitId unitId) const {
   auto const records = static_cast<std::uint32_t>(mountedConfig(unitId).swTableEntries().count());
   return records - entrysInDeletion(unitId);
 }
-
-Vesk::TypeData const& TcamEntryLog::staticTypeData() {
-  static Vesk::TypeData const& type =
-      Vesk::TypeBuilder<TcamEntryLog>("ZaduLpm::TcamEntryLog",
-                                      &Zido::EntryLogBase::staticTypeData())
-          .attribute("tableEntryLog", &TcamEntryLog::tableEntryLog)
-          .collection<std::uint16_t, Vesk::Ptr<ConfigPantry>>(
-              "tableConfigPantry",
-              {.lookup = [](TcamEntryLog const& log,
-                            std::uint16_t unitId) { return log.tableConfigPantry(unitId); },
-               .has = [](TcamEntryLog const& log,
-                         std::uint16_t unitId) { return log.tableConfigPantryHas(unitId); },
-               .count = [](TcamEntryLog const& log) { return log.tableConfigPantry_.count(); },
-               .forEach =
-                   [](TcamEntryLog const& log,
-                      std::function<bool(std::uint16_t const&,
-                                         Vesk::Ptr<ConfigPantry> const&)> const& visit) {
-                     log.tableConfigPantry_.forEach(
-                         [&](Zido::UnitId unitId, Vesk::Ptr<ConfigPantry> const& pantry) {
-                           visit(unitId, pantry);
-                         });
-                   },
-               .insertAt =
-                   [](TcamEntryLog& log, std::uint16_t const& unitId,
-                      Vesk::Ptr<ConfigPantry> const& pantry) {
-                     log.tableConfigPantryIs(unitId, pantry);
-                   },
-               .del = [](TcamEntryLog& log,
-                         std::uint16_t const& unitId) { return log.tableConfigPantryDel(unitId); },
-               .delAll = [](TcamEntryLog& log) { log.tableConfigPantryDelAll(); }})
-          .operation("mountPantryConfig", &TcamEntryLog::mountPantryConfig)
-          .operation("cleanupEntryLog", &TcamEntryLog::cleanupEntryLog)
-          .operation("entry", &TcamEntryLog::entry)
-          .operation("entryHas", &TcamEntryLog::entryHas)
-          .operation("entryRsrcKeys", &TcamEntryLog::entryRsrcKeys)
-          .operation("entryLogVersion", &TcamEntryLog::entryLogVersion)
-          .operation("entrysInDeletion", &TcamEntryLog::entrysInDeletion)
-          .operation("entrys", &TcamEntryLog::entrys)
-          .creator("TcamEntryLogIs",
-                   [](std::uint32_t tableId, Vesk::Ptr<Centrum::EntityManager> const& entityManager,
-                      Vesk::Ptr<Zido::GroupInterface> const& groupInterface,
-                      std::string const& agentName) {
-                     return tcamEntryLogFactory(Zido::SwTableId(tableId), entityManager,
-                                                groupInterface, agentName);
-                   })
-          .done();
-  return type;
-}
-
-namespace {
-[[maybe_unused]] Vesk::TypeData const& registered = TcamEntryLog::staticTypeData();
-}  // namespace
 
 }  // namespace ZaduLpm

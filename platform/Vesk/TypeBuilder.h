@@ -195,6 +195,35 @@ class TypeBuilder {
     return *this;
   }
 
+  // A collection whose `count`, `forEach` and (unless given) `has` are answered
+  // by the container that `container` yields: a member function or data
+  // member of T whose result offers count(), forEach(visit(key, member)) and
+  // possibly has(key), such as a Quor::HashMap2018.
+  template <class Key, class Element, class ContainerAccess>
+  TypeBuilder& collection(std::string name, ContainerAccess container,
+                          CollectionBinding<T, Key, Element> binding) {
+    binding.count = [container](T const& object) { return std::invoke(container, object).count(); };
+    constexpr bool containerHas =
+        requires(ContainerAccess access, T const& object, Key const& key) {
+      std::invoke(access, object).has(key);
+    };
+    if constexpr (containerHas) {
+      if (!binding.has) {
+        binding.has = [container](T const& object, Key const& key) {
+          return std::invoke(container, object).has(key);
+        };
+      }
+    }
+    binding.forEach = [container](T const& object,
+                                  std::function<bool(Key const&, Element const&)> const& visit) {
+      bool more = true;
+      std::invoke(container, object).forEach([&](Key const& key, Element const& element) {
+        more = more && visit(key, element);
+      });
+    };
+    return collection(std::move(name), std::move(binding));
+  }
+
   template <class Key, class Element>
   TypeBuilder& collection(std::string name, CollectionBinding<T, Key, Element> binding) {
     Member& member = add(name, Member::Kind::Collection);
