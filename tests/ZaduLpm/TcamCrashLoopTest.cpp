@@ -55,11 +55,8 @@ class HardwareReader {
       : sharedMemory_(QuorSharedMem::EntityManager::getEntityManager(storeName, true)),
         central_(new Centrum::EntityManager(storeName, true)),
         publisher_(*central_, "ZaduRoute-ZaduRoute"),
-        changeLog_(ZaduLpmLib::TcamDataModelLogRing::mountReader(
-            sharedMemory_->filePathOf(ZaduLpmLib::TcamConstants::tableEntryLogPantryPath()),
-            ZaduLpmLib::TcamConstants::entryLogCapacity,
-            ZaduLpmLib::TcamDataModelEntryLogPantry::typeName,
-            ZaduLpmLib::TcamDataModelEntryLogPantry::collectionName)) {}
+        changeLog_(changeLogReader(
+            sharedMemory_->filePathOf(ZaduLpmLib::TcamConstants::tableEntryLogPantryPath()))) {}
 
   [[noreturn]] void serve(int reportFd) {
     for (;;) {
@@ -128,16 +125,12 @@ class HardwareReader {
     }
     std::map<Zido::LogVersion, Zido::UnitId> versionUnits;
     for (Zido::UnitId unit = 0; unit < units; ++unit) {
-      std::string const file =
-          sharedMemory_->filePathOf(ZaduLpmLib::TcamConstants::configPantryPath(unit));
       // A unit never made, or whose segment a killed agent was still
       // creating, holds nothing.
       Vesk::Ptr<ZaduLpmLib::TcamDataModelConfigMap> config;
       try {
-        config = ZaduLpmLib::TcamDataModelConfigMap::mountReader(
-            file, ZaduLpmLib::TcamConstants::configCapacity,
-            ZaduLpmLib::TcamDataModelConfigPantry::typeName,
-            ZaduLpmLib::TcamDataModelConfigPantry::collectionName);
+        config = configReader(
+            sharedMemory_->filePathOf(ZaduLpmLib::TcamConstants::configPantryPath(unit)));
       } catch (Vesk::Exception const&) {
       }
       View const& view = views_[unit];

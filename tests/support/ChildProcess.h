@@ -11,12 +11,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <exception>
 #include <functional>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 namespace ZaduTest {
 
@@ -89,7 +87,6 @@ class ChildProcess {
     readFully(childReadFd, &message, sizeof(Message));
     return message;
   }
-  int readFd() const { return readFd_; }
 
   void killNow() { kill(pid_, SIGKILL); }
   // Waits for the child; returns its exit code, or 128 + signal.
@@ -99,31 +96,6 @@ class ChildProcess {
     }
     reaped_ = true;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-
-  // Reads fixed-size messages until the child closes its end.
-  template <class Message>
-  std::vector<Message> readAll() {
-    std::vector<Message> messages;
-    std::string pending;
-    char buffer[4096];
-    for (;;) {
-      ssize_t const got = read(readFd_, buffer, sizeof(buffer));
-      if (got < 0 && errno == EINTR) {
-        continue;
-      }
-      if (got <= 0) {
-        break;
-      }
-      pending.append(buffer, static_cast<std::size_t>(got));
-    }
-    for (std::size_t offset = 0; offset + sizeof(Message) <= pending.size();
-         offset += sizeof(Message)) {
-      Message message;
-      std::memcpy(&message, pending.data() + offset, sizeof(Message));
-      messages.push_back(message);
-    }
-    return messages;
   }
 
   // Blocks until the child sends one message.

@@ -1,8 +1,10 @@
-// A fresh directory for one test, removed with everything in it afterwards.
+// A fresh directory for one test, removed with everything in it afterwards;
+// and the damage tests do to files in it.
 #pragma once
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 
@@ -30,5 +32,22 @@ class ScratchDirectory {
  private:
   std::filesystem::path path_;
 };
+
+// Overwrites the bytes of the file at `path` from `offset` on.
+inline void patchFile(std::string const& path, std::size_t offset, std::string const& bytes) {
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  if (!file.seekp(static_cast<std::streamoff>(offset))
+           .write(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
+    throw std::runtime_error("cannot patch " + path);
+  }
+}
+
+// Damages one byte of the record words (`at` bytes into the slot) of the
+// home slot of `key` in the file of the shared-memory map `map`: that
+// record, or a neighbour in its run, which a lookup of `key` reads too.
+template <class Map, class Key>
+void damageHomeSlot(Map const& map, Key const& key, std::size_t at = 2 * 8 + 5) {
+  patchFile(map.path(), map.segment().slotFileOffset(map.homeOf(key)) + at, "\x5A");
+}
 
 }  // namespace ZaduTest

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <initializer_list>
 #include <string>
 
 #include "Quor/TraceHandle.h"
@@ -47,6 +48,33 @@ inline TcamDataModelEntry committedOf(TcamDataModelEntry entry) {
   return entry;
 }
 
+// Read-only mounts of a unit's configuration table and of the change log
+// file, as the hardware side and the reader make them.
+inline Vesk::Ptr<ZaduLpmLib::TcamDataModelConfigMap> configReader(std::string const& file) {
+  return ZaduLpmLib::TcamDataModelConfigMap::mountReader(
+      file, ZaduLpmLib::TcamConstants::configCapacity,
+      ZaduLpmLib::TcamDataModelConfigPantry::typeName,
+      ZaduLpmLib::TcamDataModelConfigPantry::collectionName);
+}
+inline Vesk::Ptr<ZaduLpmLib::TcamDataModelLogRing> changeLogReader(std::string const& file) {
+  return ZaduLpmLib::TcamDataModelLogRing::mountReader(
+      file, ZaduLpmLib::TcamConstants::entryLogCapacity,
+      ZaduLpmLib::TcamDataModelEntryLogPantry::typeName,
+      ZaduLpmLib::TcamDataModelEntryLogPantry::collectionName);
+}
+
+// Fills the change log of `log` with records of versions first..last (of
+// unit 0) and raises its table version to last.
+inline void fillChangeLog(ZaduLpm::TcamEntryLog& log, Zido::LogVersion first,
+                          Zido::LogVersion last) {
+  ZaduLpmLib::TcamDataModelLogPantryEntry record;
+  record.unitId = 0;
+  for (record.version = first; record.version <= last; ++record.version) {
+    log.tableEntryLog()->entryLogConfigIs(record);
+  }
+  log.tableVersionIs(last);
+}
+
 class TcamTableFixture : public ::testing::Test {
  protected:
   static constexpr Zido::UnitId unit = 0;
@@ -59,8 +87,7 @@ class TcamTableFixture : public ::testing::Test {
     group = new Zido::GroupInterface(ZaduLpmLib::TcamConstants::agentName,
                                      ZaduLpmLib::TcamConstants::groupName, 0x0201, central, loop());
     set = new Zido::OrderedSwTableSet(tableId, new Zido::OrderedSwTableStatus(tableId));
-    entryLog =
-        ZaduLpm::tcamEntryLogFactory(tableId, central, group, ZaduLpmLib::TcamConstants::agentName);
+    reopenEntryLog();
     table = makeTable(unit);
   }
 
@@ -90,6 +117,24 @@ class TcamTableFixture : public ::testing::Test {
   }
 
   std::size_t commitAll() { return group->resolver()->runUntilIdle(); }
+
+  // The entry log as a new agent process mounts it.
+  void reopenEntryLog() {
+    entryLog =
+        ZaduLpm::tcamEntryLogFactory(tableId, central, group, ZaduLpmLib::TcamConstants::agentName);
+  }
+  // Lets go of the entry log and of this process's mounts of the change log
+  // and of the configuration of `units`, as an agent that exits does.
+  void releaseEntryLog(std::initializer_list<Zido::UnitId> units) {
+    entryLog = nullptr;
+    sharedMemory()->unmount(ZaduLpmLib::TcamConstants::tableEntryLogPantryPath());
+    for (Zido::UnitId unitId : units) {
+      sharedMemory()->unmount(ZaduLpmLib::TcamConstants::configPantryPath(unitId));
+    }
+  }
+  Vesk::Ptr<QuorSharedMem::EntityManager> sharedMemory() const {
+    return QuorSharedMem::EntityManager::getEntityManager(central->name(), central->local());
+  }
 
   ZaduLpmLib::TcamDataModelConfigMap& config(Zido::UnitId unitId = unit) {
     return entryLog->tableConfigPantry(unitId)->swTableEntries();

@@ -1,8 +1,6 @@
 #include "Pantry/PantryMap.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -41,13 +39,8 @@ class PantryMapTest : public ::testing::Test {
     return records;
   }
 
-  // Overwrites bytes of the file at `offset`.
   void patchFile(std::size_t offset, std::string const& bytes) {
-    int const fd = open(path().c_str(), O_WRONLY);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)),
-              static_cast<ssize_t>(bytes.size()));
-    close(fd);
+    ZaduTest::patchFile(path(), offset, bytes);
   }
 
   ScratchDirectory scratch;
@@ -216,14 +209,8 @@ TEST_F(PantryMapTest, ACorruptRecordIsReportedToReadersAndDroppedByTheNextWriter
       map->insert(RouteRecord::make(routeKey(n), n, 1));
     }
   }
+  damageHomeSlot(*mountReader(), routeKey(7));
   auto reader = mountReader();
-  std::size_t const offset = reader->segment().slotFileOffset(reader->homeOf(routeKey(7)));
-  reader.reset();
-  // Damage one byte of the record words of key 7's home slot (key 7's record
-  // or a neighbour in its run: the probe reads them too).
-  patchFile(offset + 2 * 8 + 5, "\x5A");
-
-  reader = mountReader();
   EXPECT_THROW(reader->lookup(routeKey(7)), Vesk::CorruptionDetectedException);
   reader->doCorruptionDetected("test");
   EXPECT_EQ(reader->corruptionsDetected(), 1u);

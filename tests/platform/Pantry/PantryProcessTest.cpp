@@ -123,13 +123,7 @@ TEST_F(PantryProcessTest, ReplacingAnInvalidFileLeavesMappedReadersIntact) {
   }
   auto reader = mapReader();
   // Damage the fingerprint checksum on disk, as a foreign writer could.
-  {
-    std::FILE* file = std::fopen(mapPath().c_str(), "r+");
-    ASSERT_NE(file, nullptr);
-    std::fseek(file, offsetof(Pantry::Format::Header, fingerprintChecksum), SEEK_SET);
-    std::fputc('X', file);
-    std::fclose(file);
-  }
+  patchFile(mapPath(), offsetof(Pantry::Format::Header, fingerprintChecksum), "X");
   ChildProcess writerProcess([&](int) {
     auto writer = mapWriter();
     return writer->wiped() && writer->count() == 0 ? 0 : 1;
