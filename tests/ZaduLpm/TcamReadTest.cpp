@@ -48,21 +48,13 @@ TEST_F(TcamReadTest, APendingWriteWinsThenAPendingRemoveThenTheConfiguration) {
   EXPECT_EQ(table->entryFromConfig(keyOf(1)), committedOf(entryOf(1, 1)));
   EXPECT_TRUE(table->entryHas(keyOf(1)));
 
-  Quor::TraceCapture trace;
-  Quor::TraceHandle::levelsIs("TcamSwTable", 1 << 1);
   table->entryRemove(keyOf(1), nullptr);
   EXPECT_EQ(table->entryRead(keyOf(1)), TcamDataModelEntry{});
-  EXPECT_TRUE(trace.records().empty());
   EXPECT_EQ(table->entryFromConfig(keyOf(1)), committedOf(entryOf(1, 1)));
   EXPECT_FALSE(table->entryHas(keyOf(1)));
-
   EXPECT_EQ(table->entryRead(keyOf(9)), TcamDataModelEntry{});
   EXPECT_EQ(table->entry(keyOf(9)), TcamDataModelEntry{});
-  EXPECT_EQ(trace.atLevel("TcamSwTable", 1).size(), 2u);
-  EXPECT_TRUE(trace.contains("Failed to find entry for key: 10.0.9.0/24"));
-  trace.clear();
   EXPECT_EQ(table->entryFromConfig(keyOf(9)), TcamDataModelEntry{});
-  EXPECT_TRUE(trace.records().empty());
 }
 
 TEST_F(TcamReadTest, APendingRemoveAllHidesCommittedKeysFromExistenceTestsOnly) {
@@ -266,24 +258,24 @@ TEST_F(TcamReadTest, TheSnapshotIsItsOwnAndAnsweringReflection) {
   EXPECT_TRUE(viaReflection.asEntity());
 }
 
-TEST_F(TcamReadTest, ACorruptConfigurationReadsAsAbsent) {
+// A damaged record reads as absent, and a walk that meets it ends there:
+// it yields exactly the entries before it. Every read reports the damage.
+TEST_F(TcamReadTest, ADamagedRecordReadsAsAbsentAndEndsTheWalkWhereItLies) {
   for (std::uint32_t n = 0; n < 10; ++n) {
     commit(n);
   }
-  auto& map = config();
-  std::size_t const offset = map.segment().slotFileOffset(map.homeOf(keyOf(4))) + 2 * 8 + 5;
-  {
-    std::FILE* file = std::fopen(map.path().c_str(), "r+b");
-    ASSERT_NE(file, nullptr);
-    std::fseek(file, static_cast<long>(offset), SEEK_SET);
-    std::fputc(0x5A, file);
-    std::fclose(file);
-  }
-  std::uint64_t const before = map.corruptionsDetected();
-  EXPECT_EQ(table->entryFromConfig(keyOf(4)), TcamDataModelEntry{});
-  EXPECT_GT(map.corruptionsDetected(), before);
-  // The walk ends where it meets the damage; it never crashes.
-  EXPECT_LE(walk(table->entryIteratorConst()).size(), 10u);
+  std::vector<TcamDataModelEntryKey> const whole = walk(table->entryIteratorConst());
+  ASSERT_EQ(whole.size(), 10u);
+  TcamDataModelEntryKey const damaged = whole[6];
+  damageHomeSlot(config(), damaged);
+  std::uint64_t const before = config().corruptionsDetected();
+  EXPECT_EQ(table->entryFromConfig(damaged), TcamDataModelEntry{});
+  EXPECT_FALSE(entryLog->entryHas(damaged, unit));
+  EXPECT_EQ(config().corruptionsDetected(), before + 2);
+  EXPECT_EQ(walk(table->entryIteratorConst()),
+            std::vector<TcamDataModelEntryKey>(whole.begin(), whole.begin() + 6));
+  EXPECT_EQ(config().corruptionsDetected(), before + 3);
+  EXPECT_EQ(entryLog->entrysInDeletion(unit), 0u);  // its walk ends there too
 }
 
 }  // namespace
