@@ -65,7 +65,8 @@ TEST_F(TcamScenarioTest, OperationsTravelFromAcceptanceToTheHardwareAndBack) {
   EXPECT_EQ(route1->logVersion(), 1u);
   EXPECT_EQ(route2->logVersion(), 2u);
   EXPECT_EQ(route1->entryState(), State::logged);
-  EXPECT_EQ(completions, std::vector<std::string>{"10.0.9.0/24 4"});
+  EXPECT_EQ(completions, std::vector<std::string>{"10.0.9.0/24 4"});  // nothing to remove
+  EXPECT_EQ(removeAbsent->logVersion(), 0u);
   EXPECT_TRUE(table->transientAddEntries().empty());
   EXPECT_TRUE(table->transientRemoveEntries().empty());
   EXPECT_TRUE(table->transientVersionsForKey().empty());
