@@ -204,18 +204,8 @@ TEST_F(EntityManagerTest, TheCentralStoreFindsPersistedEntitiesByPath) {
   Centrum::EntityManager two(name, true);
   one.entityIs("placed", manager);
   EXPECT_EQ(two.getEntity("placed"), manager);
-}
-
-TEST(CentrumTest, EntitiesArePlacedAndFoundByPath) {
-  Centrum::EntityManager central("CentrumTest", true);
-  auto const path = std::string("hardware/charm/agent/relaunch/config/ZaduRoute");
-  EXPECT_FALSE(central.getEntity(path));
-  Vesk::Ptr<Quor::Entity> entity = Vesk::dynamicPtrCast<Quor::Entity>(
-      Vesk::Ptr<Vesk::Node>(QuorSharedMem::EntityManager::getEntityManager("CentrumTest", true)));
-  central.entityIs(path, entity);
-  EXPECT_EQ(central.getEntity(path), entity);
-  central.entityIs(path, nullptr);
-  EXPECT_FALSE(central.getEntity(path));
+  one.entityIs("placed", nullptr);
+  EXPECT_FALSE(two.getEntity("placed"));
 }
 
 }  // namespace
