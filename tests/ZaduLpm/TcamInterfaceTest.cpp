@@ -400,222 +400,212 @@ Vesk::Ptr<Zido::OrderedEntryHandle> dependencyIn(Zido::EntryState state) {
 
 std::string const configBase = "zido/ZaduRoute-ZaduRoute/ZaduLpm/Tcam/config/";
 
-INSTANTIATE_TEST_SUITE_P(
-    Every, TcamTextTest,
-    ::testing::Values(
-        OperatorTexts{
-            "StartWithoutAHardwareVersion",
-            [](TcamTextTest& t) { t.writeInAnotherAgent({0}, 3); },
-            [](TcamTextTest& t) { t.intf(); },
-            {"TcamInterface 3: Creating entry log for 02:01:0809",
-             "TcamEntryLog 2: Mounted entryLog: *",
-             "TcamInterface 2: Entry log created for table id: 02:01:0809 at version: 3"},
-            {"TcamInterface 3: Cleaned entry log*", "TcamInterface 2: Turning ON pendingHwWrites"}},
-        OperatorTexts{"StartCaughtUpWithTheHardware",
-                      [](TcamTextTest& t) {
-                        t.writeInAnotherAgent({0}, 3);
-                        t.publishHardwareVersion(3);
-                      },
-                      [](TcamTextTest& t) { t.intf(); },
-                      {"TcamInterface 3: Cleaned entry log until table version: 3"},
-                      {"TcamInterface 2: Turning ON pendingHwWrites"}},
-        OperatorTexts{"StartAheadOfTheHardware",
-                      [](TcamTextTest& t) {
-                        t.writeInAnotherAgent({0}, 3);
-                        t.publishHardwareVersion(2);
-                      },
-                      [](TcamTextTest& t) { t.intf(); },
-                      {"TcamInterface 2: Turning ON pendingHwWrites"}},
-        OperatorTexts{"StartAfterAWriterWasKilledMidWrite",
-                      [](TcamTextTest& t) {
-                        t.runAgent([](TcamInterface& intf) {
-                          intf.makeSwTable(0, nullptr, false);
-                          ZaduLpmLib::TcamDataModelConfigPantryEntry orphan;
-                          orphan.logVersion = 1;  // the change log never got it
-                          intf.entryLog()->tableConfigPantry(0)->swTableEntriesIs(orphan);
-                        });
-                      },
-                      [](TcamTextTest& t) { t.intf(); },
-                      {"TcamEntryLog 2: Rolled forward 1 configuration records the change log "
-                       "lacked, tableVersion: 1"}},
-        OperatorTexts{"StartOnDamagedCollections",
-                      [](TcamTextTest& t) {
-                        t.writeInAnotherAgent({1});
-                        for (auto const& path :
-                             {ZaduLpmLib::TcamConstants::configPantryPath(1),
-                              ZaduLpmLib::TcamConstants::tableEntryLogPantryPath()}) {
-                          std::ofstream(t.sharedMemory()->filePathOf(path)) << "not a segment";
-                        }
-                      },
-                      [](TcamTextTest& t) { t.table(1); },
-                      {"HW_ABSTRACTION_ERROR: Hardware abstraction error: unable to load item: "
-                       "entryLog::Tcam",
-                       "HW_ABSTRACTION_ERROR: Hardware abstraction error: unable to load item: "
-                       "entryCfg::Tcam"}},
-        OperatorTexts{
-            "RestoreAndReconcile",
-            [](TcamTextTest& t) {
-              t.writeInAnotherAgent({1, 4});
-              std::ofstream(t.sharedMemory()->filePathOf(configBase + "stray")) << "x";
-            },
-            [](TcamTextTest& t) {
-              t.table(1);
-              t.intf()->reconcile();
-            },
-            {"TcamEntryLog 2: Mounted config for unitId: 1 at *",
-             "TcamInterface 2: Restored 1 entries for table: Tcam, unitId: 1",
-             "rapidlog: Restored 1 entries for table: Tcam, unitId: 1",
-             "TcamInterface 3: No. of config entities found: 3, in pantry path: " + configBase,
-             "TCAM_CONFIG_ENTITY_SKIPPED: Skipping " + configBase +
-                 "stray, found under the TCAM configuration path: not a segment of "
-                 "this layout version",
-             "TcamInterface 3: Found inactive unit id: 4",
-             "TcamInterface 2: Clearing entries for table: Tcam, unitId: 4",
-             "rapidlog: Clearing entries for table: Tcam, unitId: 4"},
-            {"TcamInterface 3: Found inactive unit id: 1"}},
-        OperatorTexts{"MakeATableAgainThenLetTheInterfaceGo",
-                      {},
-                      [](TcamTextTest& t) {
-                        t.table(3);
-                        t.intf()->makeSwTable(3, new ZaduLpm::TcamSwTableHelperBase(), true);
-                        t.intf()->onDelete();
-                      },
-                      {"TcamInterface 3: swTable with unitId: 3 exists",
-                       "TcamInterface 2: Update software table helper",
-                       "TcamInterface 2: Clearing entries for table id: 02:01:0809",
-                       "TcamInterface 2: onDelete"}},
-        OperatorTexts{"AcceptAndWaitForADependency",
-                      {},
-                      [](TcamTextTest& t) {
-                        t.table()->entryRemove(keyOf(2), nullptr);
-                        t.table()->entryRemoveAll(nullptr);
-                        auto const dependency = dependencyIn(Zido::EntryState::pending);
-                        t.table()->entryWrite(keyOf(4), entryOf(4), dependency);
-                        t.commitAll();
-                        dependency->entryStateIs(Zido::EntryState::logged);
-                        t.group()->resolver()->updateGenId();
-                        t.commitAll();
-                      },
-                      {"TcamSwTable 2: Done processing remove for key: 10.0.2.0/24",
-                       "TcamSwTable 2: Done processing remove all",
-                       "TcamSwTable 2: Done processing write for key: 10.0.4.0/24",
-                       "TcamSwTable 3: key: 10.0.4.0/24 dependant entry not yet resolved",
-                       "TcamSwTable 3: key: 10.0.4.0/24 dependant entry is resolved",
-                       "TcamSwTable 3: key: 10.0.4.0/24, isEntryDeleted: false, isTableDeleted: "
-                       "false, resolved: true"}},
-        OperatorTexts{"FailADependentOperation",
-                      {},
-                      [](TcamTextTest& t) {
-                        auto const failed = dependencyIn(Zido::EntryState::hardwareFailed);
-                        t.table()->entryWrite(keyOf(3), entryOf(3), failed);
-                        t.table()->entryRemoveAll(failed);
-                        t.commitAll();
-                        ZaduLpm::tcamEntryWrapperFactory(entryOf(3), nullptr)
-                            ->finalizeOnFailure(t.table(), false);
-                      },
-                      {"TcamSwTable 1: Failed dependent entry for key: 10.0.3.0/24",
-                       "TcamSwTable 1: Failed to commit entry key: 10.0.3.0/24",
-                       "TcamSwTable 1: Failed dependent entry for remove all",
-                       "TcamSwTable 1: Failed to commit entry remove all operation",
-                       "TcamSwTable 3: retVal: false"}},
-        OperatorTexts{"HoldBackWithoutRoomInTheChangeLog",
-                      {},
-                      [](TcamTextTest& t) {
-                        t.table()->entryWrite(keyOf(1), entryOf(1), nullptr);
-                        t.commitAll();
-                        fillChangeLog(*t.entryLog(), 2,
-                                      ZaduLpmLib::TcamConstants::entryLogCapacity);
-                        t.table()->entryRemove(keyOf(1), nullptr);
-                        t.commitAll();
-                      },
-                      {"TcamSwTable 1: key: 10.0.1.0/24, isEntryDeleted: true : no space in "
-                       "entryLog!"}},
-        OperatorTexts{
-            "FailAWriteToAFullUnit",
-            {},
-            [](TcamTextTest& t) {
-              ZaduLpmLib::TcamDataModelConfigPantryEntry record;
-              for (std::uint32_t n = 0; n < ZaduLpmLib::TcamConstants::configCapacity; ++n) {
-                record.logEntry.entry.key = TcamDataModelEntryKey(n, 32);
-                t.table()->entryLog()->tableConfigPantry(0)->swTableEntriesIs(record);
-              }
-              t.table()->entryWrite(keyOf(1), entryOf(1), nullptr);
-              t.commitAll();
-            },
-            {"RESOLVER_COMMIT_FAILED: Commit of a queued table operation failed: configuration "
-             "table of unitId 0 is full: cannot add key 10.0.1.0/24 (pantry collection "
-             "swTableEntries at *"}},
-        OperatorTexts{"CompleteWhatTheHardwareTook",
-                      {},
-                      [](TcamTextTest& t) {
-                        t.table()->entryWriteWithResponseHandler(
-                            keyOf(1), entryOf(1), nullptr,
-                            [](auto const&) { throw std::runtime_error("client failed"); });
-                        t.commitAll();
-                        t.intf()->swTableSet()->tableStatusVersion(1);
-                      },
-                      {"TcamSwTable 3: Processing version: 1, key: 10.0.1.0/24",
-                       "TABLE_STATUS_VERSION_FAILED: Hardware progress could not be applied to "
-                       "table 02:01:0809 unit 0: client failed",
-                       "TcamSwTable 3: pendingHwWrites for swTable: tableId: 02:01:0809, unitId0 "
-                       "is false"}},
-        OperatorTexts{"ReadAndUpdate",
-                      {},
-                      [](TcamTextTest& t) {
-                        auto const table = t.table();
-                        table->entryWrite(keyOf(1), entryOf(1), nullptr);
-                        table->entryWrite(keyOf(2), entryOf(2), nullptr);
-                        t.commitAll();
-                        table->entryRemove(keyOf(2), nullptr);
-                        table->entryRead(keyOf(2));
-                        table->entryRead(keyOf(9));
-                        table->updateEntry(keyOf(9));
-                        table->updateEntry(keyOf(1));
-                        table->swTableHelperIs(new Rewriter());
-                        table->updateEntry(keyOf(1));
-                      },
-                      {"TcamSwTable 1: Failed to find entry for key: 10.0.9.0/24",
-                       "TcamSwTable 3: key: 10.0.9.0/24 entry does not exist",
-                       "TcamSwTable 3: key: 10.0.1.0/24, commitToLog: true, no change in logEntry "
-                       "or don't commit to log",
-                       "TcamSwTable 3: key: 10.0.1.0/24, neededEntry: {}, entryLogVersion: 3"},
-                      {"TcamSwTable 1: Failed to find entry for key: 10.0.2.0/24"}},
-        OperatorTexts{
-            "SuppressDeleteAndCleanUp",
-            {},
-            [](TcamTextTest& t) {
-              Vesk::Ptr<Zido::SwTableStats> stats(new Zido::SwTableStats());
-              t.table(0);
-              t.table(1);
-              for (std::uint32_t value : {1, 1, 2}) {
-                t.entryLog()->entryIs({entryOf(1, value).data, {}}, {}, nullptr, 0, stats, true);
-              }
-              t.entryLog()->entryIs({entryOf(1).data, {}}, {}, nullptr, 1, stats, false);
-              t.entryLog()->entryDel(keyOf(4), nullptr, 0);
-              t.entryLog()->tableDel(nullptr, 0);
-              t.entryLog()->tableConfigPantryDel(1);
-              t.entryLog()->cleanupEntryLog(t.entryLog()->tableVersion());
-            },
-            {"TcamEntryLog 3: Suppressing identical write for key: 10.0.1.0/24",
-             "TcamEntryLog 3: Not Suppressing write because entry or resource key is "
-             "different  for key: 10.0.1.0/24",
-             "TcamEntryLog 3: key: 10.0.4.0/24 entry does not exist. So ignoring delete",
-             "TcamEntryLog 3: deleteing all entries for unitId: 0",
-             "TcamEntryLog 3: configPantry not found for unitId: 1"}},
-        OperatorTexts{"ReadADamagedRecord",
-                      {},
-                      [](TcamTextTest& t) {
-                        for (std::uint32_t n = 0; n < 10; ++n) {
-                          t.table()->entryWrite(keyOf(n), entryOf(n), nullptr);
-                        }
-                        t.commitAll();
-                        damageHomeSlot(t.entryLog()->tableConfigPantry(0)->swTableEntries(),
-                                       keyOf(4));
-                        t.table()->entryFromConfig(keyOf(4));
-                      },
-                      {"PANTRY_CORRUPTION_DETECTED: Shared-memory collection corruption "
-                       "detected: pantry segment *"}}),
-    [](auto const& info) { return std::string(info.param.name); });
+OperatorTexts const operatorTexts[] = {
+    {"StartWithoutAHardwareVersion",
+     [](TcamTextTest& t) { t.writeInAnotherAgent({0}, 3); },
+     [](TcamTextTest& t) { t.intf(); },
+     {"TcamInterface 3: Creating entry log for 02:01:0809", "TcamEntryLog 2: Mounted entryLog: *",
+      "TcamInterface 2: Entry log created for table id: 02:01:0809 at version: 3"},
+     {"TcamInterface 3: Cleaned entry log*", "TcamInterface 2: Turning ON pendingHwWrites"}},
+    {"StartCaughtUpWithTheHardware",
+     [](TcamTextTest& t) {
+       t.writeInAnotherAgent({0}, 3);
+       t.publishHardwareVersion(3);
+     },
+     [](TcamTextTest& t) { t.intf(); },
+     {"TcamInterface 3: Cleaned entry log until table version: 3"},
+     {"TcamInterface 2: Turning ON pendingHwWrites"}},
+    {"StartAheadOfTheHardware",
+     [](TcamTextTest& t) {
+       t.writeInAnotherAgent({0}, 3);
+       t.publishHardwareVersion(2);
+     },
+     [](TcamTextTest& t) { t.intf(); },
+     {"TcamInterface 2: Turning ON pendingHwWrites"}},
+    {"StartAfterAWriterWasKilledMidWrite",
+     [](TcamTextTest& t) {
+       t.runAgent([](TcamInterface& intf) {
+         intf.makeSwTable(0, nullptr, false);
+         ZaduLpmLib::TcamDataModelConfigPantryEntry orphan;
+         orphan.logVersion = 1;  // the change log never got it
+         intf.entryLog()->tableConfigPantry(0)->swTableEntriesIs(orphan);
+       });
+     },
+     [](TcamTextTest& t) { t.intf(); },
+     {"TcamEntryLog 2: Rolled forward 1 configuration records the change log "
+      "lacked, tableVersion: 1"}},
+    {"StartOnDamagedCollections",
+     [](TcamTextTest& t) {
+       t.writeInAnotherAgent({1});
+       for (auto const& path : {ZaduLpmLib::TcamConstants::configPantryPath(1),
+                                ZaduLpmLib::TcamConstants::tableEntryLogPantryPath()}) {
+         std::ofstream(t.sharedMemory()->filePathOf(path)) << "not a segment";
+       }
+     },
+     [](TcamTextTest& t) { t.table(1); },
+     {"HW_ABSTRACTION_ERROR: Hardware abstraction error: unable to load item: "
+      "entryLog::Tcam",
+      "HW_ABSTRACTION_ERROR: Hardware abstraction error: unable to load item: "
+      "entryCfg::Tcam"}},
+    {"RestoreAndReconcile",
+     [](TcamTextTest& t) {
+       t.writeInAnotherAgent({1, 4});
+       std::ofstream(t.sharedMemory()->filePathOf(configBase + "stray")) << "x";
+     },
+     [](TcamTextTest& t) {
+       t.table(1);
+       t.intf()->reconcile();
+     },
+     {"TcamEntryLog 2: Mounted config for unitId: 1 at *",
+      "TcamInterface 2: Restored 1 entries for table: Tcam, unitId: 1",
+      "rapidlog: Restored 1 entries for table: Tcam, unitId: 1",
+      "TcamInterface 3: No. of config entities found: 3, in pantry path: " + configBase,
+      "TCAM_CONFIG_ENTITY_SKIPPED: Skipping " + configBase +
+          "stray, found under the TCAM configuration path: not a segment of "
+          "this layout version",
+      "TcamInterface 3: Found inactive unit id: 4",
+      "TcamInterface 2: Clearing entries for table: Tcam, unitId: 4",
+      "rapidlog: Clearing entries for table: Tcam, unitId: 4"},
+     {"TcamInterface 3: Found inactive unit id: 1"}},
+    {"MakeATableAgainThenLetTheInterfaceGo",
+     {},
+     [](TcamTextTest& t) {
+       t.table(3);
+       t.intf()->makeSwTable(3, new ZaduLpm::TcamSwTableHelperBase(), true);
+       t.intf()->onDelete();
+     },
+     {"TcamInterface 3: swTable with unitId: 3 exists",
+      "TcamInterface 2: Update software table helper",
+      "TcamInterface 2: Clearing entries for table id: 02:01:0809", "TcamInterface 2: onDelete"}},
+    {"AcceptAndWaitForADependency",
+     {},
+     [](TcamTextTest& t) {
+       t.table()->entryRemove(keyOf(2), nullptr);
+       t.table()->entryRemoveAll(nullptr);
+       auto const dependency = dependencyIn(Zido::EntryState::pending);
+       t.table()->entryWrite(keyOf(4), entryOf(4), dependency);
+       t.commitAll();
+       dependency->entryStateIs(Zido::EntryState::logged);
+       t.group()->resolver()->updateGenId();
+       t.commitAll();
+     },
+     {"TcamSwTable 2: Done processing remove for key: 10.0.2.0/24",
+      "TcamSwTable 2: Done processing remove all",
+      "TcamSwTable 2: Done processing write for key: 10.0.4.0/24",
+      "TcamSwTable 3: key: 10.0.4.0/24 dependant entry not yet resolved",
+      "TcamSwTable 3: key: 10.0.4.0/24 dependant entry is resolved",
+      "TcamSwTable 3: key: 10.0.4.0/24, isEntryDeleted: false, isTableDeleted: "
+      "false, resolved: true"}},
+    {"FailADependentOperation",
+     {},
+     [](TcamTextTest& t) {
+       auto const failed = dependencyIn(Zido::EntryState::hardwareFailed);
+       t.table()->entryWrite(keyOf(3), entryOf(3), failed);
+       t.table()->entryRemoveAll(failed);
+       t.commitAll();
+       ZaduLpm::tcamEntryWrapperFactory(entryOf(3), nullptr)->finalizeOnFailure(t.table(), false);
+     },
+     {"TcamSwTable 1: Failed dependent entry for key: 10.0.3.0/24",
+      "TcamSwTable 1: Failed to commit entry key: 10.0.3.0/24",
+      "TcamSwTable 1: Failed dependent entry for remove all",
+      "TcamSwTable 1: Failed to commit entry remove all operation",
+      "TcamSwTable 3: retVal: false"}},
+    {"HoldBackWithoutRoomInTheChangeLog",
+     {},
+     [](TcamTextTest& t) {
+       t.table()->entryWrite(keyOf(1), entryOf(1), nullptr);
+       t.commitAll();
+       fillChangeLog(*t.entryLog(), 2, ZaduLpmLib::TcamConstants::entryLogCapacity);
+       t.table()->entryRemove(keyOf(1), nullptr);
+       t.commitAll();
+     },
+     {"TcamSwTable 1: key: 10.0.1.0/24, isEntryDeleted: true : no space in "
+      "entryLog!"}},
+    {"FailAWriteToAFullUnit",
+     {},
+     [](TcamTextTest& t) {
+       ZaduLpmLib::TcamDataModelConfigPantryEntry record;
+       for (std::uint32_t n = 0; n < ZaduLpmLib::TcamConstants::configCapacity; ++n) {
+         record.logEntry.entry.key = TcamDataModelEntryKey(n, 32);
+         t.table()->entryLog()->tableConfigPantry(0)->swTableEntriesIs(record);
+       }
+       t.table()->entryWrite(keyOf(1), entryOf(1), nullptr);
+       t.commitAll();
+     },
+     {"RESOLVER_COMMIT_FAILED: Commit of a queued table operation failed: configuration "
+      "table of unitId 0 is full: cannot add key 10.0.1.0/24 (pantry collection "
+      "swTableEntries at *"}},
+    {"CompleteWhatTheHardwareTook",
+     {},
+     [](TcamTextTest& t) {
+       t.table()->entryWriteWithResponseHandler(keyOf(1), entryOf(1), nullptr, [](auto const&) {
+         throw std::runtime_error("client failed");
+       });
+       t.commitAll();
+       t.intf()->swTableSet()->tableStatusVersion(1);
+     },
+     {"TcamSwTable 3: Processing version: 1, key: 10.0.1.0/24",
+      "TABLE_STATUS_VERSION_FAILED: Hardware progress could not be applied to "
+      "table 02:01:0809 unit 0: client failed",
+      "TcamSwTable 3: pendingHwWrites for swTable: tableId: 02:01:0809, unitId0 "
+      "is false"}},
+    {"ReadAndUpdate",
+     {},
+     [](TcamTextTest& t) {
+       auto const table = t.table();
+       table->entryWrite(keyOf(1), entryOf(1), nullptr);
+       table->entryWrite(keyOf(2), entryOf(2), nullptr);
+       t.commitAll();
+       table->entryRemove(keyOf(2), nullptr);
+       table->entryRead(keyOf(2));
+       table->entryRead(keyOf(9));
+       table->updateEntry(keyOf(9));
+       table->updateEntry(keyOf(1));
+       table->swTableHelperIs(new Rewriter());
+       table->updateEntry(keyOf(1));
+     },
+     {"TcamSwTable 1: Failed to find entry for key: 10.0.9.0/24",
+      "TcamSwTable 3: key: 10.0.9.0/24 entry does not exist",
+      "TcamSwTable 3: key: 10.0.1.0/24, commitToLog: true, no change in logEntry "
+      "or don't commit to log",
+      "TcamSwTable 3: key: 10.0.1.0/24, neededEntry: {}, entryLogVersion: 3"},
+     {"TcamSwTable 1: Failed to find entry for key: 10.0.2.0/24"}},
+    {"SuppressDeleteAndCleanUp",
+     {},
+     [](TcamTextTest& t) {
+       Vesk::Ptr<Zido::SwTableStats> stats(new Zido::SwTableStats());
+       t.table(0);
+       t.table(1);
+       for (std::uint32_t value : {1, 1, 2}) {
+         t.entryLog()->entryIs({entryOf(1, value).data, {}}, {}, nullptr, 0, stats, true);
+       }
+       t.entryLog()->entryIs({entryOf(1).data, {}}, {}, nullptr, 1, stats, false);
+       t.entryLog()->entryDel(keyOf(4), nullptr, 0);
+       t.entryLog()->tableDel(nullptr, 0);
+       t.entryLog()->tableConfigPantryDel(1);
+       t.entryLog()->cleanupEntryLog(t.entryLog()->tableVersion());
+     },
+     {"TcamEntryLog 3: Suppressing identical write for key: 10.0.1.0/24",
+      "TcamEntryLog 3: Not Suppressing write because entry or resource key is "
+      "different  for key: 10.0.1.0/24",
+      "TcamEntryLog 3: key: 10.0.4.0/24 entry does not exist. So ignoring delete",
+      "TcamEntryLog 3: deleteing all entries for unitId: 0",
+      "TcamEntryLog 3: configPantry not found for unitId: 1"}},
+    {"ReadADamagedRecord",
+     {},
+     [](TcamTextTest& t) {
+       for (std::uint32_t n = 0; n < 10; ++n) {
+         t.table()->entryWrite(keyOf(n), entryOf(n), nullptr);
+       }
+       t.commitAll();
+       damageHomeSlot(t.entryLog()->tableConfigPantry(0)->swTableEntries(), keyOf(4));
+       t.table()->entryFromConfig(keyOf(4));
+     },
+     {"PANTRY_CORRUPTION_DETECTED: Shared-memory collection corruption "
+      "detected: pantry segment *"}}};
+
+INSTANTIATE_TEST_SUITE_P(Every, TcamTextTest, ::testing::ValuesIn(operatorTexts),
+                         [](auto const& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace ZaduTest
