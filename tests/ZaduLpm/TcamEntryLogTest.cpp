@@ -296,18 +296,10 @@ TEST_F(TcamEntryLogTest, TheMountRollsForwardWhatAKilledWriterLeftInAnyUnit) {
   }
   EXPECT_EQ(write(9, 1, 1), 5u);
   entryLog->mountPantryConfig(2, 0);
-  auto const orphan = [](Zido::LogVersion version, ZaduLpmLib::TcamDataModelEntryData const& data,
-                         bool inDeletion) {
-    TcamDataModelConfigPantryEntry record;
-    record.logVersion = version;
-    record.logEntry.entry = data;
-    record.inDeletion = inDeletion;
-    return record;
-  };
-  config(2).insert(orphan(6, entryOf(20, 3).data, false));  // a write
-  config(1).insert(orphan(7, entryOf(9).data, true));       // an entry delete
-  config(0).insert(orphan(8, entryOf(1).data, true));       // a table delete cut
-  config(0).insert(orphan(8, entryOf(2).data, true));       // short after two keys
+  config(2).insert({6, logEntryOf(20, 3), false});  // a write
+  config(1).insert({7, logEntryOf(9), true});       // an entry delete
+  config(0).insert({8, logEntryOf(1), true});       // a table delete cut
+  config(0).insert({8, logEntryOf(2), true});       // short after two keys
 
   releaseEntryLog({0, 1, 2});
   reopenEntryLog();
