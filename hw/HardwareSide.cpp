@@ -163,6 +163,9 @@ SimulatedTcam& HardwareSide::unit(Zido::UnitId unitId) {
 }
 
 void HardwareSide::apply(ZaduLpmLib::TcamDataModelLogPantryEntry const& record) {
+  if (options_.acknowledgeOnly) {
+    return;
+  }
   SimulatedTcam& tcam = unit(record.unitId);
   ZaduLpmLib::TcamDataModelEntryKey const& key = record.entry.key;
   if (record.tableDeleted()) {

@@ -57,6 +57,7 @@ struct HardwareOptions {
   std::uint32_t batch = 1024;       // versions between publications
   double rate = 0;                  // changes per second; 0: no limit
   bool verify = false;
+  bool acknowledgeOnly = false;  // take versions without applying them
   std::uint32_t verifyLookups = 256;
 };
 

@@ -88,8 +88,12 @@ int main(int argc, char** argv) {
   app.add_option("--wait", wait, "seconds to wait for the agent's change log (0: fail at once)")
       ->capture_default_str()
       ->check(CLI::NonNegativeNumber);
-  app.add_flag("--verify", options.verify,
-               "after each catch-up, check every TCAM against its configuration and a reference");
+  CLI::Option* const verifyFlag = app.add_flag(
+      "--verify", options.verify,
+      "after each catch-up, check every TCAM against its configuration and a reference");
+  app.add_flag("--acknowledge-only", options.acknowledgeOnly,
+               "take and publish versions without programming the TCAMs (measures the road alone)")
+      ->excludes(verifyFlag);
   app.add_option("--dump", dumpFile, "at exit, write every TCAM entry to this file");
   app.failure_message(
       [](CLI::App const*, CLI::Error const& error) { return oneLineFailure("zadulpm-hw", error); });

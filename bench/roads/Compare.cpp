@@ -1,0 +1,197 @@
+// compare_bench: runs the same workload over every road (Road.h) for U = 1
+// and U = 8 units, each road in a fresh process over a fresh scratch
+// directory, and prints one table, then this library's end-to-end throughput
+// divided by each other road's, for U = 1:
+//
+//   ratio vs lmdb: X
+//   ratio vs redis: Y
+//   ratio vs ceiling: Z
+//
+// compare_bench [--units 1,8] [--keys 65536] [--rounds 4] [--seed 1]
+//               [--roads zadulpm,acknowledge,ceiling,lmdb,redis] [--hw PATH]
+#include <fmt/format.h>
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "bench/roads/Road.h"
+#include "tools/OneLineFailure.h"
+
+namespace {
+
+using ZaduBench::RoadResult;
+
+nlohmann::json toJson(RoadResult const& result) {
+  return {{"name", result.name},
+          {"operations", result.operations},
+          {"seconds", result.seconds},
+          {"p50", result.p50Microseconds},
+          {"p99", result.p99Microseconds},
+          {"max", result.maxMicroseconds},
+          {"cpu", result.cpuNanosecondsPerOperation},
+          {"allocations", result.allocationsPerOperation},
+          {"resident", result.residentMebibytes},
+          {"store", result.storeMebibytes},
+          {"restore", result.restoreMilliseconds},
+          {"duplicates", result.duplicateAnswers},
+          {"complete", result.complete},
+          {"problem", result.problem}};
+}
+
+RoadResult fromJson(nlohmann::json const& json) {
+  RoadResult result;
+  result.name = json.at("name");
+  result.operations = json.at("operations");
+  result.seconds = json.at("seconds");
+  result.p50Microseconds = json.at("p50");
+  result.p99Microseconds = json.at("p99");
+  result.maxMicroseconds = json.at("max");
+  result.cpuNanosecondsPerOperation = json.at("cpu");
+  result.allocationsPerOperation = json.at("allocations");
+  result.residentMebibytes = json.at("resident");
+  result.storeMebibytes = json.at("store");
+  result.restoreMilliseconds = json.at("restore");
+  result.duplicateAnswers = json.at("duplicates");
+  result.complete = json.at("complete");
+  result.problem = json.at("problem");
+  return result;
+}
+
+using Run = RoadResult (*)(ZaduBench::Workload const&, ZaduBench::RoadOptions const&);
+
+// Runs `run` in a child process over a fresh scratch directory.
+RoadResult runApart(std::string const& name, Run run, ZaduBench::Workload const& workload,
+                    ZaduBench::RoadOptions options) {
+  static int serial = 0;
+  std::filesystem::path const scratch =
+      std::filesystem::path("/dev/shm") / fmt::format("zadulpm-compare-{}-{}", getpid(), serial++);
+  std::filesystem::create_directories(scratch);
+  options.scratch = scratch.string();
+  int channel[2];
+  if (pipe(channel) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  pid_t const child = fork();
+  if (child == 0) {
+    close(channel[0]);
+    std::string text;
+    try {
+      text = toJson(run(workload, options)).dump();
+    } catch (std::exception const& error) {
+      RoadResult const failed(name, 0, error.what());
+      text = toJson(failed).dump();
+    }
+    [[maybe_unused]] ssize_t const written = write(channel[1], text.data(), text.size());
+    _exit(0);
+  }
+  close(channel[1]);
+  std::string text;
+  char buffer[4096];
+  for (ssize_t got; (got = read(channel[0], buffer, sizeof buffer)) > 0;) {
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
+  close(channel[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  std::filesystem::remove_all(scratch);
+  if (text.empty()) {
+    return RoadResult(name, 0, "the road's process died");
+  }
+  RoadResult result = fromJson(nlohmann::json::parse(text));
+  result.name = name;
+  return result;
+}
+
+void printRow(std::uint16_t units, RoadResult const& result) {
+  if (!result.complete) {
+    std::printf("%-30s %2u  failed: %s\n", result.name.c_str(), units, result.problem.c_str());
+    return;
+  }
+  std::string const restore =
+      result.restoreMilliseconds < 0 ? "-" : fmt::format("{:.1f}", result.restoreMilliseconds);
+  std::printf("%-30s %2u %11.0f %8.0f %8.0f %8.0f %8.0f %8.2f %8.1f %8.1f %8s\n",
+              result.name.c_str(), units, result.operationsPerSecond(), result.p50Microseconds,
+              result.p99Microseconds, result.maxMicroseconds, result.cpuNanosecondsPerOperation,
+              result.allocationsPerOperation, result.residentMebibytes, result.storeMebibytes,
+              restore.c_str());
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::uint16_t> units{1, 8};
+  std::uint32_t keys = 65536;
+  int rounds = 4;
+  std::uint64_t seed = 1;
+  std::vector<std::string> roads{"zadulpm", "acknowledge", "ceiling", "lmdb", "redis"};
+  ZaduBench::RoadOptions options;
+  options.hwProgram =
+      (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "../../hw/zadulpm-hw")
+          .lexically_normal()
+          .string();
+
+  CLI::App app{"Runs one workload over this library and the stores a user would pick instead."};
+  app.add_option("--units", units, "unit counts to run")->delimiter(',');
+  app.add_option("--keys", keys, "keys per unit")->capture_default_str();
+  app.add_option("--rounds", rounds, "rounds of churn")->capture_default_str();
+  app.add_option("--seed", seed, "workload seed")->capture_default_str();
+  app.add_option("--roads", roads, "roads to run: zadulpm, acknowledge, ceiling, lmdb, redis")
+      ->delimiter(',')
+      ->check(CLI::IsMember({"zadulpm", "acknowledge", "ceiling", "lmdb", "redis"}));
+  app.add_option("--hw", options.hwProgram, "the zadulpm-hw executable")->capture_default_str();
+  app.failure_message([](CLI::App const*, CLI::Error const& error) {
+    return oneLineFailure("compare_bench", error);
+  });
+  CLI11_PARSE(app, argc, argv);
+  if (access(options.hwProgram.c_str(), X_OK) != 0) {
+    std::fprintf(stderr, "compare_bench: no zadulpm-hw at %s (--hw)\n", options.hwProgram.c_str());
+    return 2;
+  }
+
+  std::map<std::string, std::pair<std::string, Run>> const known{
+      {"zadulpm", {"zadulpm", ZaduBench::runZadulpmRoad}},
+      {"acknowledge", {"zadulpm, hw acknowledges only", ZaduBench::runZadulpmRoad}},
+      {"ceiling", {"ceiling (in-process hw)", ZaduBench::runCeilingRoad}},
+      {"lmdb", {"lmdb", ZaduBench::runLmdbRoad}},
+      {"redis", {"redis", ZaduBench::runRedisRoad}}};
+
+  std::printf("%-30s %2s %11s %8s %8s %8s %8s %8s %8s %8s %8s\n", "road", "U", "ops/s", "p50 us",
+              "p99 us", "max us", "cpu ns", "allocs", "rss MiB", "store", "restore");
+  std::map<std::string, double> throughputAtOne;
+  bool allComplete = true;
+  for (std::uint16_t const unitCount : units) {
+    ZaduBench::Workload const workload = ZaduBench::makeWorkload(unitCount, keys, rounds, seed);
+    for (std::string const& road : roads) {
+      auto const& [name, run] = known.at(road);
+      options.acknowledgeOnly = road == "acknowledge";
+      RoadResult const result = runApart(name, run, workload, options);
+      printRow(unitCount, result);
+      allComplete = allComplete && result.complete;
+      if (unitCount == 1 && result.complete) {
+        throughputAtOne[road] = result.operationsPerSecond();
+      }
+    }
+  }
+  std::printf(
+      "ops/s: end to end; latency: accept to handler; cpu, allocs: the agent's process, per "
+      "operation (allocs: steady state); store: MiB of shared memory or store in use; restore: "
+      "ms to restore unit 0 after a restart\n");
+  if (throughputAtOne.contains("zadulpm")) {
+    for (std::string const other : {"lmdb", "redis", "ceiling"}) {
+      if (throughputAtOne.contains(other)) {
+        std::printf("ratio vs %s: %.2f\n", other.c_str(),
+                    throughputAtOne["zadulpm"] / throughputAtOne[other]);
+      }
+    }
+  }
+  return allComplete ? 0 : 1;
+}
