@@ -296,6 +296,13 @@ TcamEntryLog::ConfigPantry& TcamEntryLog::mountedConfig(Zido::UnitId unitId) con
   return **found;
 }
 
+void TcamEntryLog::prefetchConfig(Zido::UnitId unitId,
+                                  TcamDataModelEntryKey const& key) const noexcept {
+  if (Vesk::Ptr<ConfigPantry> const* found = tableConfigPantry_.find(unitId)) {
+    (*found)->swTableEntries().prefetch(key);
+  }
+}
+
 void TcamEntryLog::requireChangeLogRoom() const {
   ZaduLpmLib::TcamDataModelLogRing const& changeLog = tableEntryLog_->entryLogConfig();
   if (changeLog.count() >= changeLog.capacity()) [[unlikely]] {

@@ -170,6 +170,12 @@ class TcamEntryLog : public Zido::EntryLogBase {
   Zido::LogVersion entryLogVersion(ZaduLpmLib::TcamDataModelEntryKey const& key,
                                    Zido::UnitId unitId) const;
   std::uint32_t entrysInDeletion(Zido::UnitId unitId) const;
+  // Starts bringing the configuration slot of `key` on `unitId` into the
+  // cache ahead of its commit (nothing when the unit has no table); the
+  // table calls it on accept, so that the commit of a batch finds its slots
+  // in cache rather than waiting for memory on each.
+  void prefetchConfig(Zido::UnitId unitId,
+                      ZaduLpmLib::TcamDataModelEntryKey const& key) const noexcept;
   std::uint32_t entrys(Zido::UnitId unitId) const;
 
   Vesk::TypeData const& typeData() const override { return staticTypeData(); }

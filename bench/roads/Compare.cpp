@@ -166,6 +166,7 @@ int main(int argc, char** argv) {
 
   std::printf("%-30s %2s %11s %8s %8s %8s %8s %8s %8s %8s %8s\n", "road", "U", "ops/s", "p50 us",
               "p99 us", "max us", "cpu ns", "allocs", "rss MiB", "store", "restore");
+  ZaduBench::Recorder::nanosecondsPerTick();
   std::map<std::string, double> throughputAtOne;
   bool allComplete = true;
   for (std::uint16_t const unitCount : units) {

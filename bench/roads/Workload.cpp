@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <numeric>
 #include <random>
+#include <thread>
 
 #include "agent/Routes.h"
 
@@ -69,9 +70,7 @@ bool Recorder::answered(std::size_t operation) {
     return false;
   }
   ++answerCount_;
-  latencies_.push_back(
-      std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - accepted_[operation])
-          .count());
+  latencies_.push_back(__rdtsc() - accepted_[operation]);
   sorted_ = false;
   return true;
 }
@@ -85,7 +84,19 @@ double Recorder::latencyMicroseconds(double quantile) {
     sorted_ = true;
   }
   auto const at = static_cast<std::size_t>(quantile * static_cast<double>(latencies_.size() - 1));
-  return static_cast<double>(latencies_[at]) / 1000.0;
+  return static_cast<double>(latencies_[at]) * nanosecondsPerTick() / 1000.0;
+}
+
+double Recorder::nanosecondsPerTick() {
+  static double const perTick = [] {
+    auto const began = std::chrono::steady_clock::now();
+    std::uint64_t const first = __rdtsc();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    double const nanoseconds =
+        std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - began).count();
+    return nanoseconds / static_cast<double>(__rdtsc() - first);
+  }();
+  return perTick;
 }
 
 }  // namespace ZaduBench

@@ -166,6 +166,11 @@ class PantryMap : public PantryMapBase {
     segment().disarmUndo();
   }
 
+  // Starts bringing the home slot of `key` into the cache, so that an insert,
+  // delete or lookup of the key soon after does not wait for memory: a hint
+  // that changes nothing. Any mount.
+  void prefetch(Key const& key) const noexcept { segment().prefetchSlot(homeOf(key)); }
+
   // Removes the record of `key`; returns false when it was not held.
   // REQUIRES: a writer mount.
   bool del(Key const& key) {
