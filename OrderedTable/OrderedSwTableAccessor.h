@@ -80,7 +80,7 @@ class OrderedSwTableAccessor {
     QUOR_TRACE(traceHandle(), 2, "", "Done processing write for key: {} ", key);
     table.stats()->entryWriteCntInc(1);
     table.groupResolver()->maybeUpdateSuspend();
-    table.swTableSet()->maybeUpdatePendingHwWrites();
+    table.swTableSet()->maybeUpdatePendingHwWrites(table);
     return handle;
   }
 
@@ -102,7 +102,7 @@ class OrderedSwTableAccessor {
     QUOR_TRACE(traceHandle(), 2, "", " Done processing remove for key: {} ", key);
     table.stats()->entryRemoveCntInc(1);
     table.groupResolver()->maybeUpdateSuspend();
-    table.swTableSet()->maybeUpdatePendingHwWrites();
+    table.swTableSet()->maybeUpdatePendingHwWrites(table);
     return handle;
   }
 
@@ -130,7 +130,7 @@ class OrderedSwTableAccessor {
     table.groupResolver()->updateGenId();
     QUOR_TRACE(traceHandle(), 2, "", "Done processing remove all ");
     table.groupResolver()->maybeUpdateSuspend();
-    table.swTableSet()->maybeUpdatePendingHwWrites();
+    table.swTableSet()->maybeUpdatePendingHwWrites(table);
   }
 
   static void setRsrcPtrs(Vesk::Ptr<Wrapper> const& wrapper, bool refresh) {
@@ -539,7 +539,7 @@ class OrderedSwTableAccessor {
   // The closing steps of every commit.
   static void closeCommit(Table& table) {
     table.groupResolver()->maybeUpdateSuspend();
-    table.swTableSet()->maybeUpdatePendingHwWrites();
+    table.swTableSet()->maybeUpdatePendingHwWrites(table);
     table.stats()->lastCommitTimeIs(Quor::System::currentTimeUtc());
     table.stats()->commitCntInc(1);
   }

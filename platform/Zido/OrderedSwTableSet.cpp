@@ -81,6 +81,14 @@ void OrderedSwTableSet::maybeUpdatePendingHwWrites() {
   }
 }
 
+void OrderedSwTableSet::maybeUpdatePendingHwWrites(OrderedSwTable const& changed) {
+  if (!changed.hasPendingHwWrites()) {
+    maybeUpdatePendingHwWrites();
+  } else if (status_) {
+    status_->pendingHwWritesIs(true);
+  }
+}
+
 void OrderedSwTableSet::tableStatusVersion(LogVersion version) {
   // A copy: a table's handlers may change the set.
   std::map<UnitId, Vesk::Ptr<OrderedSwTable>> const tables = tables_;
@@ -118,7 +126,8 @@ Vesk::TypeData const& OrderedSwTableSet::staticTypeData() {
                           },
                       .insert = &OrderedSwTableSet::swTableIs,
                       .del = &OrderedSwTableSet::swTableDel})
-          .operation("maybeUpdatePendingHwWrites", &OrderedSwTableSet::maybeUpdatePendingHwWrites)
+          .operation("maybeUpdatePendingHwWrites",
+                     [](OrderedSwTableSet& set) { set.maybeUpdatePendingHwWrites(); })
           .done();
   return type;
 }

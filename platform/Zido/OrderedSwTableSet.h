@@ -56,6 +56,10 @@ class OrderedSwTableSet : public Quor::Entity {
 
   // Sets the status's pendingHwWrites from the tables' hasPendingHwWrites.
   void maybeUpdatePendingHwWrites();
+  // The same after a change to `changed` alone: when it has writes pending,
+  // so has the set, and the other tables are not asked (an accept or a
+  // commit thus costs one question, not one per unit).
+  void maybeUpdatePendingHwWrites(OrderedSwTable const& changed);
   // Tells every table the hardware's table status version, then updates the
   // pending state. A table that raises is logged (TABLE_STATUS_VERSION_FAILED)
   // and the others still get the version.
