@@ -77,10 +77,16 @@ class HashMap2018 {
 
   // The member of `key`, or null.
   Member* find(Key const& key) {
+    if (index_.empty()) {
+      return nullptr;  // no hashing for the common look into an empty map
+    }
     auto const found = index_.find(key);
     return found == index_.end() ? nullptr : &nodes_[found->second].member;
   }
   Member const* find(Key const& key) const {
+    if (index_.empty()) {
+      return nullptr;
+    }
     auto const found = index_.find(key);
     return found == index_.end() ? nullptr : &nodes_[found->second].member;
   }
@@ -94,26 +100,31 @@ class HashMap2018 {
       nodes_[position->second].member = std::move(member);
       return false;
     }
-    std::uint32_t node = freeHead_;
-    if (node != none) {
-      freeHead_ = nodes_[node].next;
-    } else {
-      node = static_cast<std::uint32_t>(nodes_.size());
-      nodes_.emplace_back();
+    link(position->second, key, std::move(member));
+    return true;
+  }
+
+  // insert, with one probe of the index, unless the member held under `key`
+  // equals `member`: then nothing changes and the result is false.
+  bool change(Key const& key, Member const& member) {
+    auto [position, inserted] = index_.try_emplace(key, none);
+    if (!inserted) {
+      Member& held = nodes_[position->second].member;
+      if (held == member) {
+        return false;
+      }
+      held = member;
+      return true;
     }
-    nodes_[node] = Node{key, std::move(member), tail_, none};
-    if (tail_ != none) {
-      nodes_[tail_].next = node;
-    } else {
-      head_ = node;
-    }
-    tail_ = node;
-    position->second = node;
+    link(position->second, key, member);
     return true;
   }
 
   // Removes the member of `key` and returns it; nothing when absent.
   std::optional<Member> del(Key const& key) {
+    if (index_.empty()) {
+      return std::nullopt;
+    }
     auto const found = index_.find(key);
     if (found == index_.end()) {
       return std::nullopt;
@@ -154,6 +165,26 @@ class HashMap2018 {
   }
 
  private:
+  // Takes a node for a new key, links it last in walk order and stores its
+  // index in `slot` (the key's entry in the index).
+  void link(std::uint32_t& slot, Key const& key, Member member) {
+    std::uint32_t node = freeHead_;
+    if (node != none) {
+      freeHead_ = nodes_[node].next;
+    } else {
+      node = static_cast<std::uint32_t>(nodes_.size());
+      nodes_.emplace_back();
+    }
+    nodes_[node] = Node{key, std::move(member), tail_, none};
+    if (tail_ != none) {
+      nodes_[tail_].next = node;
+    } else {
+      head_ = node;
+    }
+    tail_ = node;
+    slot = node;
+  }
+
   std::uint32_t indexOf(Key const& key) const {
     auto const found = index_.find(key);
     return found == index_.end() ? none : found->second;

@@ -9,8 +9,8 @@
 //       nothing observes the owner, else removes (and publishes) one member
 //       at a time
 //
-// `map` is a Quor::HashMap2018 (or anything with find, insert, del, clear,
-// empty and cursorFirst); members are compared with ==.
+// `map` is a Quor::HashMap2018 (or anything with change, del, clear, empty
+// and cursorFirst); members are compared with ==.
 //
 // Thread safety: the owner's.
 #pragma once
@@ -25,15 +25,9 @@ namespace Quor {
 template <class Map, class Key, class Member>
 void publishedIs(Vesk::Node& owner, Map& map, std::string_view attribute, Key const& key,
                  Member const& member) {
-  if (auto* held = map.find(key)) {
-    if (*held == member) {
-      return;
-    }
-    *held = member;
-  } else {
-    map.insert(key, member);
+  if (map.change(key, member)) {
+    owner.publisher().publishKey(owner, attribute, key);
   }
-  owner.publisher().publishKey(owner, attribute, key);
 }
 
 template <class Map, class Key>
