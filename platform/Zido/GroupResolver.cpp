@@ -55,7 +55,7 @@ void GroupResolver::resolverQueueEnq(Vesk::Ptr<ResolverEntry> const& entry) {
     queue.active = true;
     active_.push_back(table);
   }
-  queue.entries.push_back(entry);
+  queue.entries.push(entry);
   ++queued_;
   publisher().publish(*this, "queued");
   if (queue.entries.size() == 1) {
@@ -111,7 +111,7 @@ std::size_t GroupResolver::drain(Queue& queue, std::size_t budget) {
     if (!head->isResolved()) {
       break;
     }
-    queue.entries.pop_front();
+    queue.entries.pop();
     --queued_;
     ++committed;
     try {

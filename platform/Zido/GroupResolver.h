@@ -45,6 +45,7 @@
 #include "Hunkpool/Pool.h"
 #include "Quor/Entity.h"
 #include "Quor/EventLoop.h"
+#include "Quor/FifoQueue.h"
 #include "Zido/ResolverEntry.h"
 
 namespace Zido {
@@ -87,7 +88,7 @@ class GroupResolver : public Quor::Entity {
 
  private:
   struct Queue {
-    std::deque<Vesk::Ptr<ResolverEntry>> entries;
+    Quor::FifoQueue<Vesk::Ptr<ResolverEntry>> entries;
     bool active = false;  // listed in active_
   };
 

@@ -1,9 +1,13 @@
 // Zido::NeededEntry: the table versions that the hardware side must have
 // reached before it may apply a logged change. A set: adding a table id
 // again keeps the higher version.
+//
+// Costs: a commit makes one, and an operation with a dependency adds one
+// table version; up to two are held inline, so a commit allocates nothing
+// from the general heap (the set itself comes from a slab pool).
 #pragma once
 
-#include <vector>
+#include <absl/container/inlined_vector.h>
 
 #include "Hunkpool/Pool.h"
 #include "Quor/Entity.h"
@@ -17,14 +21,16 @@ class NeededEntry : public Quor::Entity {
 
  public:
   void add(TableVersion const& tableVersion);
-  std::vector<TableVersion> const& tableVersions() const noexcept { return tableVersions_; }
+  using TableVersions = absl::InlinedVector<TableVersion, 2>;
+
+  TableVersions const& tableVersions() const noexcept { return tableVersions_; }
   bool empty() const noexcept { return tableVersions_.empty(); }
 
   Vesk::TypeData const& typeData() const override { return staticTypeData(); }
   static Vesk::TypeData const& staticTypeData();
 
  private:
-  std::vector<TableVersion> tableVersions_;
+  TableVersions tableVersions_;
 };
 
 }  // namespace Zido
