@@ -540,7 +540,7 @@ class OrderedSwTableAccessor {
   static void closeCommit(Table& table) {
     table.groupResolver()->maybeUpdateSuspend();
     table.swTableSet()->maybeUpdatePendingHwWrites(table);
-    table.stats()->lastCommitTimeIs(Quor::System::currentTimeUtc());
+    table.stats()->lastCommitTimeIs(Quor::System::coarseTimeUtc());
     table.stats()->commitCntInc(1);
   }
 };

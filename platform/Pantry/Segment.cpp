@@ -145,7 +145,10 @@ std::unique_ptr<Segment> Segment::openReader(std::string const& filePath,
 
 void Segment::map(std::size_t bytes) {
   int const protection = writable_ ? PROT_READ | PROT_WRITE : PROT_READ;
-  void* mapping = mmap(nullptr, bytes, protection, MAP_SHARED, fd_, 0);
+  // The writer maps every page at mount (allocating a new file's pages), so
+  // that its commits never stop on a page fault; a reader maps on demand.
+  int const flags = writable_ ? MAP_SHARED | MAP_POPULATE : MAP_SHARED;
+  void* mapping = mmap(nullptr, bytes, protection, flags, fd_, 0);
   if (mapping == MAP_FAILED) {
     systemError("cannot map pantry segment", path_);
   }

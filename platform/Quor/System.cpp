@@ -10,10 +10,22 @@
 
 namespace Quor {
 
-double System::currentTimeUtc() noexcept {
+namespace {
+
+double secondsOf(clockid_t clock) noexcept {
   timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
+  clock_gettime(clock, &now);
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+}  // namespace
+
+double System::currentTimeUtc() noexcept {
+  return secondsOf(CLOCK_REALTIME);
+}
+
+double System::coarseTimeUtc() noexcept {
+  return secondsOf(CLOCK_REALTIME_COARSE);
 }
 
 std::string System::timestampText(double secondsUtc) {
