@@ -26,13 +26,6 @@ struct HandlerCalls {
   std::vector<Zido::EntryState> states;
 };
 
-// A dependency whose state the test sets.
-Vesk::Ptr<Zido::OrderedEntryHandle> dependencyIn(Zido::EntryState state) {
-  Vesk::Ptr<Zido::OrderedEntryHandle> handle(new Zido::OrderedEntryHandle({0, 0}, nullptr));
-  handle->entryStateIs(state);
-  return handle;
-}
-
 class TcamCommitTest : public TcamTableFixture {};
 
 TEST_F(TcamCommitTest, ACommittedWriteWaitsForTheHardwareThenCompletesOnce) {
@@ -88,17 +81,6 @@ TEST_F(TcamCommitTest, AFailedDependencyFailsTheOperationAndLogsNothing) {
   EXPECT_TRUE(handle->version().isEq({0, 0}));
   EXPECT_EQ(handle->key(), TcamDataModelEntryKey());
   EXPECT_EQ(handle->entryState(), Zido::EntryState::dependencyFailed);
-}
-
-TEST_F(TcamCommitTest, APendingDependencyHoldsTheOperationBack) {
-  auto const dependency = dependencyIn(Zido::EntryState::pending);
-  auto const handle = table->entryWrite(keyOf(4), entryOf(4), dependency);
-  EXPECT_EQ(commitAll(), 0u);
-  EXPECT_EQ(handle->entryState(), Zido::EntryState::pending);
-  dependency->entryStateIs(Zido::EntryState::logged);
-  group->resolver()->updateGenId();
-  EXPECT_EQ(commitAll(), 1u);
-  EXPECT_EQ(handle->entryState(), Zido::EntryState::logged);
 }
 
 TEST_F(TcamCommitTest, AFullChangeLogHoldsEveryOperationBack) {
@@ -182,13 +164,7 @@ TEST_F(TcamCommitTest, TheHelperHearsOfWritesBeforeAndOfRemovesAfterTheirRetirem
 }
 
 TEST_F(TcamCommitTest, ARefusedLogWriteFailsTheOperationOnce) {
-  auto const pantry = entryLog->tableConfigPantry(unit);
-  ZaduLpmLib::TcamDataModelConfigPantryEntry record;
-  record.logVersion = 1;
-  for (std::uint32_t n = 0; n < ZaduLpmLib::TcamConstants::configCapacity; ++n) {
-    record.logEntry.entry.key = TcamDataModelEntryKey(n, 32);
-    pantry->swTableEntriesIs(record);
-  }
+  fillConfig(*entryLog, unit);
   HandlerCalls calls;
   table->entryWriteWithResponseHandler(keyOf(1), entryOf(1), nullptr, calls.handler());
   auto const later = table->entryWrite(TcamDataModelEntryKey(5, 32), entryOf(5), nullptr);
@@ -254,18 +230,8 @@ TEST_F(TcamCommitTest, BrokenInvariantsStopTheProcessWithTheirCondition) {
 }
 
 TEST_F(TcamCommitTest, UpdateEntryLogsAgainOnlyWhatTheHelperChangedAndCommits) {
-  struct Changer : ZaduLpm::TcamSwTableHelperBase {
-    bool finalizeOnResourceUpdate(Vesk::Ptr<TcamEntryWrapper> const& entry,
-                                  Vesk::Ptr<TcamSwTable> const&, bool) override {
-      TcamDataModelEntry changed = entry->entry();
-      changed.data.adjacencyIndex += delta;
-      entry->entryIs(changed);
-      return commit;
-    }
-    std::uint32_t delta = 0;
-    bool commit = true;
-  };
-  Vesk::Ptr<Changer> helper(new Changer());
+  Vesk::Ptr<AdjacencyChanger> helper(new AdjacencyChanger());
+  helper->delta = 0;
   table->swTableHelperIs(helper);
   table->entryWrite(keyOf(1), entryOf(1, 5), nullptr);
   EXPECT_FALSE(table->updateEntry(keyOf(1)));  // only pending: nothing committed

@@ -75,6 +75,37 @@ inline void fillChangeLog(ZaduLpm::TcamEntryLog& log, Zido::LogVersion first,
   log.tableVersionIs(last);
 }
 
+// Fills the configuration of `unitId` with records of version 1 of host
+// routes 0.0.0.n, which no test writes otherwise.
+inline void fillConfig(ZaduLpm::TcamEntryLog& log, Zido::UnitId unitId) {
+  ZaduLpmLib::TcamDataModelConfigPantryEntry record{1, {}, false};
+  for (std::uint32_t n = 0; n < ZaduLpmLib::TcamConstants::configCapacity; ++n) {
+    record.logEntry.entry.key = TcamDataModelEntryKey(n, 32);
+    log.tableConfigPantry(unitId)->swTableEntriesIs(record);
+  }
+}
+
+// A dependency whose state the test sets.
+inline Vesk::Ptr<Zido::OrderedEntryHandle> dependencyIn(Zido::EntryState state) {
+  Vesk::Ptr<Zido::OrderedEntryHandle> handle(new Zido::OrderedEntryHandle({0, 0}, nullptr));
+  handle->entryStateIs(state);
+  return handle;
+}
+
+// A helper that adds `delta` to the adjacency of every re-derived entry and
+// answers `commit`.
+struct AdjacencyChanger : ZaduLpm::TcamSwTableHelperBase {
+  bool finalizeOnResourceUpdate(Vesk::Ptr<ZaduLpm::TcamEntryWrapper> const& entry,
+                                Vesk::Ptr<TcamSwTable> const&, bool) override {
+    TcamDataModelEntry changed = entry->entry();
+    changed.data.adjacencyIndex += delta;
+    entry->entryIs(changed);
+    return commit;
+  }
+  std::uint32_t delta = 1;
+  bool commit = true;
+};
+
 class TcamTableFixture : public ::testing::Test {
  protected:
   static constexpr Zido::UnitId unit = 0;
