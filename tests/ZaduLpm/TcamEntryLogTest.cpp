@@ -18,9 +18,9 @@
 namespace ZaduTest {
 namespace {
 
-using ZaduLpmLib::TcamDataModelConfigPantryEntry;
 using ZaduLpmLib::TcamDataModelLogEntry;
-using ZaduLpmLib::TcamDataModelLogPantryEntry;
+using Config = ZaduLpmLib::TcamDataModelConfigPantryEntry;
+using Log = ZaduLpmLib::TcamDataModelLogPantryEntry;
 
 class TcamEntryLogTest : public TcamTableFixture {
  protected:
@@ -37,12 +37,10 @@ class TcamEntryLogTest : public TcamTableFixture {
   Zido::LogVersion write(std::uint32_t n, std::uint32_t value = 1, Zido::UnitId unitId = unit) {
     return entryLog->entryIs(logEntryOf(n, value), {}, nullptr, unitId, stats, false);
   }
-  TcamDataModelConfigPantryEntry stored(std::uint32_t n, Zido::UnitId unitId = unit) {
+  Config stored(std::uint32_t n, Zido::UnitId unitId = unit) {
     return config(unitId).lookup(keyOf(n)).record;
   }
-  TcamDataModelLogPantryEntry logged(Zido::LogVersion version) {
-    return changeLog().lookup(version).record;
-  }
+  Log logged(Zido::LogVersion version) { return changeLog().lookup(version).record; }
   // Replaces the segment file of `path` with bytes that are no segment.
   void damageFile(std::string const& path) {
     sharedMemory()->unmount(path);
@@ -59,16 +57,8 @@ TEST_F(TcamEntryLogTest, EveryLogWriteTakesTheNextVersionAcrossUnits) {
   EXPECT_EQ(entryLog->tableVersion(), 2u);
   EXPECT_EQ(entryLog->tableEntryLog()->collectionBase().scratchpad(), 2u);
   EXPECT_EQ(group->lastLogVersion(tableId), 2u);
-
-  TcamDataModelConfigPantryEntry const record = stored(1, 1);
-  EXPECT_EQ(record.logVersion, 2u);
-  EXPECT_EQ(record.logEntry, logEntryOf(1, 8));
-  EXPECT_FALSE(record.inDeletion);
-  TcamDataModelLogPantryEntry const change = logged(1);
-  EXPECT_EQ(change.version, 1u);
-  EXPECT_EQ(change.entry, entryOf(1, 7).data);
-  EXPECT_EQ(change.unitId, 0);
-  EXPECT_EQ(change.flags, 0);
+  EXPECT_EQ(stored(1, 1), (Config{2, logEntryOf(1, 8), false}));
+  EXPECT_EQ(logged(1), (Log{1, entryOf(1, 7).data, 0, 0}));
   EXPECT_EQ(logged(2).unitId, 1);
   // Suppression off never reads the stored record nor counts.
   EXPECT_EQ(write(1, 7, 0), 3u);
@@ -94,9 +84,7 @@ TEST_F(TcamEntryLogTest, IdenticalWritesAreSuppressedOnlyWhenTheStoredRecordSays
   EXPECT_EQ(stats->suppressCheckDiffCnt(), 1u);
 
   // A stored record with log version 0: counted as suppressed, still written.
-  TcamDataModelConfigPantryEntry zero;
-  zero.logEntry = logEntryOf(2, 3);
-  entryLog->tableConfigPantry(unit)->swTableEntriesIs(zero);
+  config().insert({0, logEntryOf(2, 3), false});
   EXPECT_EQ(suppressing(2, 3), 3u);
   EXPECT_EQ(stats->suppressedWriteCnt(), 2u);
 
@@ -114,11 +102,8 @@ TEST_F(TcamEntryLogTest, DeletesMarkTheRecordAndLogTheStoredEntry) {
 
   write(4, 9);
   EXPECT_EQ(entryLog->entryDel(keyOf(4), nullptr, unit), 2u);
-  EXPECT_TRUE(stored(4).inDeletion);
-  EXPECT_EQ(stored(4).logVersion, 2u);
-  EXPECT_EQ(stored(4).logEntry, logEntryOf(4, 9));
-  EXPECT_TRUE(logged(2).entryDeleted());
-  EXPECT_EQ(logged(2).entry, entryOf(4, 9).data);
+  EXPECT_EQ(stored(4), (Config{2, logEntryOf(4, 9), true}));
+  EXPECT_EQ(logged(2), (Log{2, entryOf(4, 9).data, unit, Log::entryDeletedBit}));
   // Already in deletion: found all the same, a new version and record.
   EXPECT_EQ(entryLog->entryDel(keyOf(4), nullptr, unit), 3u);
   EXPECT_EQ(stored(4).logVersion, 3u);
@@ -127,8 +112,7 @@ TEST_F(TcamEntryLogTest, DeletesMarkTheRecordAndLogTheStoredEntry) {
 
 TEST_F(TcamEntryLogTest, ATableDeleteMarksTheLiveRecordsWithItsVersion) {
   EXPECT_EQ(entryLog->tableDel(nullptr, unit), 1u);  // empty: still logged
-  EXPECT_TRUE(logged(1).tableDeleted());
-  EXPECT_EQ(logged(1).entry, ZaduLpmLib::TcamDataModelEntryData{});
+  EXPECT_EQ(logged(1), (Log{1, {}, unit, Log::tableDeletedBit}));
 
   write(1);                                     // 2
   write(2);                                     // 3
@@ -245,7 +229,7 @@ TEST_F(TcamEntryLogTest, OperationsOnAnUnmountedUnitStopWithTheUnitsName) {
 TEST_F(TcamEntryLogTest, AFullChangeLogRefusesEveryKindOfWriteBeforeAnythingChanges) {
   write(1);
   fillChangeLog(*entryLog, 2, ZaduLpmLib::TcamConstants::entryLogCapacity);
-  TcamDataModelConfigPantryEntry const before = stored(1);
+  Config const before = stored(1);
   EXPECT_THROW(write(2), Pantry::CollectionFullError);
   EXPECT_THROW(entryLog->entryDel(keyOf(1), nullptr, unit), Pantry::CollectionFullError);
   EXPECT_THROW(entryLog->tableDel(nullptr, unit), Pantry::CollectionFullError);
@@ -308,18 +292,12 @@ TEST_F(TcamEntryLogTest, TheMountRollsForwardWhatAKilledWriterLeftInAnyUnit) {
   EXPECT_EQ(entryLog->tableEntryLog()->collectionBase().scratchpad(), 8u);
   EXPECT_FALSE(entryLog->tableConfigPantryHas(2));  // scanned, not claimed
   EXPECT_FALSE(sharedMemory()->getEntity(ZaduLpmLib::TcamConstants::configPantryPath(2)));
-  EXPECT_EQ(logged(6).unitId, 2);
-  EXPECT_EQ(logged(6).flags, 0);
-  EXPECT_EQ(logged(6).entry, entryOf(20, 3).data);
-  EXPECT_EQ(logged(7).unitId, 1);
-  EXPECT_TRUE(logged(7).entryDeleted());
-  EXPECT_EQ(logged(7).entry.key, keyOf(9));
-  EXPECT_EQ(logged(8).unitId, 0);
-  EXPECT_TRUE(logged(8).tableDeleted());
+  EXPECT_EQ(logged(6), (Log{6, entryOf(20, 3).data, 2, 0}));
+  EXPECT_EQ(logged(7), (Log{7, entryOf(9).data, 1, Log::entryDeletedBit}));
+  EXPECT_EQ(logged(8), (Log{8, {}, 0, Log::tableDeletedBit}));
   entryLog->mountPantryConfig(unit, 0);
   for (std::uint32_t n = 1; n <= 4; ++n) {
-    EXPECT_TRUE(stored(n).inDeletion) << n;
-    EXPECT_EQ(stored(n).logVersion, 8u) << n;
+    EXPECT_EQ(stored(n), (Config{8, logEntryOf(n), true})) << n;
   }
   EXPECT_EQ(write(5), 9u);
   // Nothing is left to roll forward: a second mount changes nothing.
@@ -382,13 +360,13 @@ TEST_F(TcamEntryLogTest, AnotherProcessReadsConsistentRecordsWhileTheAgentWrites
   std::string const configPath = ZaduLpmLib::TcamConstants::configPantryPath(unit);
   std::string const logPath = ZaduLpmLib::TcamConstants::tableEntryLogPantryPath();
   write(0);  // both collections exist before the reader mounts them
+  auto const duration = std::chrono::milliseconds(knob("ZADU_READER_MS", 300));
   ChildProcess reader([&](int writeFd) {
     auto const configMap = configReader(sharedMemory()->filePathOf(configPath));
     auto const ring = changeLogReader(sharedMemory()->filePathOf(logPath));
     ReaderReport report;
     ChildProcess::waitForParent();
-    auto const end =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(knob("ZADU_READER_MS", 300));
+    auto const end = std::chrono::steady_clock::now() + duration;
     while (std::chrono::steady_clock::now() < end) {
       Zido::LogVersion const high = ring->highKey();
       auto const change = ring->lookup(high);
@@ -405,8 +383,7 @@ TEST_F(TcamEntryLogTest, AnotherProcessReadsConsistentRecordsWhileTheAgentWrites
     return 0;
   });
   reader.tellChild();
-  auto const end =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(knob("ZADU_READER_MS", 300));
+  auto const end = std::chrono::steady_clock::now() + duration;
   // Within the change log's room: the test cleans nothing up.
   for (std::uint32_t n = 1;
        std::chrono::steady_clock::now() < end && entryLog->tableVersion() < 900000;
