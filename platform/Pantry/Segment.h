@@ -172,8 +172,9 @@ class Segment {
   // How long a reader waits for the writer to finish a change before it
   // reports the collection as corrupt (a writer killed mid-change leaves it
   // unfinished until the next writer mount). Long enough for a writer that
-  // was merely descheduled.
-  static constexpr auto readerPatience = std::chrono::seconds(2);
+  // was merely descheduled. A process whose readers must not wait that long
+  // (a fuzz target feeding hostile files) may shorten it before it mounts.
+  static inline std::chrono::milliseconds readerPatience{2000};
 
   // Paces a reader that waits for, or retries after, a change of the writer:
   // spins briefly, then yields. wait() returns false once readerPatience has

@@ -22,7 +22,8 @@ Value::Value(Ptr<Node> entity) noexcept {
     storage_ = std::move(entity);
   }
 }
-Value::Value(Record record) noexcept : storage_(std::move(record)) {}
+Value::Value(Record record) noexcept
+    : storage_(std::make_shared<Record const>(std::move(record))) {}
 Value::Value(Value const& other) = default;
 Value::Value(Value&& other) noexcept = default;
 Value& Value::operator=(Value const& other) = default;
@@ -96,8 +97,8 @@ Ptr<Node> Value::asEntity() const {
 }
 
 Value::Record const& Value::asRecord() const {
-  if (auto const* value = std::get_if<Record>(&storage_)) {
-    return *value;
+  if (auto const* value = std::get_if<std::shared_ptr<Record const>>(&storage_)) {
+    return **value;
   }
   mismatch("record");
 }
@@ -123,9 +124,9 @@ std::string Value::toString() const {
       return fmt::format("<{} at {}>", value->typeData().name(),
                          static_cast<void const*>(value.get()));
     }
-    std::string operator()(Record const& record) const {
+    std::string operator()(std::shared_ptr<Record const> const& record) const {
       std::string text = "{";
-      for (Field const& field : record) {
+      for (Field const& field : *record) {
         text += fmt::format("{}{}: {}", text.size() > 1 ? ", " : "", field.name,
                             field.value.toString());
       }
@@ -167,6 +168,9 @@ bool Value::operator==(Value const& other) const {
                                             ? std::get<std::uint64_t>(storage_)
                                             : std::get<std::uint64_t>(other.storage_);
     return signedValue >= 0 && static_cast<std::uint64_t>(signedValue) == unsignedValue;
+  }
+  if (kind() == Kind::Record && other.kind() == Kind::Record) {
+    return asRecord() == other.asRecord();
   }
   return storage_ == other.storage_;
 }

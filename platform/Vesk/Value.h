@@ -17,6 +17,7 @@
 
 #include <concepts>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -85,8 +86,10 @@ class Value {
  private:
   [[noreturn]] void mismatch(std::string_view expected) const;
 
+  // A record is held through a shared, immutable pointer: Field is not
+  // complete here, and copies of a record value share it.
   std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double, std::string, Ptr<Node>,
-               Record>
+               std::shared_ptr<Record const>>
       storage_;
 };
 
