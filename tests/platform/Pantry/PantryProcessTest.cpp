@@ -199,66 +199,83 @@ struct StepLog {
   void end() { done.store(done.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
 };
 
-// Forks a writer that runs `steps` until it is killed after a random delay.
-// Afterwards `log` holds what it did and what it was doing.
-template <class Steps>
-void runAndKill(std::mt19937& random, StepLog& log, Steps const& steps) {
-  log.intents = 0;
-  log.done = 0;
-  ChildProcess child([&](int) {
-    steps();
-    pause();
-    return 0;
-  });
-  std::this_thread::sleep_for(std::chrono::microseconds(500 + random() % 3000));
-  child.killNow();
-  child.wait();
+// The crash loops' frame: ZADU_CRASH_ITERATIONS times, a writer child runs
+// `write(iteration)`, recording its steps in `log`, until it is killed after a
+// random delay; then `check(iteration)` remounts and compares what the writer
+// left with what it reported done, adding the remount's roll-back to
+// `rollbacks`.
+template <class Write, class Check>
+void killRepeatedly(unsigned seed, StepLog& log, long& rollbacks, Write const& write,
+                    Check const& check) {
+  long const iterations = knob("ZADU_CRASH_ITERATIONS", 200);
+  std::mt19937 random(seed);
+  for (long iteration = 0; iteration < iterations && !::testing::Test::HasFatalFailure();
+       ++iteration) {
+    log.intents = 0;
+    log.done = 0;
+    ChildProcess child([&](int) {
+      write(iteration);
+      pause();
+      return 0;
+    });
+    std::this_thread::sleep_for(std::chrono::microseconds(500 + random() % 3000));
+    child.killNow();
+    child.wait();
+    check(iteration);
+  }
+  StepLog::release(&log);
+  ::testing::Test::RecordProperty("rollbacks", static_cast<int>(rollbacks));
+  std::printf("%ld kills, %ld interrupted changes rolled back\n", iterations, rollbacks);
+}
+
+// The step a kill interrupted may have happened or not: the model takes what
+// the remounted collection holds of its key.
+template <class Model, class Found>
+void settle(Model& model, typename Model::key_type key, Found const& found) {
+  if (found.found) {
+    model[key] = found.record;
+  } else {
+    model.erase(key);
+  }
 }
 
 TEST_F(PantryProcessTest, AKilledMapWriterLosesNothingThatItReportedDone) {
-  long const iterations = knob("ZADU_CRASH_ITERATIONS", 200);
   std::map<std::uint32_t, RouteRecord> model;
-  std::mt19937 random(21);
   std::uint64_t version = 0;
   std::uint64_t lastDone = 0;
   long rollbacks = 0;
   StepLog* log = StepLog::make();
   ASSERT_NE(log, nullptr);
   mapWriter();  // created before the first kill
-  for (long iteration = 0; iteration < iterations; ++iteration) {
-    std::uint64_t const firstVersion = version + 1;
-    runAndKill(random, *log, [&] {
-      auto map = mapWriter();
-      std::mt19937 childRandom(static_cast<std::uint32_t>(iteration));
-      for (std::uint64_t v = firstVersion;; ++v) {
-        Step const step{childRandom() % 3 == 0,
-                        static_cast<std::uint32_t>(childRandom() % keySpace),
-                        static_cast<std::uint32_t>(childRandom()), v};
-        if (!log->begin(step)) {
-          return;
-        }
-        if (step.remove != 0) {
-          map->del(routeKey(step.key));
-        } else if (map->count() < mapCapacity) {
-          map->insert(RouteRecord::make(routeKey(step.key), step.nextHop, v));
-        }
-        map->scratchpadIs(v);
-        log->end();
+  auto const write = [&](long iteration) {
+    auto map = mapWriter();
+    std::mt19937 childRandom(static_cast<std::uint32_t>(iteration));
+    for (std::uint64_t v = version + 1;; ++v) {
+      Step const step{childRandom() % 3 == 0, static_cast<std::uint32_t>(childRandom() % keySpace),
+                      static_cast<std::uint32_t>(childRandom()), v};
+      if (!log->begin(step)) {
+        return;
       }
-    });
-
+      if (step.remove != 0) {
+        map->del(routeKey(step.key));
+      } else if (map->count() < mapCapacity) {
+        map->insert(RouteRecord::make(routeKey(step.key), step.nextHop, v));
+      }
+      map->scratchpadIs(v);
+      log->end();
+    }
+  };
+  killRepeatedly(21, *log, rollbacks, write, [&](long iteration) {
     std::uint64_t const done = log->done;
     for (std::uint64_t i = 0; i < done; ++i) {
       Step const& step = log->steps[i];
-      version = step.version;
-      lastDone = step.version;
+      version = lastDone = step.version;
       if (step.remove != 0) {
         model.erase(step.key);
       } else if (model.size() < mapCapacity || model.contains(step.key)) {
         model[step.key] = RouteRecord::make(routeKey(step.key), step.nextHop, step.version);
       }
     }
-    // The step the kill interrupted, if any.
     bool const interrupted = log->intents > done;
     Step const inFlight = interrupted ? log->steps[done] : Step{};
 
@@ -266,24 +283,17 @@ TEST_F(PantryProcessTest, AKilledMapWriterLosesNothingThatItReportedDone) {
     rollbacks += map->segment().rolledBack();
     ASSERT_FALSE(map->wiped()) << "iteration " << iteration;
     std::uint64_t walked = 0;
-    for (auto record = map->first(); record; record = map->nextAfter(record->key)) {
-      ++walked;
+    for (auto record = map->first(); record; record = map->nextAfter(record->key), ++walked) {
       ASSERT_TRUE(record->consistent());
     }
     ASSERT_EQ(walked, map->count());
+    if (interrupted) {
+      settle(model, inFlight.key, map->lookup(routeKey(inFlight.key)));
+      version = std::max(version, inFlight.version);
+    }
     for (std::uint32_t n = 0; n < keySpace; ++n) {
       auto const found = map->lookup(routeKey(n));
       auto const expected = model.find(n);
-      if (interrupted && inFlight.key == n) {
-        // The interrupted step may have happened or not.
-        if (found.found) {
-          model[n] = found.record;
-        } else {
-          model.erase(n);
-        }
-        version = std::max(version, inFlight.version);
-        continue;
-      }
       ASSERT_EQ(found.found, expected != model.end()) << "key " << n << " iteration " << iteration;
       if (found.found) {
         ASSERT_EQ(found.record, expected->second);
@@ -291,41 +301,34 @@ TEST_F(PantryProcessTest, AKilledMapWriterLosesNothingThatItReportedDone) {
     }
     ASSERT_EQ(map->count(), model.size());
     ASSERT_GE(map->scratchpad(), lastDone);
-  }
-  StepLog::release(log);
-  RecordProperty("rollbacks", static_cast<int>(rollbacks));
-  std::printf("%ld kills, %ld interrupted changes rolled back\n", iterations, rollbacks);
+  });
 }
 
 TEST_F(PantryProcessTest, AKilledRingWriterLosesNothingThatItReportedDone) {
-  long const iterations = knob("ZADU_CRASH_ITERATIONS", 200);
   std::map<std::uint64_t, LogRecord> model;
-  std::mt19937 random(22);
   std::uint64_t nextVersion = 1;
   long rollbacks = 0;
   StepLog* log = StepLog::make();
   ASSERT_NE(log, nullptr);
   ringWriter();  // created before the first kill
-  for (long iteration = 0; iteration < iterations; ++iteration) {
-    std::uint64_t const start = nextVersion;
-    runAndKill(random, *log, [&] {
-      auto ring = ringWriter();
-      for (std::uint64_t v = start;; ++v) {
-        // Remove the oldest record, as the log's cleanup does.
-        bool const remove = ring->count() > 4000 || (v % 3 == 0 && ring->count() > 0);
-        std::uint64_t const oldest = remove ? ring->first()->version : 0;
-        if (!log->begin(Step{remove, 0, 0, remove ? oldest : v})) {
-          return;
-        }
-        if (remove) {
-          ring->del(oldest);
-        } else {
-          ring->insert(LogRecord::make(v, static_cast<std::uint32_t>(v % 4)));
-        }
-        log->end();
+  auto const write = [&](long) {
+    auto ring = ringWriter();
+    for (std::uint64_t v = nextVersion;; ++v) {
+      // Remove the oldest record, as the log's cleanup does.
+      bool const remove = ring->count() > 4000 || (v % 3 == 0 && ring->count() > 0);
+      std::uint64_t const oldest = remove ? ring->first()->version : 0;
+      if (!log->begin(Step{remove, 0, 0, remove ? oldest : v})) {
+        return;
       }
-    });
-
+      if (remove) {
+        ring->del(oldest);
+      } else {
+        ring->insert(LogRecord::make(v, static_cast<std::uint32_t>(v % 4)));
+      }
+      log->end();
+    }
+  };
+  killRepeatedly(22, *log, rollbacks, write, [&](long iteration) {
     std::uint64_t const done = log->done;
     for (std::uint64_t i = 0; i < log->intents; ++i) {
       nextVersion = std::max(nextVersion, log->steps[i].version + 1);
@@ -339,19 +342,11 @@ TEST_F(PantryProcessTest, AKilledRingWriterLosesNothingThatItReportedDone) {
             LogRecord::make(step.version, static_cast<std::uint32_t>(step.version % 4));
       }
     }
-    bool const interrupted = log->intents > done;
-    Step const inFlight = interrupted ? log->steps[done] : Step{};
-
     auto ring = ringWriter();
     rollbacks += ring->segment().rolledBack();
     ASSERT_FALSE(ring->wiped());
-    if (interrupted) {
-      auto const found = ring->lookup(inFlight.version);
-      if (found.found) {
-        model[inFlight.version] = found.record;
-      } else {
-        model.erase(inFlight.version);
-      }
+    if (log->intents > done) {
+      settle(model, log->steps[done].version, ring->lookup(log->steps[done].version));
     }
     ASSERT_EQ(ring->count(), model.size()) << "iteration " << iteration;
     std::vector<std::uint64_t> walked;
@@ -364,10 +359,7 @@ TEST_F(PantryProcessTest, AKilledRingWriterLosesNothingThatItReportedDone) {
       expected.push_back(v);
     }
     ASSERT_EQ(walked, expected) << "iteration " << iteration;
-  }
-  StepLog::release(log);
-  RecordProperty("rollbacks", static_cast<int>(rollbacks));
-  std::printf("%ld kills, %ld interrupted changes rolled back\n", iterations, rollbacks);
+  });
 }
 
 TEST_F(PantryProcessTest, ALiveWriterInAnotherProcessIsRefusedADeadOneIsNot) {
