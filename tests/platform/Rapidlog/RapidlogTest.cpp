@@ -113,56 +113,34 @@ TEST_F(RapidlogTest, DamagedFilesAreRefusedWithAClearError) {
   std::string const good = bytes();
   Rapidlog::FileHeader header;
   std::memcpy(&header, good.data(), sizeof(header));
+  // The good file with `with` over its bytes from `offset` on.
   auto const patched = [&](std::size_t offset, std::string const& with) {
     std::string damaged = good;
-    damaged.replace(offset, with.size(), with);
-    return damaged;
+    return damaged.replace(offset, with.size(), with);
   };
-  std::uint32_t const huge = 0x7FFFFFF0;
-  std::uint32_t const unknownId = 9;
+  auto const asBytes = [](auto const& value) {
+    return std::string(reinterpret_cast<char const*>(&value), sizeof(value));
+  };
   // Positions near 2^64, which a careless bounds test would let wrap.
-  std::string nearTheEnd = good;
-  {
-    Rapidlog::FileHeader wrapped = header;
-    wrapped.tail = ~std::uint64_t{0} - 255;
-    wrapped.head = wrapped.tail + 248;
-    std::memcpy(nearTheEnd.data(), &wrapped, sizeof(wrapped));
-  }
-  std::string hugeArea = good;
-  {
-    Rapidlog::FileHeader wrapped = header;
-    wrapped.messageAreaSize = ~std::uint64_t{0} - 127;
-    wrapped.messageAreaUsed = wrapped.messageAreaSize - 128;
-    std::memcpy(hugeArea.data(), &wrapped, sizeof(wrapped));
-  }
+  Rapidlog::FileHeader nearTheEnd = header;
+  nearTheEnd.tail = ~std::uint64_t{0} - 255;
+  nearTheEnd.head = nearTheEnd.tail + 248;
+  Rapidlog::FileHeader hugeArea = header;
+  hugeArea.messageAreaSize = ~std::uint64_t{0} - 127;
+  hugeArea.messageAreaUsed = hugeArea.messageAreaSize - 128;
+  std::size_t const text = good.find(" Clearing unit {}");
   std::vector<std::pair<char const*, std::string>> const cases{
       {"not a trace file", patched(0, "NOTATRACE")},
       {"format 7", patched(8, std::string("\x07\0\0\0", 4))},
-      {"positions near 2^64", nearTheEnd},
-      {"message area beyond the file", hugeArea},
+      {"positions near 2^64", patched(0, asBytes(nearTheEnd))},
+      {"message area beyond the file", patched(0, asBytes(hugeArea))},
       {"truncated", good.substr(0, 100)},
       {"empty", ""},
-      {"record size", patched(header.ringOffset, std::string(reinterpret_cast<char const*>(&huge), 4))},
-      {"message id",
-       patched(header.ringOffset + 4, std::string(reinterpret_cast<char const*>(&unknownId), 4))},
-      {"format code", [&] {
-         std::string damaged = good;
-         std::size_t const codes = damaged.find(std::string("ils\0", 4));
-         damaged[codes] = 'x';
-         return damaged;
-       }()},
-      {"placeholder", [&] {
-         std::string damaged = good;
-         std::size_t const text = damaged.find(" Clearing unit {}");
-         damaged.replace(text + 15, 2, "}{");
-         return damaged;
-       }()},
-      {"width from the file", [&] {
-         std::string damaged = good;
-         std::size_t const text = damaged.find(" Clearing unit {}");
-         damaged.replace(text + 10, 6, "{:999}");
-         return damaged;
-       }()}};
+      {"record size", patched(header.ringOffset, asBytes(std::uint32_t{0x7FFFFFF0}))},
+      {"message id", patched(header.ringOffset + 4, asBytes(std::uint32_t{9}))},
+      {"format code", patched(good.find(std::string("ils\0", 4)), "x")},
+      {"placeholder", patched(text + 15, "}{")},
+      {"width from the file", patched(text + 10, "{:999}")}};
   for (auto const& [what, contents] : cases) {
     writeBytes(contents);
     EXPECT_THROW(Rapidlog::readTraceFile(path()), Rapidlog::DecodeError) << what;
