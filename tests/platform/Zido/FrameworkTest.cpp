@@ -17,8 +17,6 @@ namespace {
 TEST(IdentifiersTest, TableIdsAndVersionsPackPrintAndCompare) {
   Zido::SwTableId const id(0x02010809);
   EXPECT_EQ(Zido::SwTableId(2, 1, 0x0809), id);
-  EXPECT_EQ(id.agentAndGroupId(), 0x0201);
-  EXPECT_EQ(id.tblId(), 0x0809);
   EXPECT_EQ(fmt::format("{}", id), "02:01:0809");
   // An entry version is invalid only when both of its halves are.
   EXPECT_TRUE(Zido::EntryVersion(Zido::EntryVersion::invalidCounter, 0).valid());
