@@ -5,7 +5,6 @@ import itertools
 import os
 import subprocess
 import tempfile
-import time
 
 import pytest
 
@@ -53,11 +52,3 @@ def hardware(store):
         process.terminate()
         process.wait(timeout=10)
 
-
-def wait_for(condition, seconds=10):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if condition():
-            return True
-        time.sleep(0.01)
-    return False

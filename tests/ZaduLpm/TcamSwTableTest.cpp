@@ -1,7 +1,6 @@
 // The table object and its accepting paths: pending collections, versions
 // per key, supersession between writes and removes, remove-all counting, the
 // in-log queue, notifications, reflection and object lifetimes.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <map>
