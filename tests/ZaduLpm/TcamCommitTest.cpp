@@ -99,10 +99,7 @@ TEST_F(TcamCommitTest, AFullChangeLogHoldsEveryOperationBack) {
 }
 
 TEST_F(TcamCommitTest, ARemoveAllIsLoggedAsOneTableDeleteAndCountedDown) {
-  for (std::uint32_t n = 0; n < 3; ++n) {
-    table->entryWrite(keyOf(n), entryOf(n), nullptr);
-  }
-  commitAll();
+  writeKeys(0, 3);
   HandlerCalls calls;
   table->entryRemoveAllWithResponseHandler(nullptr, calls.handler());
   table->entryRemoveAll(nullptr);
@@ -259,9 +256,7 @@ TEST_F(TcamCommitTest, ClearTableLogsOneTableDeleteWhenThereIsSomethingToDelete)
   table->clearTable(true);
   EXPECT_EQ(entryLog->tableVersion(), 0u);
   EXPECT_EQ(table->stats()->tableClearCnt(), 0u);
-  for (std::uint32_t n = 0; n < 4; ++n) {
-    table->entryWrite(keyOf(n), entryOf(n), nullptr);
-  }
+  writeKeys(0, 4, false);
   table->entryRemove(keyOf(0), nullptr);
   commitAll();  // versions 1..5
   auto const handles = TcamSwTable::EntryHandle::memAllocationTracker_.allocated();

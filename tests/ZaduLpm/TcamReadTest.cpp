@@ -14,11 +14,6 @@ namespace {
 
 class TcamReadTest : public TcamTableFixture {
  protected:
-  // Commits key n with value `value`.
-  void commit(std::uint32_t n, std::uint32_t value = 1) {
-    table->entryWrite(keyOf(n), entryOf(n, value), nullptr);
-    commitAll();
-  }
   // The keys a full walk yields, in order.
   std::vector<TcamDataModelEntryKey> walk(TcamSwTable::EntryIteratorConst iterator) {
     std::vector<TcamDataModelEntryKey> keys;
@@ -40,7 +35,7 @@ class TcamReadTest : public TcamTableFixture {
 };
 
 TEST_F(TcamReadTest, APendingWriteWinsThenAPendingRemoveThenTheConfiguration) {
-  commit(1, 1);
+  writeKeys(1, 2);
   table->entryWrite(keyOf(1), entryOf(1, 2), nullptr);
   EXPECT_EQ(table->entryRead(keyOf(1)), entryOf(1, 2));  // with its cookie
   EXPECT_EQ(table->entryFromConfig(keyOf(1)), committedOf(entryOf(1, 1)));
@@ -55,8 +50,7 @@ TEST_F(TcamReadTest, APendingWriteWinsThenAPendingRemoveThenTheConfiguration) {
 }
 
 TEST_F(TcamReadTest, APendingRemoveAllHidesCommittedKeysFromExistenceTestsOnly) {
-  commit(1);
-  commit(2);
+  writeKeys(1, 3);
   table->entryRemoveAll(nullptr);
   table->entryWrite(keyOf(3), entryOf(3), nullptr);
   EXPECT_FALSE(table->entryHas(keyOf(1)));
@@ -69,8 +63,7 @@ TEST_F(TcamReadTest, APendingRemoveAllHidesCommittedKeysFromExistenceTestsOnly) 
 }
 
 TEST_F(TcamReadTest, RecordsInDeletionAreNeitherReadNorWalkedNorCounted) {
-  commit(1);
-  commit(2);
+  writeKeys(1, 3);
   table->entryRemove(keyOf(2), nullptr);
   commitAll();  // in deletion until the hardware takes it
   EXPECT_TRUE(config().lookup(keyOf(2)).record.inDeletion);
@@ -85,8 +78,7 @@ TEST_F(TcamReadTest, RecordsInDeletionAreNeitherReadNorWalkedNorCounted) {
 // Reads never fail: a unit whose configuration table is not mounted holds
 // nothing committed, whichever read asks.
 TEST_F(TcamReadTest, AUnitWithoutAConfigurationReadsAsHoldingNothingCommitted) {
-  commit(1);
-  commit(2);
+  writeKeys(1, 3);
   table->entryWrite(keyOf(3), entryOf(3), nullptr);
   table->entryRemove(keyOf(2), nullptr);
   auto const pantry = entryLog->tableConfigPantryDel(unit);
@@ -104,9 +96,7 @@ TEST_F(TcamReadTest, AUnitWithoutAConfigurationReadsAsHoldingNothingCommitted) {
 TEST_F(TcamReadTest, AWalkYieldsPendingWritesThenCommittedEntriesOnce) {
   EXPECT_TRUE(table->entryIteratorConst().isEnd());
   EXPECT_EQ(table->entrys(), 0u);
-  for (std::uint32_t n = 0; n < 6; ++n) {
-    commit(n, 1);
-  }
+  writeKeys(0, 6);
   table->entryWrite(keyOf(1), entryOf(1, 2), nullptr);  // rewrites a committed key
   table->entryWrite(keyOf(7), entryOf(7, 2), nullptr);  // a new key
   table->entryRemove(keyOf(3), nullptr);                // removes a committed key
@@ -134,9 +124,7 @@ TEST_F(TcamReadTest, AWalkYieldsPendingWritesThenCommittedEntriesOnce) {
 }
 
 TEST_F(TcamReadTest, AWalkFromAKeyStartsWhereTheKeyStands) {
-  for (std::uint32_t n = 0; n < 5; ++n) {
-    commit(n);
-  }
+  writeKeys(0, 5);
   table->entryWrite(keyOf(7), entryOf(7), nullptr);
   table->entryRemove(keyOf(2), nullptr);
 
@@ -158,9 +146,7 @@ TEST_F(TcamReadTest, AWalkFromAKeyStartsWhereTheKeyStands) {
 }
 
 TEST_F(TcamReadTest, AWalkOfTheConfigurationResumesByKeyAcrossChanges) {
-  for (std::uint32_t n = 0; n < 20; ++n) {
-    commit(n);
-  }
+  writeKeys(0, 20);
   std::vector<TcamDataModelEntryKey> seen;
   TcamDataModelEntryKey removed;
   auto it = table->entryIteratorConst();
@@ -191,12 +177,8 @@ TEST_F(TcamReadTest, AWalkOfTheConfigurationResumesByKeyAcrossChanges) {
 }
 
 TEST_F(TcamReadTest, AWalkWhoseBookmarkCommitsGoesOnInTheConfigurationAtThatKey) {
-  for (std::uint32_t n = 0; n < 5; ++n) {
-    commit(n);
-  }
-  for (std::uint32_t n = 100; n < 103; ++n) {
-    table->entryWrite(keyOf(n), entryOf(n), nullptr);
-  }
+  writeKeys(0, 5);
+  writeKeys(100, 103, false);
   auto it = table->entryIteratorConst();
   ASSERT_TRUE(it.iterState()->state().inAddColl());
   TcamDataModelEntryKey const next = it.iterState()->bookmarkKey();
@@ -215,16 +197,12 @@ TEST_F(TcamReadTest, AWalkWhoseBookmarkCommitsGoesOnInTheConfigurationAtThatKey)
 // accepted between two steps (enough to grow the collection many times) come
 // after the bookmark, and nothing is yielded twice or skipped.
 TEST_F(TcamReadTest, AWalkOfPendingWritesGoesOnWhereItStoppedWhileMoreAreAccepted) {
-  for (std::uint32_t n = 0; n < 5; ++n) {
-    table->entryWrite(keyOf(n), entryOf(n), nullptr);
-  }
+  writeKeys(0, 5, false);
   auto it = table->entryIteratorConst();
   std::vector<TcamDataModelEntryKey> seen{it->key()};
   ++it;
   seen.push_back(it->key());
-  for (std::uint32_t n = 5; n < 3000; ++n) {
-    table->entryWrite(keyOf(n), entryOf(n), nullptr);
-  }
+  writeKeys(5, 3000, false);
   for (++it; !it.isEnd(); ++it) {
     seen.push_back(it->key());
   }
@@ -236,7 +214,7 @@ TEST_F(TcamReadTest, AWalkOfPendingWritesGoesOnWhereItStoppedWhileMoreAreAccepte
 }
 
 TEST_F(TcamReadTest, TheSnapshotIsItsOwnAndAnsweringReflection) {
-  commit(1);
+  writeKeys(1, 2);
   auto const snapshot = table->getTableEntries_py();
   table->entryWrite(keyOf(2), entryOf(2), nullptr);
   table->entryRemove(keyOf(1), nullptr);
@@ -252,9 +230,7 @@ TEST_F(TcamReadTest, TheSnapshotIsItsOwnAndAnsweringReflection) {
 // A damaged record reads as absent, and a walk that meets it ends there:
 // it yields exactly the entries before it. Every read reports the damage.
 TEST_F(TcamReadTest, ADamagedRecordReadsAsAbsentAndEndsTheWalkWhereItLies) {
-  for (std::uint32_t n = 0; n < 10; ++n) {
-    commit(n);
-  }
+  writeKeys(0, 10);
   std::vector<TcamDataModelEntryKey> const whole = walk(table->entryIteratorConst());
   ASSERT_EQ(whole.size(), 10u);
   TcamDataModelEntryKey const damaged = whole[6];

@@ -148,6 +148,16 @@ class TcamTableFixture : public ::testing::Test {
   }
 
   std::size_t commitAll() { return group->resolver()->runUntilIdle(); }
+  // Accepts writes of keys first to end - 1 (entryOf(n)) and, unless told
+  // not to, commits them.
+  void writeKeys(std::uint32_t first, std::uint32_t end, bool commit = true) {
+    for (std::uint32_t n = first; n < end; ++n) {
+      table->entryWrite(keyOf(n), entryOf(n), nullptr);
+    }
+    if (commit) {
+      commitAll();
+    }
+  }
 
   // The entry log as a new agent process mounts it.
   void reopenEntryLog() {
