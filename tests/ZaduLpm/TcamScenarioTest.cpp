@@ -6,7 +6,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -21,15 +20,6 @@ namespace {
 class TcamScenarioTest : public TcamTableFixture {
  protected:
   Quor::EventLoop* loop() override { return &eventLoop; }
-
-  template <class Done>
-  bool runUntil(Done const& done) {
-    auto const end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!done() && std::chrono::steady_clock::now() < end) {
-      eventLoop.runFor(std::chrono::milliseconds(1));
-    }
-    return done();
-  }
 
   // A handler that records "key state" in completion order.
   TcamSwTable::ResponseHandler recorder() {
@@ -60,7 +50,7 @@ TEST_F(TcamScenarioTest, OperationsTravelFromAcceptanceToTheHardwareAndBack) {
   auto const removeAbsent = table->entryRemoveWithResponseHandler(keyOf(9), nullptr, recorder());
   EXPECT_EQ(route1->entryState(), State::pending);
   EXPECT_EQ(table->transientAddEntries().count(), 2u);
-  ASSERT_TRUE(runUntil([&] { return removeAbsent->entryState() == State::completed; }));
+  ASSERT_TRUE(runUntil(eventLoop, [&] { return removeAbsent->entryState() == State::completed; }));
   EXPECT_EQ(nextHop->entryState(), State::logged);
   EXPECT_EQ(route1->logVersion(), 1u);
   EXPECT_EQ(route2->logVersion(), 2u);
@@ -77,11 +67,11 @@ TEST_F(TcamScenarioTest, OperationsTravelFromAcceptanceToTheHardwareAndBack) {
 
   // A route whose next hop the hardware refused fails; nothing is logged.
   auto const refusedHop = nextHops->nextHopWrite(2);
-  ASSERT_TRUE(runUntil([&] { return refusedHop->entryState() == State::logged; }));
+  ASSERT_TRUE(runUntil(eventLoop, [&] { return refusedHop->entryState() == State::logged; }));
   nextHops->hardwareFailed(refusedHop);
   auto const route4 =
       table->entryWriteWithResponseHandler(keyOf(4), entryOf(4), refusedHop, recorder());
-  ASSERT_TRUE(runUntil([&] { return route4->entryState() == State::dependencyFailed; }));
+  ASSERT_TRUE(runUntil(eventLoop, [&] { return route4->entryState() == State::dependencyFailed; }));
   EXPECT_EQ(completions.back(), "10.0.4.0/24 5");
   EXPECT_TRUE(table->transientAddEntry(keyOf(4)));
   EXPECT_EQ(entryLog->tableVersion(), 2u);
@@ -90,7 +80,7 @@ TEST_F(TcamScenarioTest, OperationsTravelFromAcceptanceToTheHardwareAndBack) {
   auto const remove2 = table->entryRemoveWithResponseHandler(keyOf(2), nullptr, recorder());
   table->entryRemoveAllWithResponseHandler(nullptr, recorder());
   EXPECT_TRUE(table->transientAddEntries().empty());
-  ASSERT_TRUE(runUntil([&] { return !table->transientRemoveAllVersion().valid(); }));
+  ASSERT_TRUE(runUntil(eventLoop, [&] { return !table->transientRemoveAllVersion().valid(); }));
   EXPECT_EQ(remove2->logVersion(), 3u);
   EXPECT_EQ(entryLog->tableVersion(), 4u);
   EXPECT_TRUE(config().lookup(keyOf(2)).record.inDeletion);
@@ -112,7 +102,7 @@ TEST_F(TcamScenarioTest, OperationsTravelFromAcceptanceToTheHardwareAndBack) {
   completions.clear();
   hardware.tellChild();
   EXPECT_EQ(hardware.readOne<Zido::LogVersion>(), 2u);
-  ASSERT_TRUE(runUntil([&] { return completions.size() == 2; }));
+  ASSERT_TRUE(runUntil(eventLoop, [&] { return completions.size() == 2; }));
   EXPECT_EQ(completions, (std::vector<std::string>{"10.0.1.0/24 4", "10.0.2.0/24 4"}));
   EXPECT_FALSE(changeLog().has(2));
   EXPECT_TRUE(changeLog().has(3));
@@ -120,7 +110,7 @@ TEST_F(TcamScenarioTest, OperationsTravelFromAcceptanceToTheHardwareAndBack) {
 
   hardware.tellChild();
   EXPECT_EQ(hardware.readOne<Zido::LogVersion>(), 4u);
-  ASSERT_TRUE(runUntil([&] { return completions.size() == 3; }));
+  ASSERT_TRUE(runUntil(eventLoop, [&] { return completions.size() == 3; }));
   EXPECT_EQ(completions.back(), "10.0.2.0/24 4");
   EXPECT_EQ(remove2->entryState(), State::completed);
   EXPECT_EQ(changeLog().count(), 0u);

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -137,6 +138,16 @@ void sendMessage(int fd, Message const& message) {
 inline long knob(char const* variable, long fallback) {
   char const* value = std::getenv(variable);
   return value != nullptr && *value != '\0' ? std::atol(value) : fallback;
+}
+
+// Runs `loop` until `done` holds, for at most `seconds`; returns done().
+template <class Loop, class Done>
+bool runUntil(Loop& loop, Done const& done, int seconds = 5) {
+  auto const end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!done() && std::chrono::steady_clock::now() < end) {
+    loop.runFor(std::chrono::milliseconds(1));
+  }
+  return done();
 }
 
 // Runs `command` through the shell and returns what it printed, followed by

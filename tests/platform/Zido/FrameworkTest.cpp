@@ -79,16 +79,6 @@ TEST(OrderedSwTableSetTest, ATableThatRaisesDoesNotKeepTheVersionFromTheOthers) 
 
 class FrameworkTest : public ::testing::Test {
  protected:
-  // Runs the loop until `done` holds, for at most two seconds.
-  template <class Done>
-  static bool runUntil(Quor::EventLoop& loop, Done const& done) {
-    auto const end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (!done() && std::chrono::steady_clock::now() < end) {
-      loop.runFor(std::chrono::milliseconds(1));
-    }
-    return done();
-  }
-
   void SetUp() override {
     setenv("ZADU_SHM_ROOT", scratch.path().c_str(), 1);
     name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
