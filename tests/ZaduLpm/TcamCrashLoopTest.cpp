@@ -11,11 +11,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <numeric>
 #include <random>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>

@@ -3,7 +3,6 @@
 // across changes, and the snapshot.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <set>
 #include <vector>
 

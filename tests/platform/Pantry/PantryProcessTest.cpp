@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <map>
 #include <random>
-#include <set>
 #include <thread>
 
 #include "support/ChildProcess.h"

@@ -4,7 +4,6 @@
 
 #include <map>
 #include <random>
-#include <string>
 #include <vector>
 
 namespace {
