@@ -87,12 +87,8 @@ TEST_F(TraceHandleTest, ConfigurationTextSetsLevelsAndReportsMalformedEntries) {
   EXPECT_EQ(entryLog.levels(), 0xFFFF);
   EXPECT_EQ(iteration.levels(), 0x0200);
   EXPECT_EQ(rest.levels(), 0x0002);
-  ASSERT_EQ(problems.size(), 5u);
-  EXPECT_THAT(problems[0], HasSubstr("'bad'"));
-  EXPECT_THAT(problems[1], HasSubstr("'x=16'"));
-  EXPECT_THAT(problems[2], HasSubstr("'y=3-1'"));
-  EXPECT_THAT(problems[3], HasSubstr("'=2'"));
-  EXPECT_THAT(problems[4], HasSubstr("'z='"));
+  EXPECT_THAT(problems, ElementsAre(HasSubstr("'bad'"), HasSubstr("'x=16'"), HasSubstr("'y=3-1'"),
+                                    HasSubstr("'=2'"), HasSubstr("'z='")));
 
   EXPECT_TRUE(Quor::TraceHandle::configure("TraceTestTable=none").empty());
   EXPECT_EQ(swTable.levels(), 0);

@@ -28,12 +28,8 @@ TEST(DataModelTest, KeysPrintOrderAndHashStably) {
 }
 
 TEST(DataModelTest, EntriesRoundTripThroughTheirCodecs) {
-  TcamDataModelEntry entry;
-  entry.data.key = key("192.168.4.0/22");
-  entry.data.adjacencyIndex = 77;
-  entry.data.action = ZaduLpmLib::TcamAction::trapToCpu;
-  entry.data.classId = 3;
-  entry.clientCookie = 9;
+  TcamDataModelEntry const entry{{key("192.168.4.0/22"), 77, ZaduLpmLib::TcamAction::trapToCpu, 3},
+                                 9};
   Vesk::Value const encoded = Vesk::Codec<TcamDataModelEntry>::encode(entry);
   EXPECT_EQ(Vesk::Codec<TcamDataModelEntry>::decode(encoded), entry);
   EXPECT_EQ(encoded.field("adjacencyIndex"), Vesk::Value(77));
