@@ -36,7 +36,7 @@ class TcamInterfaceTest : public ::testing::Test {
     std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::replace(name.begin(), name.end(), '/', '_');
     central = new Centrum::EntityManager(name, true);
-    agent = new Zido::OrderedTableInterface(central, nullptr);
+    agent = newAgent();
   }
   void TearDown() override {
     // The registry holds the interface; letting it go destroys the interface.
@@ -48,8 +48,14 @@ class TcamInterfaceTest : public ::testing::Test {
   }
 
  public:
-  Vesk::Ptr<Zido::GroupInterface> group() const {
-    return agent->groupInterfaceColl()->groupIntf("ZaduRoute-ZaduRoute");
+  Vesk::Ptr<Zido::OrderedTableInterface> newAgent() const {
+    return new Zido::OrderedTableInterface(central, nullptr);
+  }
+  // The table's group in `of` (by default this process's agent).
+  Vesk::Ptr<Zido::GroupInterface> group(Zido::OrderedTableInterface* of = nullptr) const {
+    return (of != nullptr ? of : agent.get())
+        ->groupInterfaceColl()
+        ->groupIntf("ZaduRoute-ZaduRoute");
   }
   Vesk::Ptr<QuorSharedMem::EntityManager> sharedMemory() const {
     return QuorSharedMem::EntityManager::getEntityManager(central->name(), true);
@@ -69,13 +75,9 @@ class TcamInterfaceTest : public ::testing::Test {
   // accepted is committed afterwards.
   void runAgent(std::function<void(TcamInterface&)> const& body) {
     ChildProcess other([&](int) {
-      Vesk::Ptr<Zido::OrderedTableInterface> otherAgent(
-          new Zido::OrderedTableInterface(central, nullptr));
+      auto const otherAgent = newAgent();
       body(*TcamInterface::getIntf(otherAgent));
-      otherAgent->groupInterfaceColl()
-          ->groupIntf("ZaduRoute-ZaduRoute")
-          ->resolver()
-          ->runUntilIdle();
+      group(otherAgent.get())->resolver()->runUntilIdle();
       return 0;
     });
     ASSERT_EQ(other.wait(), 0);
@@ -104,8 +106,7 @@ class TcamInterfaceTest : public ::testing::Test {
 
 TEST_F(TcamInterfaceTest, TheFirstCallMakesAndRegistersTheOneInterface) {
   auto const intf = TcamInterface::getIntf(agent);
-  Vesk::Ptr<Zido::OrderedTableInterface> otherAgent(
-      new Zido::OrderedTableInterface(central, nullptr));
+  auto const otherAgent = newAgent();
   EXPECT_EQ(TcamInterface::getIntf(otherAgent), intf);
   auto const registry = Quor::Entity::singletonExists(Zido::SwTableInterfacesSingleton::typeName);
   auto const& registered = dynamic_cast<Zido::SwTableInterfacesSingleton&>(*registry);
@@ -132,7 +133,7 @@ TEST_F(TcamInterfaceTest, InitialisationCatchesUpWithTheHardwaresVersion) {
       publishHardwareVersion(published);
     }
     Quor::Entity::singletonDel(Zido::SwTableInterfacesSingleton::typeName);
-    agent = new Zido::OrderedTableInterface(central, nullptr);
+    agent = newAgent();
     sharedMemory()->unmount(ZaduLpmLib::TcamConstants::tableEntryLogPantryPath());
     intf = TcamInterface::getIntf(agent);
     EXPECT_EQ(intf->swTableStatus()->pendingHwWrites(), pending) << published;
@@ -216,11 +217,9 @@ TEST_F(TcamInterfaceTest, AUnitHasOneTableWhichLaterCallsUpdateOrReset) {
 TEST_F(TcamInterfaceTest, ARestartedAgentFindsExactlyWhatWasCommitted) {
   std::uint32_t const perUnit[] = {200, 50, 7};
   ChildProcess first([&](int reportFd) {
-    Vesk::Ptr<Zido::OrderedTableInterface> firstAgent(
-        new Zido::OrderedTableInterface(central, nullptr));
+    auto const firstAgent = newAgent();
     auto const intf = TcamInterface::getIntf(firstAgent);
-    auto& resolver =
-        *firstAgent->groupInterfaceColl()->groupIntf("ZaduRoute-ZaduRoute")->resolver();
+    auto& resolver = *group(firstAgent.get())->resolver();
     for (Zido::UnitId unit = 0; unit < 3; ++unit) {
       auto const table = intf->makeSwTable(unit, nullptr, false);
       for (std::uint32_t n = 0; n < perUnit[unit] + 3; ++n) {
@@ -296,10 +295,10 @@ class TcamTextTest;
 // before anything is captured.
 struct OperatorTexts {
   char const* name;
-  std::function<void(TcamTextTest&)> prepare;
   std::function<void(TcamTextTest&)> step;
   std::vector<std::string> emitted;
   std::vector<std::string> notEmitted = {};
+  std::function<void(TcamTextTest&)> prepare = {};
 };
 void PrintTo(OperatorTexts const& texts, std::ostream* out) {
   *out << texts.name;
@@ -382,46 +381,45 @@ std::string const configBase = "zido/ZaduRoute-ZaduRoute/ZaduLpm/Tcam/config/";
 
 OperatorTexts const operatorTexts[] = {
     {"StartWithoutAHardwareVersion",
-     threeWritten(),
      start,
      {"TcamInterface 3: Creating entry log for 02:01:0809", "TcamEntryLog 2: Mounted entryLog: *",
       "TcamInterface 2: Entry log created for table id: 02:01:0809 at version: 3"},
-     {"TcamInterface 3: Cleaned entry log*", "TcamInterface 2: Turning ON pendingHwWrites"}},
+     {"TcamInterface 3: Cleaned entry log*", "TcamInterface 2: Turning ON pendingHwWrites"},
+     threeWritten()},
     {"StartCaughtUpWithTheHardware",
-     threeWritten(3),
      start,
      {"TcamInterface 3: Cleaned entry log until table version: 3"},
-     {"TcamInterface 2: Turning ON pendingHwWrites"}},
+     {"TcamInterface 2: Turning ON pendingHwWrites"},
+     threeWritten(3)},
     {"StartAheadOfTheHardware",
-     threeWritten(2),
      start,
-     {"TcamInterface 2: Turning ON pendingHwWrites"}},
+     {"TcamInterface 2: Turning ON pendingHwWrites"},
+     {},
+     threeWritten(2)},
     {"StartAfterAWriterWasKilledMidWrite",
+     start,
+     {"TcamEntryLog 2: Rolled forward 1 configuration records the change log lacked, "
+      "tableVersion: 1"},
+     {},
      [](TcamTextTest& t) {
        t.runAgent([](TcamInterface& intf) {
          intf.makeSwTable(0, nullptr, false);
          intf.entryLog()->tableConfigPantry(0)->swTableEntriesIs({1, {}, false});  // not logged
        });
-     },
-     start,
-     {"TcamEntryLog 2: Rolled forward 1 configuration records the change log lacked, "
-      "tableVersion: 1"}},
+     }},
     {"StartOnDamagedCollections",
+     [](TcamTextTest& t) { t.table(1); },
+     {"HW_ABSTRACTION_ERROR: Hardware abstraction error: unable to load item: entryLog::Tcam",
+      "HW_ABSTRACTION_ERROR: Hardware abstraction error: unable to load item: entryCfg::Tcam"},
+     {},
      [](TcamTextTest& t) {
        t.writeInAnotherAgent({1});
        for (auto const& path : {ZaduLpmLib::TcamConstants::configPantryPath(1),
                                 ZaduLpmLib::TcamConstants::tableEntryLogPantryPath()}) {
          std::ofstream(t.sharedMemory()->filePathOf(path)) << "not a segment";
        }
-     },
-     [](TcamTextTest& t) { t.table(1); },
-     {"HW_ABSTRACTION_ERROR: Hardware abstraction error: unable to load item: entryLog::Tcam",
-      "HW_ABSTRACTION_ERROR: Hardware abstraction error: unable to load item: entryCfg::Tcam"}},
+     }},
     {"RestoreAndReconcile",
-     [](TcamTextTest& t) {
-       t.writeInAnotherAgent({1, 4});
-       std::ofstream(t.sharedMemory()->filePathOf(configBase + "stray")) << "x";
-     },
      [](TcamTextTest& t) {
        t.table(1);
        t.intf()->reconcile();
@@ -435,9 +433,12 @@ OperatorTexts const operatorTexts[] = {
       "TcamInterface 3: Found inactive unit id: 4",
       "TcamInterface 2: Clearing entries for table: Tcam, unitId: 4",
       "rapidlog: Clearing entries for table: Tcam, unitId: 4"},
-     {"TcamInterface 3: Found inactive unit id: 1"}},
+     {"TcamInterface 3: Found inactive unit id: 1"},
+     [](TcamTextTest& t) {
+       t.writeInAnotherAgent({1, 4});
+       std::ofstream(t.sharedMemory()->filePathOf(configBase + "stray")) << "x";
+     }},
     {"MakeATableAgainThenLetTheInterfaceGo",
-     {},
      [](TcamTextTest& t) {
        t.table(3);
        t.intf()->makeSwTable(3, new ZaduLpm::TcamSwTableHelperBase(), true);
@@ -447,7 +448,6 @@ OperatorTexts const operatorTexts[] = {
       "TcamInterface 2: Update software table helper",
       "TcamInterface 2: Clearing entries for table id: 02:01:0809", "TcamInterface 2: onDelete"}},
     {"AcceptAndWaitForADependency",
-     {},
      [](TcamTextTest& t) {
        t.table()->entryRemove(keyOf(2), nullptr);
        t.table()->entryRemoveAll(nullptr);
@@ -466,7 +466,6 @@ OperatorTexts const operatorTexts[] = {
       "TcamSwTable 3: key: 10.0.4.0/24, isEntryDeleted: false, isTableDeleted: false, resolved: "
       "true"}},
     {"FailADependentOperation",
-     {},
      [](TcamTextTest& t) {
        auto const failed = dependencyIn(Zido::EntryState::hardwareFailed);
        t.table()->entryWrite(keyOf(3), entryOf(3), failed);
@@ -480,7 +479,6 @@ OperatorTexts const operatorTexts[] = {
       "TcamSwTable 1: Failed to commit entry remove all operation",
       "TcamSwTable 3: retVal: false"}},
     {"HoldBackWithoutRoomInTheChangeLog",
-     {},
      [](TcamTextTest& t) {
        t.table()->entryWrite(keyOf(1), entryOf(1), nullptr);
        t.commitAll();
@@ -490,7 +488,6 @@ OperatorTexts const operatorTexts[] = {
      },
      {"TcamSwTable 1: key: 10.0.1.0/24, isEntryDeleted: true : no space in entryLog!"}},
     {"FailAWriteToAFullUnit",
-     {},
      [](TcamTextTest& t) {
        fillConfig(*t.table()->entryLog(), 0);
        t.table()->entryWrite(keyOf(1), entryOf(1), nullptr);
@@ -499,7 +496,6 @@ OperatorTexts const operatorTexts[] = {
      {"RESOLVER_COMMIT_FAILED: Commit of a queued table operation failed: configuration table of "
       "unitId 0 is full: cannot add key 10.0.1.0/24 (pantry collection swTableEntries at *"}},
     {"CompleteWhatTheHardwareTook",
-     {},
      [](TcamTextTest& t) {
        t.table()->entryWriteWithResponseHandler(keyOf(1), entryOf(1), nullptr, [](auto const&) {
          throw std::runtime_error("client failed");
@@ -512,7 +508,6 @@ OperatorTexts const operatorTexts[] = {
       "unit 0: client failed",
       "TcamSwTable 3: pendingHwWrites for swTable: tableId: 02:01:0809, unitId0 is false"}},
     {"ReadAndUpdate",
-     {},
      [](TcamTextTest& t) {
        auto const table = t.table();
        table->entryWrite(keyOf(1), entryOf(1), nullptr);
@@ -533,7 +528,6 @@ OperatorTexts const operatorTexts[] = {
       "TcamSwTable 3: key: 10.0.1.0/24, neededEntry: {}, entryLogVersion: 3"},
      {"TcamSwTable 1: Failed to find entry for key: 10.0.2.0/24"}},
     {"SuppressDeleteAndCleanUp",
-     {},
      [](TcamTextTest& t) {
        Vesk::Ptr<Zido::SwTableStats> stats(new Zido::SwTableStats());
        t.table(0);
@@ -554,7 +548,6 @@ OperatorTexts const operatorTexts[] = {
       "TcamEntryLog 3: deleteing all entries for unitId: 0",
       "TcamEntryLog 3: configPantry not found for unitId: 1"}},
     {"ReadADamagedRecord",
-     {},
      [](TcamTextTest& t) {
        for (std::uint32_t n = 0; n < 10; ++n) {
          t.table()->entryWrite(keyOf(n), entryOf(n), nullptr);
