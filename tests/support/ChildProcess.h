@@ -25,12 +25,8 @@ class ChildProcess {
   // its result (an exception gives 100).
   explicit ChildProcess(std::function<int(int writeFd)> const& body) {
     int fds[2];
-    if (pipe(fds) != 0 || pipe(toChild_) != 0) {
-      throw std::runtime_error("pipe failed");
-    }
-    pid_ = fork();
-    if (pid_ < 0) {
-      throw std::runtime_error("fork failed");
+    if (pipe(fds) != 0 || pipe(toChild_) != 0 || (pid_ = fork()) < 0) {
+      throw std::runtime_error("pipe or fork failed");
     }
     if (pid_ == 0) {
       close(fds[0]);
@@ -62,15 +58,9 @@ class ChildProcess {
   pid_t pid() const { return pid_; }
 
   // Parent: lets a child blocked in waitForParent go on.
-  void tellChild() {
-    char const go = 1;
-    [[maybe_unused]] auto const written = write(toChild_[1], &go, 1);
-  }
+  void tellChild() { sendToChild(char{1}); }
   // Child: blocks until the parent calls tellChild.
-  static void waitForParent() {
-    char go = 0;
-    [[maybe_unused]] auto const got = read(childReadFd, &go, 1);
-  }
+  static void waitForParent() { readFromParent<char>(); }
   // Parent: sends a fixed-size message to the child.
   template <class Message>
   void sendToChild(Message const& message) {
