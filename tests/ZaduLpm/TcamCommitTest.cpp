@@ -132,12 +132,8 @@ class RecordingHelper : public ZaduLpm::TcamSwTableHelperBase {
     seen.push_back(fmt::format("{} {} pending:{}", entry->key(), isDelete ? "delete" : "write",
                                isDelete ? bool(swTable->transientRemoveEntry(entry->key()))
                                         : bool(swTable->transientAddEntry(entry->key()))));
-    if (throws) {
-      throw std::runtime_error("helper refused");
-    }
   }
   std::vector<std::string> seen;
-  bool throws = false;
 };
 
 TEST_F(TcamCommitTest, TheHelperHearsOfWritesBeforeAndOfRemovesAfterTheirRetirement) {
