@@ -306,12 +306,8 @@ void PrintTo(OperatorTexts const& texts, std::ostream* out) {
 
 class TcamTextTest : public TcamInterfaceTest, public ::testing::WithParamInterface<OperatorTexts> {
  public:
-  Vesk::Ptr<TcamInterface> intf() {
-    if (!intf_) {
-      intf_ = TcamInterface::getIntf(agent);
-    }
-    return intf_;
-  }
+  // The interface the registry holds, made by the first call.
+  Vesk::Ptr<TcamInterface> intf() { return TcamInterface::getIntf(agent); }
   Vesk::Ptr<ZaduLpm::TcamEntryLog> entryLog() { return intf()->entryLog(); }
   Vesk::Ptr<TcamSwTable> table(Zido::UnitId unit = 0) {
     return intf()->makeSwTable(unit, nullptr, false);
@@ -320,14 +316,6 @@ class TcamTextTest : public TcamInterfaceTest, public ::testing::WithParamInterf
     intf();
     group()->resolver()->runUntilIdle();
   }
-
- protected:
-  void TearDown() override {
-    Quor::TraceHandle::reset();
-    intf_ = nullptr;
-    TcamInterfaceTest::TearDown();
-  }
-  Vesk::Ptr<TcamInterface> intf_;
 };
 
 TEST_P(TcamTextTest, AreEmittedWhereTheyShouldBe) {
