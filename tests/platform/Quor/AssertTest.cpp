@@ -19,13 +19,10 @@ void checkRegistration(bool registered) {
   QUOR_ASSERT_MSG(!registered, "Interface already created");
 }
 
-TEST(AssertDeathTest, PrintsTheConditionAsWritten) {
+TEST(AssertDeathTest, PrintsTheConditionAsWrittenAndTheMessage) {
   checkCapacity(8);
   EXPECT_DEATH(checkCapacity(6),
                "Assertion failed: isPowerOfTwo\\( i \\) in checkCapacity at AssertTest.cpp:[0-9]+");
-}
-
-TEST(AssertDeathTest, PrintsTheMessage) {
   checkRegistration(false);
   EXPECT_DEATH(checkRegistration(true),
                "Assertion failed: !registered \\(Interface already created\\) in "
