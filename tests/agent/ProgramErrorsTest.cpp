@@ -31,20 +31,18 @@ class ProgramErrorsTest : public ::testing::Test {
 // One line naming the program, then " (status N)" from runCommand.
 constexpr char const* oneFailedLine = "zadulpm-[a-z]+: [^\n]+\n \\(status [1-9][0-9]*\\)";
 
-TEST_F(ProgramErrorsTest, UnknownOptionsAndBadRouteFilesAreOneLine) {
+TEST_F(ProgramErrorsTest, UnknownOptionsBadRouteFilesNoAgentAndAnUnusableRootAreOneLine) {
   EXPECT_THAT(run(ZADULPM_AGENT, "--bogus"), MatchesRegex(oneFailedLine));
   EXPECT_THAT(run(ZADULPM_HW, "--batch 0"), MatchesRegex(oneFailedLine));
   std::string const routes = scratch.file("routes.txt");
   std::ofstream(routes) << "10.0.0.0/8 1.1.1.1\n10.0.0.1/24 1.1.1.1\n";
-  std::string const output = run(ZADULPM_AGENT, routes);
+  std::string output = run(ZADULPM_AGENT, routes);
   EXPECT_THAT(output, MatchesRegex(oneFailedLine));
   EXPECT_THAT(output, HasSubstr(routes + ":2: '10.0.0.1/24' has host bits set"));
   EXPECT_THAT(output, HasSubstr("(status 512)"));                   // exit status 2
   EXPECT_FALSE(std::filesystem::exists(scratch.path() / "local"));  // nothing written
-}
 
-TEST_F(ProgramErrorsTest, NoAgentYetAndAnUnusableRootAreOneLine) {
-  std::string const output = run(ZADULPM_HW, "--wait 0");
+  output = run(ZADULPM_HW, "--wait 0");
   EXPECT_THAT(output, MatchesRegex(oneFailedLine));
   EXPECT_THAT(output, HasSubstr("is the agent running?"));
   std::ofstream(scratch.file("file")) << "not a directory";

@@ -34,7 +34,7 @@ class RoutesTest : public ::testing::Test {
   ScratchDirectory scratch;
 };
 
-TEST_F(RoutesTest, AGoodFileGivesItsRoutesWithTheirUnits) {
+TEST_F(RoutesTest, AGoodFileGivesItsRoutesAndEachBadLineIsNamedByFileAndLine) {
   auto const routes = readRouteFile(fileWith("# a comment\n\n10.0.0.0/8 192.168.1.1 2\n"
                                              "10.1.0.0/16 192.168.1.2   # trailing\n"),
                                     4);
@@ -44,9 +44,7 @@ TEST_F(RoutesTest, AGoodFileGivesItsRoutesWithTheirUnits) {
   EXPECT_EQ(routes[0].nextHop, 0xC0A80101u);
   EXPECT_EQ(routes[0].unit, 2);
   EXPECT_EQ(routes[1].unit, ZaduAgent::unitOf(0x0A010000, 16, 4));
-}
 
-TEST_F(RoutesTest, EachBadLineIsNamedByFileAndLine) {
   std::string const path = scratch.file("routes.txt");
   EXPECT_EQ(errorOf("10.0.0.0/8\n"), path + ":1: expected \"A.B.C.D/LEN NEXTHOP [UNIT]\"");
   EXPECT_EQ(errorOf("\n10.0.0/8 1.1.1.1\n"), path + ":2: '10.0.0/8' is not a prefix A.B.C.D/LEN");

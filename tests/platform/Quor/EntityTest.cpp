@@ -23,7 +23,7 @@ class Registry : public Quor::Entity {
 
 [[maybe_unused]] auto const& registered = Registry::staticTypeData();
 
-TEST(EntityTest, SingletonsAreMadeOnceAndFoundByTypeName) {
+TEST(EntityTest, SingletonsAreMadeOnceAndFoundByTypeNameOrRefused) {
   EXPECT_FALSE(Quor::Entity::singletonExists("Test::Registry"));
   Vesk::Ptr<Quor::Entity> made = Quor::Entity::singletonIs("Test::Registry");
   ASSERT_TRUE(made);
@@ -34,9 +34,8 @@ TEST(EntityTest, SingletonsAreMadeOnceAndFoundByTypeName) {
   Quor::Entity::singletonDel("Test::Registry");
   EXPECT_FALSE(Quor::Entity::singletonExists("Test::Registry"));
   EXPECT_EQ(made->refCount(), 1u);
-}
 
-TEST(EntityTest, SingletonsOfUnknownOrUnmakeableTypesAreRefused) {
+  // Types that are unknown or cannot be made through reflection are refused.
   EXPECT_THROW(Quor::Entity::singletonIs("Test::Unknown"), Vesk::ReflectionError);
   EXPECT_THROW(Quor::Entity::singletonIs("Quor::Entity"), Vesk::ReflectionError);
 }

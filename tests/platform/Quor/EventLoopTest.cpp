@@ -12,7 +12,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(EventLoopTest, DeferredTasksRunInOrderAndReDeferredOnesInTheNextTurn) {
+// Deferred tasks run in order, re-deferred ones in the next turn; timers by
+// deadline then creation, and can be cancelled.
+TEST(EventLoopTest, TasksRunInOrderTimersByDeadlineThenCreationAndCanBeCancelled) {
   Quor::EventLoop loop;
   std::vector<std::string> order;
   loop.defer([&] {
@@ -23,22 +25,19 @@ TEST(EventLoopTest, DeferredTasksRunInOrderAndReDeferredOnesInTheNextTurn) {
   EXPECT_EQ(loop.runUntilIdle(), 3u);
   EXPECT_EQ(order, (std::vector<std::string>{"a", "b", "c"}));
   EXPECT_EQ(loop.runUntilIdle(), 0u);
-}
 
-TEST(EventLoopTest, TimersRunByDeadlineThenCreationAndCanBeCancelled) {
-  Quor::EventLoop loop;
-  std::vector<int> order;
-  loop.timerIs(300ms, [&] { order.push_back(3); });
-  auto const cancelled = loop.timerIs(5ms, [&] { order.push_back(99); });
-  loop.timerIs(0ms, [&] { order.push_back(1); });
-  loop.timerIs(0ms, [&] { order.push_back(2); });
+  std::vector<int> fired;
+  loop.timerIs(300ms, [&] { fired.push_back(3); });
+  auto const cancelled = loop.timerIs(5ms, [&] { fired.push_back(99); });
+  loop.timerIs(0ms, [&] { fired.push_back(1); });
+  loop.timerIs(0ms, [&] { fired.push_back(2); });
   EXPECT_TRUE(loop.timerDel(cancelled));
   EXPECT_FALSE(loop.timerDel(cancelled));
 
   loop.runUntilIdle();
-  EXPECT_EQ(order, (std::vector<int>{1, 2}));  // the 300 ms timer is not waited for
+  EXPECT_EQ(fired, (std::vector<int>{1, 2}));  // the 300 ms timer is not waited for
   loop.runFor(600ms);
-  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(fired, (std::vector<int>{1, 2, 3}));
   EXPECT_EQ(loop.pendingTimers(), 0u);
 }
 

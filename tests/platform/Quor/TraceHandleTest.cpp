@@ -62,7 +62,7 @@ TEST_F(TraceHandleTest, OnlyEnabledLevelsAreFormatted) {
   EXPECT_GT(record.line, 0u);
 }
 
-TEST_F(TraceHandleTest, LevelsApplyToEveryHandleOfTheNameIncludingLaterOnes) {
+TEST_F(TraceHandleTest, LevelsApplyByNameOrWildcardAndComeFromConfigurationText) {
   Quor::TraceHandle first("TraceTestShared");
   Quor::TraceHandle::levelsIs("TraceTestShared", 0x0006);
   Quor::TraceHandle second("TraceTestShared");
@@ -74,9 +74,8 @@ TEST_F(TraceHandleTest, LevelsApplyToEveryHandleOfTheNameIncludingLaterOnes) {
   Quor::TraceHandle::levelsIs("*", 0x0002);
   EXPECT_EQ(other.levels(), 0x0002);
   EXPECT_EQ(first.levels(), 0x0006);  // its own setting wins over the wildcard
-}
 
-TEST_F(TraceHandleTest, ConfigurationTextSetsLevelsAndReportsMalformedEntries) {
+  // The configuration text sets levels by name and reports each malformed entry.
   Quor::TraceHandle swTable("TraceTestTable");
   Quor::TraceHandle entryLog("TraceTestLog");
   Quor::TraceHandle iteration("TraceTestIter");

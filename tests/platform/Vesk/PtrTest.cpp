@@ -105,15 +105,14 @@ TEST(PtrTest, ConstAndBaseConversionsShareOneCount) {
   EXPECT_EQ(destroyed, 1);
 }
 
-TEST(PtrTest, ReferencesTakenDuringDestructionDoNotDestroyTwice) {
+TEST(PtrTest, DestructionHappensOnceAndLastUserGoneMayKeepTheEntity) {
   std::uint64_t const freedBefore = SelfReferencing::memAllocationTracker_.freed();
   Vesk::Ptr<SelfReferencing> object(new SelfReferencing());
   object.reset();
   EXPECT_TRUE(SelfReferencing::sawBeingDestroyed);
   EXPECT_EQ(SelfReferencing::memAllocationTracker_.freed(), freedBefore + 1);
-}
 
-TEST(PtrTest, LastUserGoneCanKeepTheEntity) {
+  // An entity whose last release only records the event lives on.
   auto* immortal = new Immortal();
   Vesk::Ptr<Immortal>(immortal).reset();
   Vesk::Ptr<Immortal> again(immortal);

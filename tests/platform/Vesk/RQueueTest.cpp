@@ -16,7 +16,7 @@ std::vector<std::uint32_t> capacities(Vesk::RQueue<int> const& queue) {
   return found;
 }
 
-TEST(RQueueTest, IndexesStartAtOneAndAreNeverReused) {
+TEST(RQueueTest, IndexesStartAtOneAreNeverReusedAndWrapInSerialOrder) {
   Vesk::RQueue<int> queue;
   EXPECT_EQ(queue.enq(10), 1u);
   EXPECT_EQ(*queue.front(), 10);
@@ -42,6 +42,23 @@ TEST(RQueueTest, IndexesStartAtOneAndAreNeverReused) {
   queue.clear();
   EXPECT_TRUE(queue.empty());
   EXPECT_EQ(queue.enq(99), 11u);
+
+  // Numbering wraps around in serial order.
+  EXPECT_TRUE(Vesk::RQueue<int>::precedes(0xFFFFFFFFu, 0u));
+  EXPECT_FALSE(Vesk::RQueue<int>::precedes(0u, 0xFFFFFFFFu));
+  Vesk::RQueue<int> wrapping(0xFFFFFFFEu);
+  EXPECT_EQ(wrapping.enq(1), 0xFFFFFFFEu);
+  EXPECT_EQ(wrapping.enq(2), 0xFFFFFFFFu);
+  EXPECT_EQ(wrapping.enq(3), 0u);
+  EXPECT_EQ(wrapping.enq(4), 1u);
+  EXPECT_EQ(wrapping.enq(5), 2u);  // in a second chunk across the wrap
+  EXPECT_EQ(wrapping.count(), 5u);
+  EXPECT_EQ(*wrapping.at(0), 3);
+  EXPECT_EQ(*wrapping.at(2), 5);
+  EXPECT_EQ(wrapping.at(3), nullptr);
+  EXPECT_EQ(wrapping.at(0xFFFFFFFDu), nullptr);
+  EXPECT_EQ(wrapping.deq(out), 0xFFFFFFFEu);
+  EXPECT_EQ(wrapping.frontIndex(), 0xFFFFFFFFu);
 }
 
 // Chunks grow with the queue, never beyond 8192 elements, and an index
@@ -55,25 +72,6 @@ TEST(RQueueTest, ChunksGrowUpTo8192AndIndexesReachAcrossThem) {
   EXPECT_EQ(grown.front(), 4u);
   EXPECT_EQ(*std::max_element(grown.begin(), grown.end()), 8192u);
   EXPECT_EQ(*queue.at(29999), 29998);
-}
-
-TEST(RQueueTest, NumberingWrapsAroundInSerialOrder) {
-  EXPECT_TRUE(Vesk::RQueue<int>::precedes(0xFFFFFFFFu, 0u));
-  EXPECT_FALSE(Vesk::RQueue<int>::precedes(0u, 0xFFFFFFFFu));
-  Vesk::RQueue<int> queue(0xFFFFFFFEu);
-  EXPECT_EQ(queue.enq(1), 0xFFFFFFFEu);
-  EXPECT_EQ(queue.enq(2), 0xFFFFFFFFu);
-  EXPECT_EQ(queue.enq(3), 0u);
-  EXPECT_EQ(queue.enq(4), 1u);
-  EXPECT_EQ(queue.enq(5), 2u);  // in a second chunk across the wrap
-  EXPECT_EQ(queue.count(), 5u);
-  EXPECT_EQ(*queue.at(0), 3);
-  EXPECT_EQ(*queue.at(2), 5);
-  EXPECT_EQ(queue.at(3), nullptr);
-  EXPECT_EQ(queue.at(0xFFFFFFFDu), nullptr);
-  int out = 0;
-  EXPECT_EQ(queue.deq(out), 0xFFFFFFFEu);
-  EXPECT_EQ(queue.frontIndex(), 0xFFFFFFFFu);
 }
 
 TEST(RQueueTest, AgreesWithStdDequeAndReleasesElements) {

@@ -13,7 +13,7 @@
 namespace ZaduTest {
 namespace {
 
-TEST(IdentifiersTest, TableIdsAndVersionsPackPrintAndCompare) {
+TEST(IdentifiersTest, IdsAndVersionsPackPrintAndCompareConfigPathsRoundTrip) {
   Zido::SwTableId const id(0x02010809);
   EXPECT_EQ(Zido::SwTableId(2, 1, 0x0809), id);
   EXPECT_EQ(fmt::format("{}", id), "02:01:0809");
@@ -24,9 +24,8 @@ TEST(IdentifiersTest, TableIdsAndVersionsPackPrintAndCompare) {
   EXPECT_FALSE(Zido::EntryVersion(0, 0).isEq(Zido::EntryVersion(0, 1)));
   EXPECT_EQ(fmt::format("{} {}", Zido::EntryVersion(0, 0), Zido::EntryVersion()), "{0, 0} invalid");
   EXPECT_TRUE(Zido::MajorVersion(0).valid());
-}
 
-TEST(ConstantsTest, ConfigPathsRoundTripAndBadOnesAreRefused) {
+  // A unit's configuration path gives its unit back; malformed paths are refused.
   std::string const group = Zido::Constants::canonicalizeGroupName("ZaduRoute", "ZaduRoute");
   std::string const base =
       Zido::Constants::canonicalGroupTableConfigPantryPathBase(group, "ZaduLpm", "Tcam");
