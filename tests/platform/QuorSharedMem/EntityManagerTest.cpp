@@ -75,7 +75,7 @@ TEST_F(EntityManagerTest, MountGroupsMountEntitiesThatAreFoundByPath) {
       std::filesystem::exists(scratch.path() / "local" / name / "zadu/route/config/unit0.pantry"));
 }
 
-TEST_F(EntityManagerTest, BadRequestsAreClearErrors) {
+TEST_F(EntityManagerTest, BadRequestsAndDirectoriesThatAreLinksAreRefused) {
   for (std::string const path : {"", "/abs", "a//b", "a/../b", "a/./b", "a/b/", "a b"}) {
     EXPECT_THROW(mount(path), Vesk::Exception) << path;
   }
@@ -97,9 +97,8 @@ TEST_F(EntityManagerTest, BadRequestsAreClearErrors) {
   manager->unmount("z");
   mount("z", info(QuorPantry::MountInfo::reader));
   EXPECT_THROW(mount("z"), Vesk::Exception);
-}
 
-TEST_F(EntityManagerTest, DirectoriesThatAreLinksAreRefused) {
+  // A directory that is a link is refused.
   std::filesystem::create_directories(scratch.path() / "elsewhere");
   std::filesystem::create_directories(scratch.path() / "local" / name);
   std::filesystem::create_directory_symlink(scratch.path() / "elsewhere",
@@ -151,33 +150,15 @@ TEST_F(EntityManagerTest, FindEntitiesListsWhatLiesUnderAPath) {
   EXPECT_EQ(manager->findEntities("nothing/here", QuorSharedMem::pantryType)->countSize(), 0u);
 }
 
-TEST_F(EntityManagerTest, LocalAndSharedNamespacesAreApart) {
+TEST_F(EntityManagerTest, NamespacesAreApartAndTheCentralStoreFindsPersistedEntities) {
   auto shared = QuorSharedMem::EntityManager::getEntityManager(name, false);
   EXPECT_NE(shared, manager);
   EXPECT_EQ(QuorSharedMem::EntityManager::getEntityManager(name, true), manager);
   EXPECT_NE(shared->directory(), manager->directory());
-  Centrum::EntityManager central(name, false);
-  EXPECT_EQ(central.sharedMemory(), shared);
-}
+  EXPECT_EQ(Centrum::EntityManager(name, false).sharedMemory(), shared);
 
-TEST_F(EntityManagerTest, AReaderInAnotherProcessSeesTheWritersRecords) {
-  auto entity = mount("cfg/unit3");
-  for (std::uint32_t n = 0; n < 20; ++n) {
-    entity->collection().insert(RouteRecord::make(routeKey(n), n, 1));
-  }
-  ChildProcess reader([&](int reportFd) {
-    // Forget the writer entity inherited through fork, then mount read-only.
-    manager->unmount("cfg/unit3");
-    auto readerEntity = mount("cfg/unit3", info(QuorPantry::MountInfo::reader));
-    sendMessage(reportFd, readerEntity->collection().count());
-    bool const readOnly = !readerEntity->collection().writable();
-    return readOnly && readerEntity->collection().lookup(routeKey(4)).record.nextHop == 4 ? 0 : 1;
-  });
-  EXPECT_EQ(reader.readOne<std::uint64_t>(), 20u);
-  EXPECT_EQ(reader.wait(), 0);
-}
+  // The central store finds a persisted entity by its path, after a restart too.
 
-TEST_F(EntityManagerTest, TheCentralStoreFindsPersistedEntitiesByPath) {
   std::string const path = "hardware/charm/agent/relaunch/config/Test";
   {
     Centrum::EntityManager central(name, true);
@@ -201,6 +182,23 @@ TEST_F(EntityManagerTest, TheCentralStoreFindsPersistedEntitiesByPath) {
   EXPECT_EQ(two.getEntity("placed"), manager);
   one.entityIs("placed", nullptr);
   EXPECT_FALSE(two.getEntity("placed"));
+}
+
+TEST_F(EntityManagerTest, AReaderInAnotherProcessSeesTheWritersRecords) {
+  auto entity = mount("cfg/unit3");
+  for (std::uint32_t n = 0; n < 20; ++n) {
+    entity->collection().insert(RouteRecord::make(routeKey(n), n, 1));
+  }
+  ChildProcess reader([&](int reportFd) {
+    // Forget the writer entity inherited through fork, then mount read-only.
+    manager->unmount("cfg/unit3");
+    auto readerEntity = mount("cfg/unit3", info(QuorPantry::MountInfo::reader));
+    sendMessage(reportFd, readerEntity->collection().count());
+    bool const readOnly = !readerEntity->collection().writable();
+    return readOnly && readerEntity->collection().lookup(routeKey(4)).record.nextHop == 4 ? 0 : 1;
+  });
+  EXPECT_EQ(reader.readOne<std::uint64_t>(), 20u);
+  EXPECT_EQ(reader.wait(), 0);
 }
 
 }  // namespace
