@@ -319,7 +319,6 @@ TEST_F(TcamEntryLogTest, AKilledAgentsVersionsAreNeverHandedOutAgain) {
     ASSERT_EQ(agent.readOne<int>(), 1);
     std::this_thread::sleep_for(std::chrono::microseconds(200 + random() % 3000));
     agent.killNow();
-    agent.wait();
 
     reopenEntryLog();
     entryLog->mountPantryConfig(unit, 0);

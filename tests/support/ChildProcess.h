@@ -46,8 +46,7 @@ class ChildProcess {
   }
   ~ChildProcess() {
     if (pid_ > 0 && !reaped_) {
-      kill(pid_, SIGKILL);
-      wait();
+      killNow();
     }
     close(readFd_);
     close(toChild_[1]);
@@ -79,7 +78,11 @@ class ChildProcess {
     return message;
   }
 
-  void killNow() { kill(pid_, SIGKILL); }
+  // Kills the child with SIGKILL and waits for it; returns what wait does.
+  int killNow() {
+    kill(pid_, SIGKILL);
+    return wait();
+  }
   // Waits for the child; returns its exit code, or 128 + signal.
   int wait() {
     int status = 0;

@@ -219,7 +219,6 @@ void killRepeatedly(unsigned seed, StepLog& log, long& rollbacks, Write const& w
     });
     std::this_thread::sleep_for(std::chrono::microseconds(500 + random() % 3000));
     child.killNow();
-    child.wait();
     check(iteration);
   }
   StepLog::release(&log);
@@ -379,7 +378,6 @@ TEST_F(PantryProcessTest, ALiveWriterInAnotherProcessIsRefusedADeadOneIsNot) {
         << error.what();
   }
   holder.killNow();
-  holder.wait();
   auto map = mapWriter();
   EXPECT_FALSE(map->wiped());
   EXPECT_TRUE(map->has(routeKey(1)));

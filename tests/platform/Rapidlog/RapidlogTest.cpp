@@ -97,7 +97,6 @@ TEST_F(RapidlogTest, AKilledWritersFileDecodesUpToItsLastRecord) {
   });
   EXPECT_EQ(writer.readOne<int>(), 1);
   writer.killNow();
-  writer.wait();
   std::vector<std::string> const messages = messagesOf(path());
   ASSERT_EQ(messages.size(), 50u);
   EXPECT_EQ(messages.back(), " Clearing unit 49");
