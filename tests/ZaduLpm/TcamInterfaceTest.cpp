@@ -198,7 +198,6 @@ TEST_F(TcamInterfaceTest, ASecondInterfaceInAProcessStops) {
 TEST_F(TcamInterfaceTest, AUnitHasOneTableWhichLaterCallsUpdateOrReset) {
   auto const intf = TcamInterface::getIntf(agent);
   auto const table = intf->makeSwTable(3, nullptr, false);
-  EXPECT_EQ(&table->swTableHelper()->typeData(), &ZaduLpm::TcamSwTableHelperBase::staticTypeData());
   EXPECT_EQ(table->status(), intf->swTableStatus());
   table->entryWrite(keyOf(1), entryOf(1), nullptr);
   group()->resolver()->runUntilIdle();
@@ -238,7 +237,6 @@ TEST_F(TcamInterfaceTest, ARestartedAgentFindsExactlyWhatWasCommitted) {
   });
   Zido::LogVersion const lastVersion = first.readOne<Zido::LogVersion>();
   first.killNow();
-  first.wait();
   publishHardwareVersion(lastVersion - 10);
 
   useRapidlog();
