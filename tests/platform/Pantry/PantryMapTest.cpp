@@ -121,15 +121,11 @@ TEST_F(PantryMapTest, WalksResumeAfterPresentAbsentAndJustDeletedKeys) {
   // record that would follow it.
   EXPECT_EQ(map->nextAfter(all[10].key)->key, all[11].key);
   RouteKey const absent = routeKey(5000);
-  auto const afterAbsent = map->nextAfter(absent);
-  for (auto const& record : all) {
-    if (std::make_pair(map->homeOf(record.key), record.key) >
-        std::make_pair(map->homeOf(absent), absent)) {
-      ASSERT_TRUE(afterAbsent);
-      EXPECT_EQ(afterAbsent->key, record.key);
-      break;
-    }
-  }
+  auto const follower = std::find_if(all.begin(), all.end(), [&](RouteRecord const& record) {
+    return std::pair(map->homeOf(record.key), record.key) > std::pair(map->homeOf(absent), absent);
+  });
+  ASSERT_NE(follower, all.end());
+  EXPECT_EQ(map->nextAfter(absent)->key, follower->key);
   EXPECT_FALSE(map->nextAfter(all.back().key));
 
   // Deleting the current record, and others, during a walk.
@@ -151,11 +147,7 @@ TEST_F(PantryMapTest, ForeignOrDamagedFilesAreRecreatedWiped) {
     map->insert(RouteRecord::make(routeKey(1), 1, 1));
     map->clearWiped();
   };
-  struct Damage {
-    char const* what;
-    std::function<void()> apply;
-  };
-  std::vector<Damage> const damages = {
+  std::pair<char const*, std::function<void()>> const damages[] = {
       {"bad magic", [&] { patchFile(0, "XXXX"); }},
       {"other format version", [&] { patchFile(8, std::string("\x07", 1)); }},
       {"fingerprint checksum",
@@ -163,10 +155,10 @@ TEST_F(PantryMapTest, ForeignOrDamagedFilesAreRecreatedWiped) {
       {"truncated", [&] { std::filesystem::resize_file(path(), 5000); }},
       {"missing", [&] { std::filesystem::remove(path()); }},
   };
-  for (Damage const& damage : damages) {
-    SCOPED_TRACE(damage.what);
+  for (auto const& [what, damage] : damages) {
+    SCOPED_TRACE(what);
     fill();
-    damage.apply();
+    damage();
     EXPECT_THROW(mountReader(), Vesk::Exception);
     auto map = mountWriter(1024, true);
     EXPECT_EQ(map->mountOutcome(), Pantry::MountOutcome::recreated);
