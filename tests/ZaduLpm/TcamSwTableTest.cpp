@@ -111,7 +111,7 @@ TEST_F(TcamSwTableTest, RemoveAllsAreCountedAndLeaveTheKeyVersionsAlone) {
   EXPECT_TRUE(table->entryWrite(keyOf(1), entryOf(1), nullptr)->version().isEq({1, 0}));
 }
 
-TEST_F(TcamSwTableTest, PendingCollectionsPublishRealChangesOnlyAndRefuseNull) {
+TEST_F(TcamSwTableTest, PendingCollectionsAndTheInLogQueuePublishRealChangesOnlyAndRefuseNull) {
   Recorder recorder;
   recorder.observe(table);
   auto const wrapper = wrapperOf(1);
@@ -138,6 +138,24 @@ TEST_F(TcamSwTableTest, PendingCollectionsPublishRealChangesOnlyAndRefuseNull) {
   table->swTableHelperIs(table->swTableHelper());
   EXPECT_EQ(recorder.attributes(), (std::vector<std::string>{"transientVersionForKey"}));
   EXPECT_TRUE(table->transientVersionForKeyDel(keyOf(3)).isEq({4, 0}));
+
+  // The in-log queue is an RQueue (its numbering is tested there): what the
+  // table adds is an index notification for every enqueue and dequeue.
+  recorder.seen.clear();
+  for (std::uint32_t n = 1; n <= 3; ++n) {
+    table->entryHandleInLogEnq(handleOf(n));
+  }
+  EXPECT_TRUE(table->entryHandleInLogDeq());
+  table->entryHandleInLogDelAll();
+  std::vector<std::uint32_t> indexes;
+  for (auto const& notification : recorder.seen) {
+    EXPECT_EQ(notification.kind, Vesk::Notification::Kind::Index);
+    indexes.push_back(notification.index);
+  }
+  EXPECT_EQ(indexes, (std::vector<std::uint32_t>{1, 2, 3, 1, 2, 3}));
+  EXPECT_FALSE(table->entryHandleInLogFront());
+  EXPECT_THROW(table->entryHandleInLogEnq(nullptr), Vesk::NullArgumentException);
+  EXPECT_EQ(table->entryHandleInLogQueue().backIndex(), 3u);  // nothing queued
 }
 
 // Every attribute that accepting or committing changes is published, and
@@ -192,27 +210,6 @@ TEST_F(TcamSwTableTest, AcceptingAndCommittingPublishEveryAttributeTheyChange) {
   EXPECT_EQ(changedBy([&] { commitAll(); }),
             (std::set<std::string>{"transientRemoveAllVersion", "entryHandleInLog"}));
   EXPECT_FALSE(table->transientRemoveAllVersion().valid());
-}
-
-// The in-log queue is an RQueue (its numbering is tested there): what the
-// table adds is an index notification for every enqueue and dequeue.
-TEST_F(TcamSwTableTest, TheInLogQueuePublishesEveryIndexItAddsOrRemoves) {
-  Recorder recorder;
-  recorder.observe(table);
-  for (std::uint32_t n = 1; n <= 3; ++n) {
-    table->entryHandleInLogEnq(handleOf(n));
-  }
-  EXPECT_TRUE(table->entryHandleInLogDeq());
-  table->entryHandleInLogDelAll();
-  std::vector<std::uint32_t> indexes;
-  for (auto const& notification : recorder.seen) {
-    EXPECT_EQ(notification.kind, Vesk::Notification::Kind::Index);
-    indexes.push_back(notification.index);
-  }
-  EXPECT_EQ(indexes, (std::vector<std::uint32_t>{1, 2, 3, 1, 2, 3}));
-  EXPECT_FALSE(table->entryHandleInLogFront());
-  EXPECT_THROW(table->entryHandleInLogEnq(nullptr), Vesk::NullArgumentException);
-  EXPECT_EQ(table->entryHandleInLogQueue().backIndex(), 3u);  // nothing queued
 }
 
 TEST_F(TcamSwTableTest, AcceptedOperationsLeaveNoLiveObjectOnceReleased) {
