@@ -104,7 +104,7 @@ class TcamInterfaceTest : public ::testing::Test {
   Vesk::Ptr<Zido::OrderedTableInterface> agent;
 };
 
-TEST_F(TcamInterfaceTest, TheFirstCallMakesAndRegistersTheOneInterface) {
+TEST_F(TcamInterfaceTest, TheFirstCallMakesAndRegistersTheOneInterfaceWithOneTablePerUnit) {
   auto const intf = TcamInterface::getIntf(agent);
   auto const otherAgent = newAgent();
   EXPECT_EQ(TcamInterface::getIntf(otherAgent), intf);
@@ -116,6 +116,19 @@ TEST_F(TcamInterfaceTest, TheFirstCallMakesAndRegistersTheOneInterface) {
   ASSERT_TRUE(group());
   EXPECT_EQ(group()->swTableSet(TcamInterface::tableId()), intf->swTableSet());
   EXPECT_FALSE(intf->swTableStatus()->pendingHwWrites());
+
+  // A unit has one table, which a later call updates or resets.
+  auto const table = intf->makeSwTable(3, nullptr, false);
+  EXPECT_EQ(table->status(), intf->swTableStatus());
+  table->entryWrite(keyOf(1), entryOf(1), nullptr);
+  group()->resolver()->runUntilIdle();
+
+  EXPECT_EQ(intf->makeSwTable(3, nullptr, false), table);
+  EXPECT_EQ(table->entrys(), 1u);
+  Vesk::Ptr<ZaduLpm::TcamSwTableHelperBase> helper(new ZaduLpm::TcamSwTableHelperBase());
+  EXPECT_EQ(intf->makeSwTable(3, helper, true), table);
+  EXPECT_EQ(table->swTableHelper(), helper);
+  EXPECT_EQ(table->entrys(), 0u);
 
   intf->onDelete();
   EXPECT_FALSE(agent->swTableIntfHas("ZaduLpm::TcamInterface"));
@@ -193,21 +206,6 @@ TEST_F(TcamInterfaceTest, ASecondInterfaceInAProcessStops) {
         intf->makeSwTable(5, nullptr, false);
       },
       "existingTbl");
-}
-
-TEST_F(TcamInterfaceTest, AUnitHasOneTableWhichLaterCallsUpdateOrReset) {
-  auto const intf = TcamInterface::getIntf(agent);
-  auto const table = intf->makeSwTable(3, nullptr, false);
-  EXPECT_EQ(table->status(), intf->swTableStatus());
-  table->entryWrite(keyOf(1), entryOf(1), nullptr);
-  group()->resolver()->runUntilIdle();
-
-  EXPECT_EQ(intf->makeSwTable(3, nullptr, false), table);
-  EXPECT_EQ(table->entrys(), 1u);
-  Vesk::Ptr<ZaduLpm::TcamSwTableHelperBase> helper(new ZaduLpm::TcamSwTableHelperBase());
-  EXPECT_EQ(intf->makeSwTable(3, helper, true), table);
-  EXPECT_EQ(table->swTableHelper(), helper);
-  EXPECT_EQ(table->entrys(), 0u);
 }
 
 // The restart: an agent process commits, is killed with SIGKILL; a new agent
