@@ -60,7 +60,7 @@ TEST_F(ZadulpmCommandTest, StatusTellsTheLogTheHardwareAndEachUnit) {
   EXPECT_EQ(document["units"][1]["writer"]["alive"], true);
 }
 
-TEST_F(ZadulpmCommandTest, LogListsRecordsInVersionOrderWithinBounds) {
+TEST_F(ZadulpmCommandTest, LogEntriesAndRouteGetListAndAnswerWithinBounds) {
   EXPECT_EQ(zadulpm("log"),
             "3          unit 0    write        10.0.2.0/24 adjacency 12\n"
             "4          unit 1    write        10.0.7.0/24 adjacency 17\n"
@@ -71,9 +71,8 @@ TEST_F(ZadulpmCommandTest, LogListsRecordsInVersionOrderWithinBounds) {
   EXPECT_EQ(records[0]["kind"], "write");
   EXPECT_EQ(records[0]["entry"]["prefix"], "10.0.7.0/24");
   EXPECT_EQ(nlohmann::json::parse(zadulpm("log --to 3 --json")).size(), 1u);
-}
 
-TEST_F(ZadulpmCommandTest, EntriesAndRouteGetAnswerFromTheConfiguration) {
+  // Entries and route lookups answer from the configuration.
   EXPECT_EQ(zadulpm("entries --unit 0"),
             "10.0.0.0/24        adjacency 10     version 1\n"
             "10.0.2.0/24        adjacency 12     version 3\n");

@@ -26,7 +26,7 @@ struct Larger : Small {
   char extra[100];
 };
 
-TEST(PoolTest, TrackerCountsEveryAllocationAndFree) {
+TEST(PoolTest, TrackersCountEveryAllocationSlotsAreAlignedDistinctAndReusedLastInFirstOut) {
   auto const& tracker = Small::memAllocationTracker_;
   std::uint64_t const allocated = tracker.allocated();
   std::uint64_t const live = tracker.live();
@@ -41,28 +41,27 @@ TEST(PoolTest, TrackerCountsEveryAllocationAndFree) {
   }
   EXPECT_EQ(tracker.live(), live);
   EXPECT_EQ(tracker.allocated(), allocated + 1001);
-}
 
-TEST(PoolTest, SlotsAreAlignedDistinctAndReusedLastInFirstOut) {
+  // Slots are aligned, distinct and reused last in, first out.
   std::set<void*> slots;
-  std::vector<Wide*> objects;
+  std::vector<Wide*> wide;
   for (int i = 0; i < 5000; ++i) {  // several slabs
     Wide* object = new Wide();
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(object) % 32, 0u);
     EXPECT_TRUE(slots.insert(object).second);
-    objects.push_back(object);
+    wide.push_back(object);
   }
-  Wide* last = objects.back();
-  objects.pop_back();
+  Wide* last = wide.back();
+  wide.pop_back();
   delete last;
 #if !defined(__SANITIZE_ADDRESS__)
   Wide* again = new Wide();
   EXPECT_EQ(again, last);
-  objects.push_back(again);
+  wide.push_back(again);
   EXPECT_GT(Hunkpool::PoolOf<Wide>::pool.slabCount(), 1u);
   EXPECT_EQ(Hunkpool::PoolOf<Wide>::pool.slotSize(), 64u);
 #endif
-  for (Wide* object : objects) {
+  for (Wide* object : wide) {
     delete object;
   }
 }

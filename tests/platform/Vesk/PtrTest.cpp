@@ -51,7 +51,7 @@ class Immortal : public Vesk::Node {
   int lastUserGoneCalls = 0;
 };
 
-TEST(PtrTest, CopiesAndMovesKeepTheCountExact) {
+TEST(PtrTest, CopiesMovesAndConversionsShareOneExactCount) {
   int destroyed = 0;
   Vesk::Ptr<Shape> first(new Shape(&destroyed));
   EXPECT_EQ(first->refCount(), 1u);
@@ -75,10 +75,9 @@ TEST(PtrTest, CopiesAndMovesKeepTheCountExact) {
   EXPECT_EQ(adopted->refCount(), 1u);
   adopted.reset();
   EXPECT_EQ(destroyed, 1);
-}
 
-TEST(PtrTest, ConstAndBaseConversionsShareOneCount) {
-  int destroyed = 0;
+  // Const and base conversions share the one count.
+  destroyed = 0;
   Vesk::Ptr<Circle> circle(new Circle(&destroyed));
   Vesk::Ptr<Shape const> shape = circle;
   Vesk::Ptr<Vesk::Node const> node = shape;
