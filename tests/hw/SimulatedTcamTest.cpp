@@ -13,7 +13,7 @@ namespace {
 
 using ZaduHw::SimulatedTcam;
 
-TEST(SimulatedTcamTest, TheFirstMatchingLineIsTheLongestPrefix) {
+TEST(SimulatedTcamTest, TheFirstMatchingLineIsTheLongestPrefixAndUpdatesNextToTheGapMoveNothing) {
   SimulatedTcam tcam(64);
   EXPECT_TRUE(tcam.write(0x0A000000, 8, 1));   // 10.0.0.0/8
   EXPECT_TRUE(tcam.write(0x0A010000, 16, 2));  // 10.1.0.0/16
@@ -35,6 +35,23 @@ TEST(SimulatedTcamTest, TheFirstMatchingLineIsTheLongestPrefix) {
   tcam.clear();
   EXPECT_EQ(tcam.size(), 0u);
   EXPECT_EQ(tcam.lookup(0x0A010105), std::nullopt);
+
+  // Updates next to the gap move nothing, others one line per region passed.
+  SimulatedTcam gap(64);
+  gap.write(0x01000000, 8, 1);
+  gap.write(0x02000000, 16, 1);
+  gap.write(0x03000000, 23, 1);
+  EXPECT_EQ(gap.counters().moves, 0u);  // the lower regions were empty
+  gap.write(0x04000000, 24, 1);
+  gap.write(0x04000100, 24, 1);
+  EXPECT_EQ(gap.counters().moves, 0u);  // /24 sits on the gap
+  gap.write(0x05000000, 32, 1);         // passes the /24 region
+  EXPECT_EQ(gap.counters().moves, 1u);
+  gap.write(0x06000000, 8, 1);  // passes the /23 and /16 regions
+  EXPECT_EQ(gap.counters().moves, 3u);
+  gap.remove(0x02000000, 16);  // fills its hole, then passes /23
+  EXPECT_EQ(gap.counters().moves, 4u);
+  EXPECT_EQ(gap.checkLayout(), std::nullopt);
 }
 
 TEST(SimulatedTcamTest, RandomUpdatesKeepTheLayoutAndAgreeWithAPerLengthReference) {
@@ -71,24 +88,6 @@ TEST(SimulatedTcamTest, RandomUpdatesKeepTheLayoutAndAgreeWithAPerLengthReferenc
     }
   }
   EXPECT_GT(tcam.counters().refused, 0u);
-}
-
-TEST(SimulatedTcamTest, UpdatesNextToTheGapMoveNothingAndOthersOneLinePerRegion) {
-  SimulatedTcam tcam(64);
-  tcam.write(0x01000000, 8, 1);
-  tcam.write(0x02000000, 16, 1);
-  tcam.write(0x03000000, 23, 1);
-  EXPECT_EQ(tcam.counters().moves, 0u);  // the lower regions were empty
-  tcam.write(0x04000000, 24, 1);
-  tcam.write(0x04000100, 24, 1);
-  EXPECT_EQ(tcam.counters().moves, 0u);  // /24 sits on the gap
-  tcam.write(0x05000000, 32, 1);         // passes the /24 region
-  EXPECT_EQ(tcam.counters().moves, 1u);
-  tcam.write(0x06000000, 8, 1);  // passes the /23 and /16 regions
-  EXPECT_EQ(tcam.counters().moves, 3u);
-  tcam.remove(0x02000000, 16);  // fills its hole, then passes /23
-  EXPECT_EQ(tcam.counters().moves, 4u);
-  EXPECT_EQ(tcam.checkLayout(), std::nullopt);
 }
 
 }  // namespace

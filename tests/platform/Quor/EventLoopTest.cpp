@@ -41,7 +41,7 @@ TEST(EventLoopTest, TasksRunInOrderTimersByDeadlineThenCreationAndCanBeCancelled
   EXPECT_EQ(loop.pendingTimers(), 0u);
 }
 
-TEST(EventLoopTest, ReadyFileDescriptorsAreServedBeforeTimersAndTasks) {
+TEST(EventLoopTest, ReadyFileDescriptorsComeFirstAndPostAndStopWorkFromOtherThreads) {
   Quor::EventLoop loop;
   int pipeFds[2];
   ASSERT_EQ(pipe(pipeFds), 0);
@@ -64,10 +64,8 @@ TEST(EventLoopTest, ReadyFileDescriptorsAreServedBeforeTimersAndTasks) {
   EXPECT_EQ(loop.runUntilIdle(), 0u);
   close(pipeFds[0]);
   close(pipeFds[1]);
-}
 
-TEST(EventLoopTest, PostAndStopWorkFromOtherThreads) {
-  Quor::EventLoop loop;
+  // Post and stop work from other threads.
   int ran = 0;
   std::thread poster([&] {
     for (int i = 0; i < 100; ++i) {

@@ -44,7 +44,7 @@ class RapidlogTest : public ::testing::Test {
   ScratchDirectory scratch;
 };
 
-TEST_F(RapidlogTest, RecordsDecodeToTheirTextsWithTheirOrigin) {
+TEST_F(RapidlogTest, RecordsDecodeToTheirTextsWithTheirOriginAndTheRingKeepsTheNewest) {
   {
     Rapidlog::RapidlogHandle handle(path());
     handle.record(unitMessage, std::uint16_t{3});
@@ -67,16 +67,15 @@ TEST_F(RapidlogTest, RecordsDecodeToTheirTextsWithTheirOrigin) {
   Rapidlog::FileHeader header;
   std::memcpy(&header, file.data(), sizeof(header));
   EXPECT_EQ(header.messageCount, 2u);
-}
 
-TEST_F(RapidlogTest, TheRingKeepsTheNewestWholeRecords) {
+  // The ring keeps the newest whole records.
   {
-    Rapidlog::RapidlogHandle handle(path(), 256);
+    Rapidlog::RapidlogHandle handle(scratch.file("ring.rlog"), 256);
     for (std::uint16_t n = 0; n < 100; ++n) {
       handle.record(unitMessage, n);
     }
   }
-  std::vector<std::string> const messages = messagesOf(path());
+  std::vector<std::string> const messages = messagesOf(scratch.file("ring.rlog"));
   ASSERT_FALSE(messages.empty());
   EXPECT_LE(messages.size(), 256u / 24);
   EXPECT_EQ(messages.back(), " Clearing unit 99");
