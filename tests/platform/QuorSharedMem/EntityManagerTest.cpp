@@ -106,7 +106,8 @@ TEST_F(EntityManagerTest, BadRequestsAndDirectoriesThatAreLinksAreRefused) {
   EXPECT_THROW(mount("linked/unit0"), Vesk::Exception);
 }
 
-TEST_F(EntityManagerTest, ANewPathIsNotWipedALostHeldOneIs) {
+TEST_F(EntityManagerTest,
+       ANewPathIsNotWipedALostOneIsAndFilesAreOwnerOnlyUnlessGroupReadIsGranted) {
   auto entity = mount("cfg/unit1");
   EXPECT_FALSE(entity->collectionControl()->wiped());
   EXPECT_TRUE(manager->heldBefore("cfg/unit1"));
@@ -121,9 +122,8 @@ TEST_F(EntityManagerTest, ANewPathIsNotWipedALostHeldOneIs) {
   EXPECT_EQ(entity->collection().count(), 0u);
   control->clearWiped();
   EXPECT_FALSE(control->wiped());
-}
 
-TEST_F(EntityManagerTest, FilesAreOwnerOnlyUnlessGroupReadIsGranted) {
+  // Files are the owner's only unless group read is granted.
   mount("private");
   struct stat status {};
   ASSERT_EQ(stat(manager->filePathOf("private").c_str(), &status), 0);
