@@ -225,7 +225,7 @@ TEST_F(TcamEntryLogTest, AFullChangeLogRefusesEveryKindOfWriteBeforeAnythingChan
   EXPECT_EQ(write(2), ZaduLpmLib::TcamConstants::entryLogCapacity + 1);
 }
 
-TEST_F(TcamEntryLogTest, AWipedCollectionIsMadeAfreshAndBumpsTheRelaunchGeneration) {
+TEST_F(TcamEntryLogTest, AWipedCollectionIsMadeAfreshAndTheSharedNamespaceUsedWhenAsked) {
   auto const genId = Zido::GenId::mount(
       *central, Zido::Constants::relaunchGenIdPath(ZaduLpmLib::TcamConstants::agentName));
   std::uint64_t const generation = genId->majorId();
@@ -244,9 +244,9 @@ TEST_F(TcamEntryLogTest, AWipedCollectionIsMadeAfreshAndBumpsTheRelaunchGenerati
   entryLog = ZaduLpm::tcamEntryLogFactory(tableId, central, group, "AgentWithoutRelaunchId");
   EXPECT_FALSE(entryLog->tableEntryLog()->collectionControl()->wiped());
   EXPECT_EQ(entryLog->tableVersion(), 0u);
-}
 
-TEST_F(TcamEntryLogTest, TheSharedNamespaceIsUsedWhenNotLocalEmIsSetEvenEmpty) {
+  // A unit's configuration goes to the shared namespace when NOT_LOCAL_EM is
+  // set, even empty.
   setenv("NOT_LOCAL_EM", "", 1);
   entryLog->mountPantryConfig(5, 0);
   unsetenv("NOT_LOCAL_EM");
