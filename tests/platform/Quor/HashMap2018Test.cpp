@@ -10,7 +10,7 @@ namespace {
 
 // A walk resumed at a bookmark goes on where it stopped however much the map
 // grew meanwhile: the order is the order of first insertion.
-TEST(HashMap2018Test, TheOrderIsInsertionOrderThroughGrowthAndDeletes) {
+TEST(HashMap2018Test, TheOrderIsInsertionOrderAndTheMapAgreesWithStdMap) {
   Quor::HashMap2018<int, int> map;
   for (int i = 0; i < 10; ++i) {
     map.insert(i, i);
@@ -39,16 +39,15 @@ TEST(HashMap2018Test, TheOrderIsInsertionOrderThroughGrowthAndDeletes) {
   EXPECT_EQ(rest, expected);
   EXPECT_EQ(*map.find(5), 55);
   EXPECT_FALSE(map.cursorAt(7).valid());  // deleted
-}
 
-TEST(HashMap2018Test, AgreesWithStdMapUnderRandomOperations) {
-  Quor::HashMap2018<std::uint32_t, std::uint32_t> map;
+  // Random operations agree with std::map.
+  Quor::HashMap2018<std::uint32_t, std::uint32_t> randomMap;
   std::map<std::uint32_t, std::uint32_t> model;
   std::mt19937 random(7);
   for (int step = 0; step < 20000; ++step) {
     std::uint32_t const key = random() % 512;
     if (random() % 3 == 0) {
-      auto removed = map.del(key);
+      auto removed = randomMap.del(key);
       auto found = model.find(key);
       ASSERT_EQ(removed.has_value(), found != model.end());
       if (found != model.end()) {
@@ -57,14 +56,14 @@ TEST(HashMap2018Test, AgreesWithStdMapUnderRandomOperations) {
       }
     } else {
       std::uint32_t const value = static_cast<std::uint32_t>(random());
-      EXPECT_EQ(map.insert(key, value), !model.contains(key));
+      EXPECT_EQ(randomMap.insert(key, value), !model.contains(key));
       model[key] = value;
     }
-    ASSERT_EQ(map.count(), model.size());
+    ASSERT_EQ(randomMap.count(), model.size());
   }
   for (auto const& [key, value] : model) {
-    ASSERT_NE(map.find(key), nullptr);
-    EXPECT_EQ(*map.find(key), value);
+    ASSERT_NE(randomMap.find(key), nullptr);
+    EXPECT_EQ(*randomMap.find(key), value);
   }
 }
 

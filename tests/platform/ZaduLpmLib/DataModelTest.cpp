@@ -13,7 +13,7 @@ TcamDataModelEntryKey key(char const* text) {
   return Vesk::Codec<TcamDataModelEntryKey>::decode(Vesk::Value(text));
 }
 
-TEST(DataModelTest, KeysPrintOrderHashAndEntriesRoundTripThroughTheirCodecs) {
+TEST(DataModelTest, KeysAndEntriesRoundTripThroughTheirCodecsAndTracedValuesPrint) {
   TcamDataModelEntryKey const net = key("10.1.0.0/16");
   EXPECT_EQ(net, TcamDataModelEntryKey(0x0A010000, 16));
   EXPECT_EQ(fmt::format("{}", net), "10.1.0.0/16");
@@ -42,18 +42,17 @@ TEST(DataModelTest, KeysPrintOrderHashAndEntriesRoundTripThroughTheirCodecs) {
   badAction[2].value = Vesk::Value(9);
   EXPECT_THROW(Vesk::Codec<TcamDataModelEntry>::decode(Vesk::Value(badAction)),
                Vesk::TypeMismatchError);
-}
 
-TEST(DataModelTest, TracedValuesHaveTheirTextForms) {
+  // Traced values have their text forms.
   Vesk::Ptr<Zido::NeededEntry> needed(new Zido::NeededEntry());
   Vesk::Ptr<Zido::NeededEntry const> const none;
   EXPECT_EQ(fmt::format("{} {}", Vesk::Ptr<Zido::NeededEntry const>(needed), none), "{} null");
   needed->add(Zido::TableVersion(Zido::SwTableId(0x02010809), 5));
   needed->add(Zido::TableVersion(Zido::SwTableId(0x02010809), 3));  // the higher one stays
   EXPECT_EQ(fmt::format("{}", needed), "{02:01:0809@5}");
-  ZaduLpmLib::TcamDataModelLogEntry logEntry;
-  logEntry.entry.key = key("10.0.0.0/8");
-  EXPECT_EQ(fmt::format("{}", logEntry),
+  ZaduLpmLib::TcamDataModelLogEntry traced;
+  traced.entry.key = key("10.0.0.0/8");
+  EXPECT_EQ(fmt::format("{}", traced),
             "{entry: {key: 10.0.0.0/8, adjacencyIndex: 0, action: 0, classId: 0}, rsrcKeys: {}}");
 }
 
