@@ -349,9 +349,7 @@ TEST_P(TcamTextTest, AreEmittedWhereTheyShouldBe) {
 
 // Steps rows share: starting the interface; another agent's three writes to
 // unit 0, and unless 0 the hardware's published version.
-void start(TcamTextTest& t) {
-  t.intf();
-}
+auto const start = [](TcamTextTest& t) { t.intf(); };
 std::function<void(TcamTextTest&)> threeWritten(Zido::LogVersion published = 0) {
   return [published](TcamTextTest& t) {
     t.writeInAnotherAgent({0}, 3);

@@ -3,6 +3,7 @@
 // across changes, and the snapshot.
 #include <gtest/gtest.h>
 
+#include <ranges>
 #include <set>
 #include <vector>
 
@@ -22,11 +23,8 @@ class TcamReadTest : public TcamTableFixture {
     return keys;
   }
   static std::set<TcamDataModelEntryKey> keysOf(std::vector<std::uint32_t> const& numbers) {
-    std::set<TcamDataModelEntryKey> keys;
-    for (std::uint32_t n : numbers) {
-      keys.insert(keyOf(n));
-    }
-    return keys;
+    auto const keys = numbers | std::views::transform(keyOf);
+    return {keys.begin(), keys.end()};
   }
   static std::set<TcamDataModelEntryKey> asSet(std::vector<TcamDataModelEntryKey> const& keys) {
     return {keys.begin(), keys.end()};
