@@ -8,8 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "bench/roads/ChildProcess.h"
-#include "bench/roads/Road.h"
+#include "bench/roads/BatchedRoad.h"
 #include "bench/roads/StoreRecords.h"
 
 namespace ZaduBench {
@@ -192,45 +191,23 @@ double restoreMilliseconds(std::string const& directory, std::uint16_t units) {
 
 RoadResult runLmdbRoad(Workload const& workload, RoadOptions const& options) {
   RoadResult result("lmdb", workload.operations.size());
-  Recorder recorder(workload.operations.size());
   { Environment made(options.scratch, workload.units, true); }
   {
     ChildProcess hardware(
         [&] { return followChanges(options.scratch, workload.units, options.acknowledgeOnly); });
     Environment environment(options.scratch, workload.units, false);
-    std::uint64_t hardwareVersion = 0;
     std::uint64_t cleaned = 0;
-    std::size_t answered = 0;
-    auto const poll = [&] {
-      MDB_txn* txn = environment.begin(MDB_RDONLY);
-      hardwareVersion = environment.version(txn, "hw");
-      mdb_txn_abort(txn);
-      for (; answered < hardwareVersion; ++answered) {
-        recorder.answered(answered);
-      }
-    };
-    ProcessMeter meter;
-    std::size_t committed = 0;
-    for (std::size_t index = 0; index < workload.operations.size(); ++index) {
-      if (index == workload.firstSteadyOperation) {
-        meter.steadyStateStarts();
-      }
-      recorder.accepted(index);
-      if ((index + 1) % batch == 0) {
-        commit(environment, workload, committed, index + 1, hardwareVersion, cleaned);
-        committed = index + 1;
-        poll();
-      }
-    }
-    commit(environment, workload, committed, workload.operations.size(), hardwareVersion, cleaned);
-    auto const deadline =
-        std::chrono::steady_clock::now() + std::chrono::duration<double>(options.timeoutSeconds);
-    while (answered < workload.operations.size() && std::chrono::steady_clock::now() < deadline &&
-           !hardware.exited()) {
-      poll();
-      std::this_thread::sleep_for(std::chrono::microseconds(100));
-    }
-    meter.finish(result, recorder, workload.operations.size() - workload.firstSteadyOperation);
+    runBatchedRoad(
+        workload, options, hardware, result,
+        [&](std::size_t from, std::size_t to, std::uint64_t hardwareVersion) {
+          commit(environment, workload, from, to, hardwareVersion, cleaned);
+        },
+        [&] {
+          MDB_txn* txn = environment.begin(MDB_RDONLY);
+          std::uint64_t const version = environment.version(txn, "hw");
+          mdb_txn_abort(txn);
+          return version;
+        });
     result.storeMebibytes = mebibytesUnder(options.scratch);
   }
   result.restoreMilliseconds = restoreMilliseconds(options.scratch, workload.units);

@@ -9,8 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "bench/roads/ChildProcess.h"
-#include "bench/roads/Road.h"
+#include "bench/roads/BatchedRoad.h"
 #include "bench/roads/StoreRecords.h"
 
 namespace ZaduBench {
@@ -137,7 +136,6 @@ double usedMebibytes(Connection& connection) {
 
 RoadResult runRedisRoad(Workload const& workload, RoadOptions const& options) {
   RoadResult result("redis", workload.operations.size());
-  Recorder recorder(workload.operations.size());
   std::string const socket = options.scratch + "/redis.sock";
   ChildProcess server("/usr/bin/redis-server",
                       {"--port", "0", "--unixsocket", socket, "--unixsocketperm", "700", "--save",
@@ -145,18 +143,10 @@ RoadResult runRedisRoad(Workload const& workload, RoadOptions const& options) {
   {
     Connection connection(socket);
     ChildProcess hardware([&] { return followChanges(socket, options.acknowledgeOnly); });
-    std::uint64_t hardwareVersion = 0;
     std::uint64_t cleaned = 0;
-    std::size_t answered = 0;
-    auto const poll = [&] {
-      hardwareVersion = connection.number("hw");
-      for (; answered < hardwareVersion; ++answered) {
-        recorder.answered(answered);
-      }
-    };
     // Pipelines operations [from, to) with the version and the trimming of
-    // what the hardware has taken; version = operation index + 1.
-    auto const commit = [&](std::size_t from, std::size_t to) {
+    // what the hardware has taken.
+    auto const commit = [&](std::size_t from, std::size_t to, std::uint64_t hardwareVersion) {
       for (std::size_t index = from; index < to; ++index) {
         Operation const& operation = workload.operations[index];
         std::uint64_t const keyNumber = operation.keyNumber();
@@ -180,28 +170,8 @@ RoadResult runRedisRoad(Workload const& workload, RoadOptions const& options) {
       }
       connection.drain();
     };
-    ProcessMeter meter;
-    std::size_t committed = 0;
-    for (std::size_t index = 0; index < workload.operations.size(); ++index) {
-      if (index == workload.firstSteadyOperation) {
-        meter.steadyStateStarts();
-      }
-      recorder.accepted(index);
-      if ((index + 1) % batch == 0) {
-        commit(committed, index + 1);
-        committed = index + 1;
-        poll();
-      }
-    }
-    commit(committed, workload.operations.size());
-    auto const deadline =
-        std::chrono::steady_clock::now() + std::chrono::duration<double>(options.timeoutSeconds);
-    while (answered < workload.operations.size() && std::chrono::steady_clock::now() < deadline &&
-           !hardware.exited()) {
-      poll();
-      std::this_thread::sleep_for(std::chrono::microseconds(100));
-    }
-    meter.finish(result, recorder, workload.operations.size() - workload.firstSteadyOperation);
+    runBatchedRoad(workload, options, hardware, result, commit,
+                   [&] { return connection.number("hw"); });
     result.storeMebibytes = usedMebibytes(connection);
   }
   result.restoreMilliseconds = restoreMilliseconds(socket);
