@@ -2,7 +2,6 @@
 // zadulpm-hw in another process, and the ceiling, where the agent publishes
 // the hardware's version itself after every batch.
 #include <cstdlib>
-#include <thread>
 
 #include "ZaduLpm/TcamInterface.h"
 #include "ZaduLpmLib/TcamConstants.h"
