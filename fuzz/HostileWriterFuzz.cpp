@@ -17,45 +17,22 @@
 #include "Pantry/Segment.h"
 #include "Vesk/Exception.h"
 #include "ZaduLpmLib/TcamDataModelPantry.h"
-#include "fuzz/FuzzInput.h"
+#include "fuzz/FuzzTables.h"
 
-namespace {
-
+using ZaduFuzz::keyOf;
 using ZaduLpmLib::TcamDataModelConfigMap;
 using ZaduLpmLib::TcamDataModelConfigPantryEntry;
-using ZaduLpmLib::TcamDataModelEntryKey;
-
-constexpr std::uint64_t capacity = 64;
-
-TcamDataModelEntryKey keyOf(std::uint32_t n) {
-  return TcamDataModelEntryKey((10u << 24) | (n << 8), 24);
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size) {
   // A slot left odd by the input is a writer that never finishes: give up at
   // once rather than after the patience meant for a live writer.
   Pantry::Segment::readerPatience = std::chrono::milliseconds(0);
-  // A valid table with a few records, made once; each input follows a copy.
-  static std::vector<std::uint8_t> const valid = [] {
-    std::filesystem::path const made = ZaduFuzz::scratchDirectory() / "followed-template";
-    std::filesystem::remove(made);
-    Vesk::Ptr<TcamDataModelConfigMap> writer =
-        TcamDataModelConfigMap::mountWriter(made, capacity, "Fuzz::Pantry", "fuzz", false, 0600);
-    for (std::uint32_t n = 0; n < 6; ++n) {
-      TcamDataModelConfigPantryEntry record;
-      record.logEntry.entry.key = keyOf(n);
-      record.logVersion = n + 1;
-      writer->insert(record);
-    }
-    writer = nullptr;
-    return ZaduFuzz::readFile(made);
-  }();
+  // Each input follows a copy of the valid table.
+  std::vector<std::uint8_t> const& valid = ZaduFuzz::validConfigTable();
   std::filesystem::path const path = ZaduFuzz::scratchDirectory() / "followed";
   ZaduFuzz::writeFile(path, valid);
   Vesk::Ptr<TcamDataModelConfigMap> const reader =
-      TcamDataModelConfigMap::mountReader(path, capacity, "Fuzz::Pantry", "fuzz");
+      ZaduFuzz::mount<TcamDataModelConfigMap>(path, false);
   // The hostile writer's view of the same file.
   std::vector<std::uint8_t> const& file = valid;
   int const descriptor = ::open(path.c_str(), O_RDWR);

@@ -14,42 +14,17 @@
 #include "Pantry/Segment.h"
 #include "Vesk/Exception.h"
 #include "ZaduLpmLib/TcamDataModelPantry.h"
-#include "fuzz/FuzzInput.h"
+#include "fuzz/FuzzTables.h"
 
 namespace {
 
 using ZaduLpmLib::TcamDataModelConfigMap;
 using ZaduLpmLib::TcamDataModelConfigPantryEntry;
-using ZaduLpmLib::TcamDataModelEntryKey;
 using ZaduLpmLib::TcamDataModelLogPantryEntry;
 using ZaduLpmLib::TcamDataModelLogRing;
 
-constexpr std::uint64_t capacity = 64;
-
-TcamDataModelEntryKey keyOf(std::uint32_t n) {
-  return TcamDataModelEntryKey((10u << 24) | (n << 8), 24);
-}
-
-template <class Collection>
-Vesk::Ptr<Collection> mount(std::string const& path, bool writer) {
-  return writer ? Collection::mountWriter(path, capacity, "Fuzz::Pantry", "fuzz", false, 0600)
-                : Collection::mountReader(path, capacity, "Fuzz::Pantry", "fuzz");
-}
-
-// A valid file with a few records, made once.
-template <class Collection, class Fill>
-std::vector<std::uint8_t> const& validFile(char const* name, Fill fill) {
-  static std::vector<std::uint8_t> const bytes = [&] {
-    std::filesystem::path const path = ZaduFuzz::scratchDirectory() / name;
-    std::filesystem::remove(path);
-    {
-      Vesk::Ptr<Collection> made = mount<Collection>(path, true);
-      fill(*made);
-    }
-    return ZaduFuzz::readFile(path);
-  }();
-  return bytes;
-}
+using ZaduFuzz::keyOf;
+using ZaduFuzz::mount;
 
 void useMap(TcamDataModelConfigMap& map, bool writer) {
   for (std::uint32_t n = 0; n < 8; ++n) {
@@ -96,25 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   std::vector<std::uint8_t> file;
   if ((mode & 4) != 0) {
     file = input.rest();
-  } else if (ring) {
-    file = validFile<TcamDataModelLogRing>("ring-template", [](TcamDataModelLogRing& made) {
-      for (std::uint64_t version = 1; version <= 5; ++version) {
-        TcamDataModelLogPantryEntry record;
-        record.version = version;
-        record.entry.key = keyOf(static_cast<std::uint32_t>(version));
-        record.unitId = 0;
-        made.insert(record);
-      }
-    });
   } else {
-    file = validFile<TcamDataModelConfigMap>("map-template", [](TcamDataModelConfigMap& made) {
-      for (std::uint32_t n = 0; n < 6; ++n) {
-        TcamDataModelConfigPantryEntry record;
-        record.logEntry.entry.key = keyOf(n);
-        record.logVersion = n + 1;
-        made.insert(record);
-      }
-    });
+    file = ring ? ZaduFuzz::validChangeLog() : ZaduFuzz::validConfigTable();
   }
   while (ZaduFuzz::applyPatch(input, file)) {
   }
