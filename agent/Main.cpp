@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -24,7 +23,7 @@
 #include "Zido/Constants.h"
 #include "agent/NextHopTable.h"
 #include "agent/Routes.h"
-#include "tools/OneLineFailure.h"
+#include "tools/CommandLine.h"
 
 namespace {
 
@@ -173,13 +172,12 @@ class Programmer {
 
 // Writes "unit prefix/length adjacency" lines.
 void writeLines(std::string const& file, std::vector<std::string> const& lines) {
-  std::ofstream out(file, std::ios::trunc);
+  std::string text;
   for (std::string const& line : lines) {
-    out << line << '\n';
+    text += line;
+    text += '\n';
   }
-  if (!out) {
-    throw std::runtime_error("cannot write " + file);
-  }
+  writeOutputFile(file, text);
 }
 
 std::string lineOf(std::uint16_t unit, std::uint32_t prefix, std::uint8_t length,
@@ -370,7 +368,8 @@ int main(int argc, char** argv) {
   std::string root;
   app.add_option("ROUTE_FILE", options.routeFile,
                  "routes, one per line: A.B.C.D/LEN NEXTHOP [UNIT] (default: generated)");
-  app.add_option("--root", root, "shared-memory root (default: ZADU_SHM_ROOT, /dev/shm/zadulpm)");
+  app.add_option("--root", root, "shared-memory root (default: ZADU_SHM_ROOT, /dev/shm/zadulpm)")
+      ->check(sharedMemoryRootCheck);
   app.add_option("--units", options.units, "units")
       ->capture_default_str()
       ->check(CLI::Range(1, 4096));

@@ -9,13 +9,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "QuorSharedMem/EntityManager.h"
 #include "ZaduLpmLib/Ipv4Text.h"
 #include "hw/HardwareSide.h"
-#include "tools/OneLineFailure.h"
+#include "tools/CommandLine.h"
 
 namespace {
 
@@ -56,15 +56,14 @@ void printStatistics(ZaduHw::HardwareSide const& hardware) {
 // One line per TCAM entry, "unit prefix/length adjacency", in unit order and
 // line order.
 void dump(ZaduHw::HardwareSide const& hardware, std::string const& file) {
-  std::ofstream out(file, std::ios::trunc);
+  std::string text;
   for (auto const& [unitId, tcam] : hardware.units()) {
     tcam.forEach([&](std::uint32_t prefix, std::uint8_t length, std::uint32_t result) {
-      out << fmt::format("{} {}/{} {}\n", unitId, ZaduLpmLib::formatIpv4(prefix), length, result);
+      fmt::format_to(std::back_inserter(text), "{} {}/{} {}\n", unitId,
+                     ZaduLpmLib::formatIpv4(prefix), length, result);
     });
   }
-  if (!out) {
-    throw ZaduHw::HardwareError("cannot write " + file);
-  }
+  writeOutputFile(file, text);
 }
 
 }  // namespace
@@ -78,8 +77,11 @@ int main(int argc, char** argv) {
   std::string root;
   double wait = 30;
   std::string dumpFile;
-  app.add_option("--root", root, "shared-memory root (default: ZADU_SHM_ROOT, /dev/shm/zadulpm)");
-  app.add_option("--store", options.store, "the agent's central store")->capture_default_str();
+  app.add_option("--root", root, "shared-memory root (default: ZADU_SHM_ROOT, /dev/shm/zadulpm)")
+      ->check(sharedMemoryRootCheck);
+  app.add_option("--store", options.store, "the agent's central store")
+      ->capture_default_str()
+      ->check(storeNameCheck);
   app.add_option("--batch", options.batch, "versions between publications")
       ->capture_default_str()
       ->check(CLI::Range(1u, 1000000u));

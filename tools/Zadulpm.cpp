@@ -20,7 +20,7 @@
 
 #include "Rapidlog/TraceFileReader.h"
 #include "ZaduLpmLib/Ipv4Text.h"
-#include "tools/OneLineFailure.h"
+#include "tools/CommandLine.h"
 #include "tools/reader/Reader.h"
 
 namespace {
@@ -128,8 +128,11 @@ int main(int argc, char** argv) {
   std::string root;
   std::string store = "ZaduRoute";
   bool asJson = false;
-  app.add_option("--root", root, "shared-memory root (default: ZADU_SHM_ROOT, /dev/shm/zadulpm)");
-  app.add_option("--store", store, "the agent's central store")->capture_default_str();
+  app.add_option("--root", root, "shared-memory root (default: ZADU_SHM_ROOT, /dev/shm/zadulpm)")
+      ->check(sharedMemoryRootCheck);
+  app.add_option("--store", store, "the agent's central store")
+      ->capture_default_str()
+      ->check(storeNameCheck);
   app.add_flag("--json", asJson, "print one JSON document");
 
   CLI::App* status =

@@ -23,7 +23,7 @@
 #include <unistd.h>
 
 #include "bench/roads/Road.h"
-#include "tools/OneLineFailure.h"
+#include "tools/CommandLine.h"
 
 namespace {
 

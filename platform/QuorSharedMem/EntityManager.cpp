@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <fmt/format.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -34,20 +33,6 @@ unsigned directoryMode() {
   return groupReadable() ? 0750 : 0700;
 }
 
-bool validComponent(std::string_view component) {
-  if (component.empty() || component == "." || component == "..") {
-    return false;
-  }
-  for (char c : component) {
-    bool const allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                         (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.' || c == ':';
-    if (!allowed) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // Raises Vesk::Exception unless `path` is a valid entity path. A trailing
 // '/' is accepted when `allowTrailingSlash` (a path base).
 void validatePath(std::string_view path, bool allowTrailingSlash) {
@@ -67,29 +52,6 @@ void validatePath(std::string_view path, bool allowTrailingSlash) {
         "'{}' is not a valid shared-memory entity path (components of letters, digits and "
         "\"_-.:\", separated by '/')",
         path));
-  }
-}
-
-// Creates the directories of `directory` below the shared-memory root, and
-// checks that the root and every directory below it are real directories
-// (not links) owned by this process's user: another user who made them first
-// could otherwise read or replace the segments.
-void makeDirectories(std::filesystem::path const& root, std::filesystem::path const& directory) {
-  std::filesystem::path built = root.parent_path();
-  std::filesystem::path const below = directory.lexically_relative(root.parent_path());
-  for (auto const& part : below) {
-    built /= part;
-    if (mkdir(built.c_str(), directoryMode()) != 0 && errno != EEXIST) {
-      throw Vesk::Exception(fmt::format("cannot create shared-memory directory {}: {}",
-                                        built.string(), std::strerror(errno)));
-    }
-    struct stat status {};
-    if (lstat(built.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
-        status.st_uid != geteuid()) {
-      throw Vesk::Exception(fmt::format(
-          "shared-memory directory {} is not a directory owned by uid {}; refusing to use it",
-          built.string(), geteuid()));
-    }
   }
 }
 
@@ -117,15 +79,6 @@ std::map<std::pair<std::string, bool>, Vesk::Ptr<EntityManager>>& managers() {
 }
 
 }  // namespace
-
-std::string sharedMemoryRoot() {
-  char const* variable = std::getenv("ZADU_SHM_ROOT");
-  std::string root = variable != nullptr && *variable != '\0' ? variable : "/dev/shm/zadulpm";
-  while (root.size() > 1 && root.back() == '/') {
-    root.pop_back();
-  }
-  return root;
-}
 
 EntityManager::EntityManager(std::string name, bool local)
     : name_(std::move(name)),
@@ -210,9 +163,9 @@ void EntityManager::mount(std::string const& path, std::string const& typeName,
   if (mountFunction == nullptr) {
     throw Vesk::Exception(fmt::format("cannot mount {}: no pantry type {}", path, typeName));
   }
-  if (info.writes()) {
-    makeDirectories(sharedMemoryRoot(), std::filesystem::path(filePath).parent_path());
-  }
+  // A reader checks too: a link below the root would take it elsewhere.
+  checkDirectories(sharedMemoryRoot(), std::filesystem::path(filePath).parent_path(), info.writes(),
+                   directoryMode());
   QuorPantry::MountRequest const request{path, filePath,         typeName,
                                          info, heldBefore(path), fileMode()};
   Vesk::Ptr<QuorPantry::PantryEntity> entity = (*mountFunction)(request);

@@ -38,6 +38,7 @@
 #include "Quor/Entity.h"
 #include "QuorPantry/PantryEntity.h"
 #include "QuorSharedMem/MountGroup.h"
+#include "QuorSharedMem/RootPaths.h"
 #include "QuorSharedMem/ShmemEntities.h"
 
 namespace QuorSharedMem {
@@ -95,8 +96,5 @@ class EntityManager : public Quor::Entity {
   std::string directory_;
   std::map<std::string, Vesk::Ptr<QuorPantry::PantryEntity>> mounted_;
 };
-
-// The shared-memory root (ZADU_SHM_ROOT, or /dev/shm/zadulpm).
-std::string sharedMemoryRoot();
 
 }  // namespace QuorSharedMem

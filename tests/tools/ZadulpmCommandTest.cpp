@@ -10,6 +10,7 @@
 
 #include "support/ChildProcess.h"
 #include "support/TcamTableFixture.h"
+#include "tools/CommandLine.h"
 
 namespace ZaduTest {
 namespace {
@@ -113,6 +114,35 @@ TEST_F(ZadulpmCommandTest, EachErrorIsOneLineWithItsOwnStatus) {
     EXPECT_THAT(zadulpm("status"), HasSubstr("(status 1024)"));  // 4
     std::filesystem::permissions(storeDirectory(), std::filesystem::perms::owner_all);
   }
+}
+
+TEST_F(ZadulpmCommandTest, PathsFromTheCommandLineStayInsideTheRoot) {
+  std::string const command(ZADULPM_COMMAND);
+  EXPECT_THAT(runCommand(command + " --root relative status 2>&1"),
+              HasSubstr("the shared-memory root must be an absolute path"));
+  EXPECT_THAT(
+      runCommand(command + " --root " + scratch.path().string() + " --store .. status 2>&1"),
+      HasSubstr("a store name is letters, digits"));
+  // A directory below the root that is a link is not followed out of it.
+  std::filesystem::path const unit1(storeDirectory() + "/" +
+                                    ZaduLpmLib::TcamConstants::configPantryPath(1) + ".pantry");
+  std::filesystem::path const config = unit1.parent_path();
+  std::filesystem::rename(config, scratch.path() / "moved");
+  std::filesystem::create_directory_symlink(scratch.path() / "moved", config);
+  std::string const linked = zadulpm("entries --unit 1");
+  EXPECT_THAT(linked, HasSubstr(config.string() + " is a link or not a directory"));
+  EXPECT_THAT(linked, HasSubstr("(status 1024)"));  // 4
+
+  // Output files named on a command line are not written through a link.
+  std::string const target = scratch.file("target.txt");
+  std::ofstream(target) << "kept";
+  std::filesystem::create_symlink(target, scratch.file("link.txt"));
+  EXPECT_THROW(writeOutputFile(scratch.file("link.txt"), "lost"), std::runtime_error);
+  writeOutputFile(scratch.file("plain.txt"), "written\n");
+  std::ifstream kept(target);
+  std::ifstream plain(scratch.file("plain.txt"));
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(plain), {}), "written\n");
 }
 
 }  // namespace

@@ -51,6 +51,14 @@ EntryRecord entryRecordOf(ZaduLpmLib::TcamDataModelConfigPantryEntry const& reco
 Reader::Reader(std::string const& root, std::string const& store)
     : root_(root.empty() ? QuorSharedMem::sharedMemoryRoot() : root),
       directory_(fmt::format("{}/local/{}", root_, store)) {
+  if (!root_.starts_with('/')) {
+    throw ReadError(ReadError::noSharedMemory,
+                    fmt::format("shared-memory root '{}' is not an absolute path", root_));
+  }
+  if (!QuorSharedMem::validComponent(store)) {
+    throw ReadError(ReadError::noSharedMemory,
+                    fmt::format("'{}' is not a valid store name", store));
+  }
   std::error_code error;
   if (!std::filesystem::exists(root_, error)) {
     if (error == std::errc::permission_denied) {
@@ -79,6 +87,11 @@ template <class Collection>
 Vesk::Ptr<Collection> Reader::mount(std::string const& entityPath, std::uint64_t capacity,
                                     char const* typeName, char const* collectionName) {
   std::string const file = filePath(entityPath);
+  try {
+    QuorSharedMem::checkDirectories(root_, std::filesystem::path(file).parent_path(), false, 0);
+  } catch (Vesk::Exception const& error) {
+    throw ReadError(ReadError::permission, error.what());
+  }
   struct stat status {};
   if (stat(file.c_str(), &status) != 0) {
     if (errno == EACCES) {

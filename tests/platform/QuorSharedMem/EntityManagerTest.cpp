@@ -104,6 +104,19 @@ TEST_F(EntityManagerTest, BadRequestsAndDirectoriesThatAreLinksAreRefused) {
   std::filesystem::create_directory_symlink(scratch.path() / "elsewhere",
                                             scratch.path() / "local" / name / "linked");
   EXPECT_THROW(mount("linked/unit0"), Vesk::Exception);
+  // A reader does not follow it either.
+  std::filesystem::create_directories(scratch.path() / "elsewhere" / "inner");
+  EXPECT_THROW(mount("linked/inner/unit0", info(QuorPantry::MountInfo::reader)), Vesk::Exception);
+
+  // A relative root would put the files wherever the process runs.
+  setenv("ZADU_SHM_ROOT", "relative/root", 1);
+  try {
+    QuorSharedMem::EntityManager::getEntityManager(name + "Relative", true);
+    ADD_FAILURE() << "a relative root was accepted";
+  } catch (Vesk::Exception const& error) {
+    EXPECT_STREQ(error.what(),
+                 "shared-memory root 'relative/root' is not an absolute path (it starts with '/')");
+  }
 }
 
 TEST_F(EntityManagerTest,

@@ -1,0 +1,69 @@
+// What the project's programs share on their command lines: how a
+// command-line error is reported, the checks of a shared-memory root and a
+// store name, and the writing of an output file named there.
+//
+// Output files are opened with O_NOFOLLOW: a file name that is a symbolic
+// link is refused rather than followed, so a link planted where a program is
+// told to write cannot redirect the write to another file.
+#pragma once
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "QuorSharedMem/RootPaths.h"
+
+// CLI11's failure message: one line, "<program>: <what is wrong> (see --help)".
+inline std::string oneLineFailure(char const* program, CLI::Error const& error) {
+  return std::string(program) + ": " + error.what() + " (see --help)\n";
+}
+
+// Checks an option that names the shared-memory root: an absolute path.
+inline CLI::Validator const sharedMemoryRootCheck(
+    [](std::string const& value) {
+      return value.starts_with('/') ? std::string()
+                                    : "the shared-memory root must be an absolute path";
+    },
+    "ABSOLUTE_PATH", "shared-memory root");
+
+// Checks an option that names a store: one path component.
+inline CLI::Validator const storeNameCheck(
+    [](std::string const& value) {
+      return QuorSharedMem::validComponent(value)
+                 ? std::string()
+                 : "a store name is letters, digits and \"_-.:\", not \".\" or \"..\"";
+    },
+    "NAME", "store name");
+
+// Writes `text` to `file`, replacing what it held. Raises std::runtime_error
+// when the file cannot be written, or is a symbolic link.
+inline void writeOutputFile(std::string const& file, std::string_view text) {
+  int const fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    throw std::runtime_error(errno == ELOOP
+                                 ? "refusing to write " + file + ": it is a symbolic link"
+                                 : "cannot write " + file + ": " + std::strerror(errno));
+  }
+  std::size_t done = 0;
+  while (done < text.size()) {
+    ssize_t const written = write(fd, text.data() + done, text.size() - done);
+    if (written < 0 && errno == EINTR) {
+      continue;
+    }
+    if (written <= 0) {
+      int const error = errno;
+      close(fd);
+      throw std::runtime_error("cannot write " + file + ": " + std::strerror(error));
+    }
+    done += static_cast<std::size_t>(written);
+  }
+  if (close(fd) != 0) {
+    throw std::runtime_error("cannot write " + file + ": " + std::strerror(errno));
+  }
+}
