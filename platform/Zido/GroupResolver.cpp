@@ -74,8 +74,14 @@ void GroupResolver::resolverQueueDel(SwTableBase const* table) {
     return;
   }
   queued_ -= found->second.entries.size();
+  if (found->second.active) {
+    auto const listed = std::find(active_.begin(), active_.end(), table);
+    if (static_cast<std::size_t>(listed - active_.begin()) < nextActive_) {
+      --nextActive_;
+    }
+    active_.erase(listed);
+  }
   queues_.erase(found);
-  std::erase(active_, table);
   publisher().publish(*this, "queued");
 }
 
@@ -127,18 +133,22 @@ std::size_t GroupResolver::drain(Queue& queue, std::size_t budget) {
 std::size_t GroupResolver::runPass(std::size_t budget) {
   ++passes_;
   std::size_t committed = 0;
-  // Each table with queued entries gets its turn once, in order. A table
-  // goes back on the list before its entries run, so that an exception out
-  // of isResolved or commitEntry leaves it queued.
+  // Each table with queued entries gets its turn once, in order, starting
+  // after the table the last pass stopped at. A table leaves the list only
+  // once its queue is empty, so that an exception out of isResolved leaves
+  // it queued.
   for (std::size_t turns = active_.size(); turns > 0 && committed < budget; --turns) {
-    SwTableBase const* table = active_.front();
-    active_.pop_front();
-    active_.push_back(table);
-    Queue& queue = queues_[table];
+    if (nextActive_ >= active_.size()) {
+      nextActive_ = 0;
+    }
+    Queue& queue = queues_[active_[nextActive_]];
     committed += drain(queue, budget - committed);
     if (queue.entries.empty()) {
-      active_.pop_back();
-      queues_.erase(table);
+      // The queue and its storage stay for the table's next entries.
+      queue.active = false;
+      active_.erase(active_.begin() + static_cast<std::ptrdiff_t>(nextActive_));
+    } else {
+      ++nextActive_;
     }
   }
   commits_ += committed;

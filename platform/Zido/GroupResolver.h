@@ -38,7 +38,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <vector>
 
@@ -98,10 +97,13 @@ class GroupResolver : public Quor::Entity {
 
   Quor::EventLoop::Ref loop_;
   // Node-based, so that a queue stays put while a commit queues entries on
-  // other tables.
+  // other tables. A table's queue stays when it empties, keeping its storage.
   absl::node_hash_map<SwTableBase const*, Queue> queues_;
-  // Tables with queued entries, in the order passes visit them.
-  std::deque<SwTableBase const*> active_;
+  // Tables with queued entries, in the order passes visit them, and the
+  // index of the one the next turn visits. A vector over the few tables of a
+  // group: a pass rotates through it without allocating.
+  std::vector<SwTableBase const*> active_;
+  std::size_t nextActive_ = 0;
   std::size_t queued_ = 0;
   std::uint64_t genId_ = 0;
   std::uint64_t suspendedAtGenId_ = 0;
