@@ -18,8 +18,22 @@
 // last element leaves; when that empties the queue, a chunk of capacity 0
 // remains that holds only the next index, and the next enqueue replaces it.
 //
-// Costs: enqueue and dequeue O(1) plus an occasional chunk allocation; index
-// lookup O(chunks), and chunks grow with the queue, so a long queue has few.
+// Chunk memory. A freed chunk's memory is kept for reuse by the next chunk of
+// the same capacity made on the same thread: per capacity and thread, as many
+// chunks as fit in keptBytes (64 KiB), and at least chunksKeptPerCapacity
+// (2); beyond that it goes back to the global allocator. Queues that fill and
+// drain over and over (the in-log queues of a unit's tables between two
+// publications of the hardware) therefore stop allocating once they have
+// seen their working size. Under AddressSanitizer nothing is kept, so a use
+// of a freed chunk is still caught. The kept memory has no destructor (a
+// queue may be freed by a static destructor after the thread's own storage is
+// gone), so what a thread keeps stays until the process ends: at most about
+// 1 MiB per thread and element type (13 capacities, 64 KiB each, or two
+// chunks of the largest).
+//
+// Costs: enqueue and dequeue O(1) plus an occasional chunk allocation (none
+// in a warm steady state); index lookup O(chunks), and chunks grow with the
+// queue, so a long queue has few.
 //
 // Invariants:
 //  1. Capacities are powers of two (asserted: "isPowerOfTwo( i )").
@@ -33,6 +47,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 #include "Vesk/Assert.h"
@@ -44,6 +59,8 @@ class RQueue {
  public:
   static constexpr std::uint32_t firstCapacity = 4;
   static constexpr std::uint32_t maximumCapacity = 8192;
+  static constexpr std::uint32_t chunksKeptPerCapacity = 2;
+  static constexpr std::size_t keptBytes = 64 * 1024;
 
   RQueue() noexcept = default;
   // A queue whose first element gets `firstIndex` (tools and tests use it to
@@ -207,11 +224,66 @@ class RQueue {
     return capacity;
   }
 
+  // Freed chunks kept for reuse, per capacity (index 0 for capacity 0, k - 1
+  // for capacity 2^k); see "Chunk memory" above.
+  class KeptChunks {
+   public:
+    static constexpr std::size_t capacities = 13;  // 0, then 4 to 8192
+
+    void* take(std::size_t index) noexcept {
+      Kept* kept = head_[index];
+      if (kept != nullptr) {
+        head_[index] = kept->next;
+        --count_[index];
+      }
+      return kept;
+    }
+    bool keep(std::size_t index, std::size_t bytes, void* memory) noexcept {
+#if defined(__SANITIZE_ADDRESS__)
+      (void)index;
+      (void)bytes;
+      (void)memory;
+      return false;
+#else
+      if (count_[index] >= chunksKeptPerCapacity && (count_[index] + 1) * bytes > keptBytes) {
+        return false;
+      }
+      head_[index] = new (memory) Kept{head_[index]};
+      ++count_[index];
+      return true;
+#endif
+    }
+
+   private:
+    struct Kept {
+      Kept* next;
+    };
+    Kept* head_[capacities] = {};
+    std::size_t count_[capacities] = {};
+  };
+
+  static KeptChunks& keptChunks() {
+    static_assert(std::is_trivially_destructible_v<KeptChunks>);
+    thread_local KeptChunks kept;
+    return kept;
+  }
+
+  static std::size_t chunkBytes(std::uint32_t capacity) noexcept {
+    return sizeof(Chunk) + std::size_t{capacity} * sizeof(T);
+  }
+
+  static std::size_t keptIndex(std::uint32_t capacity) noexcept {
+    return capacity == 0 ? 0 : static_cast<std::size_t>(__builtin_ctz(capacity)) - 1;
+  }
+
   static Chunk* makeChunk(std::uint32_t i, std::uint32_t base) {
     if (i != 0) {
       VESK_ASSERT_TEXT(isPowerOfTwo(i), "isPowerOfTwo( i )");
     }
-    void* memory = ::operator new (sizeof(Chunk) + std::size_t{i} * sizeof(T));
+    void* memory = keptChunks().take(keptIndex(i));
+    if (memory == nullptr) {
+      memory = ::operator new(chunkBytes(i));
+    }
     Chunk* chunk = new (memory) Chunk{base, 0, 0, 0, i != 0, nullptr};
     chunk->log2Capacity = i != 0 ? static_cast<std::uint8_t>(__builtin_ctz(i)) : 0;
     return chunk;
@@ -221,11 +293,16 @@ class RQueue {
     for (std::uint32_t slot = chunk->head; slot < chunk->fill; ++slot) {
       chunk->slots()[slot].~T();
     }
+    std::uint32_t const capacity = chunk->capacity();
     chunk->~Chunk();
-    ::operator delete(chunk);
+    if (!keptChunks().keep(keptIndex(capacity), chunkBytes(capacity), chunk)) {
+      ::operator delete(chunk);
+    }
   }
 
-  Chunk* oldest() const noexcept { return newest_->next; }
+  Chunk* oldest() const noexcept {
+    return newest_->next;
+  }
 
   void releaseAll() noexcept {
     if (newest_ == nullptr) {

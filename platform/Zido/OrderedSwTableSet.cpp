@@ -1,5 +1,7 @@
 #include "Zido/OrderedSwTableSet.h"
 
+#include <absl/container/inlined_vector.h>
+
 #include <exception>
 
 #include "Quor/Log.h"
@@ -90,8 +92,10 @@ void OrderedSwTableSet::maybeUpdatePendingHwWrites(OrderedSwTable const& changed
 }
 
 void OrderedSwTableSet::tableStatusVersion(LogVersion version) {
-  // A copy: a table's handlers may change the set.
-  std::map<UnitId, Vesk::Ptr<OrderedSwTable>> const tables = tables_;
+  // A copy, since a table's handlers may change the set; inline up to eight
+  // units, so that a version costs no allocation.
+  absl::InlinedVector<std::pair<UnitId, Vesk::Ptr<OrderedSwTable>>, 8> const tables(tables_.begin(),
+                                                                                    tables_.end());
   for (auto const& [unitId, table] : tables) {
     try {
       table->tableStatusVersion(version);
