@@ -421,15 +421,17 @@ class OrderedSwTableAccessor {
   static typename EntryHandle::Ptr acceptedHandle(Table& table, Key const& key,
                                                   ResponseHandler const& handler,
                                                   char const* algorithm = __builtin_FUNCTION()) {
-    Zido::EntryVersion version(0, 0);
-    if (Zido::EntryVersion const* held = table.transientVersionsForKey().find(key)) {
-      Zido::EntryVersion const currEntryVersion = *held;
-      QUOR_ASSERT(currEntryVersion.valid());
-      version = currEntryVersion.next();
-    } else {
-      ORDERED_TABLE_TRACE_IN(algorithm, 8, " Key: {} not found in entry version collection", key);
-    }
-    table.transientVersionForKeyIs(key, version);
+    Zido::EntryVersion const version =
+        table.transientVersionForKeyUpdate(key, [&](Zido::EntryVersion const* held) {
+          if (held == nullptr) {
+            ORDERED_TABLE_TRACE_IN(algorithm, 8, " Key: {} not found in entry version collection",
+                                   key);
+            return Zido::EntryVersion(0, 0);
+          }
+          Zido::EntryVersion const currEntryVersion = *held;
+          QUOR_ASSERT(currEntryVersion.valid());
+          return currEntryVersion.next();
+        });
     typename EntryHandle::Ptr handle = makeHandle(table, version, key);
     handle->responseHandlerIs(handler);
     handle->entryStateIs(Zido::EntryState::pending);

@@ -378,13 +378,14 @@ Zido::LogVersion TcamEntryLog::entryDel(TcamDataModelEntryKey const& key,
   QUOR_TRACE(traceHandle, 8, tag, " key:{} neededEntry: {} unitId: {}", key, neededEntry, unitId);
   ConfigPantry& config = mountedConfig(unitId);
   ZaduLpmLib::TcamDataModelConfigMap& entries = config.swTableEntries();
-  if (!Pantry::guardedLookup(entries, key).found) {
+  auto stored = Pantry::guardedLookup(entries, key);
+  if (!stored.found) {
     QUOR_TRACE(traceHandle, 3, tag, " key: {} entry does not exist. So ignoring delete", key);
     return 0;
   }
   requireChangeLogRoom();
   Zido::LogVersion const version = tableVersionInc(1);
-  TcamDataModelConfigPantryEntry record = Pantry::guardedLookup(entries, key).record;
+  TcamDataModelConfigPantryEntry& record = stored.record;
   record.logVersion = version;
   record.inDeletion = true;
   config.swTableEntriesIs(record);

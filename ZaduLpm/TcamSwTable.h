@@ -68,6 +68,7 @@
 
 #include "Hunkpool/Pool.h"
 #include "Quor/HashMap2018.h"
+#include "Quor/PublishedMap.h"
 #include "Vesk/RQueue.h"
 #include "ZaduLpm/TcamEntryLog.h"
 #include "ZaduLpm/TcamInfraTypes.h"
@@ -275,6 +276,14 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
   Zido::EntryVersion transientVersionForKey(Key const& key) const;
   void transientVersionForKeyIs(Key const& key, Zido::EntryVersion const& version);
   Zido::EntryVersion transientVersionForKeyDel(Key const& key);
+  // Gives `key` the version next(held) returns, where held points to its
+  // version or is null when it has none, with one lookup; returns it.
+  // REQUIRES: next returns a version other than *held.
+  template <class Next>
+  Zido::EntryVersion transientVersionForKeyUpdate(Key const& key, Next&& next) {
+    return Quor::publishedUpdate(*this, transientVersionForKey_, "transientVersionForKey", key,
+                                 std::forward<Next>(next));
+  }
   void transientVersionForKeyDelAll();
   VersionMap const& transientVersionsForKey() const noexcept { return transientVersionForKey_; }
 

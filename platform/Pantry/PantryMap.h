@@ -129,7 +129,7 @@ class PantryMap : public PantryMapBase {
     Slot image;
     image.encode(record, home);
     Slot slot;
-    Probe const found = probe(key, slot);
+    Probe const found = probe(key, home, slot);
     std::uint64_t const position = found.index;
     if (found.found) {
       segment().armUndo(position, 1);
@@ -279,8 +279,10 @@ class PantryMap : public PantryMapBase {
   // Finds `key` along its probe sequence. Slots of other homes are told apart
   // by their state word alone; only slots of the key's own home are read in
   // full (under the seqlock) and compared by key.
-  Probe probe(Key const& key, Slot& slot) const {
-    std::uint64_t const home = homeOf(key);
+  Probe probe(Key const& key, Slot& slot) const { return probe(key, homeOf(key), slot); }
+
+  // probe, for a caller that has the key's home already.
+  Probe probe(Key const& key, std::uint64_t home, Slot& slot) const {
     std::uint64_t const total = segment().slotTotal();
     for (std::uint64_t index = home; index < total; ++index) {
       std::uint64_t const state = segment().peekState(index);

@@ -120,6 +120,27 @@ class HashMap2018 {
     return true;
   }
 
+  // Sets the member of `key` to next(held), where held points to the member
+  // held there or is null when the key is new, with one probe of the index;
+  // returns the new member. When next raises for a new key, the map is left
+  // as it was.
+  template <class Next>
+  Member const& update(Key const& key, Next&& next) {
+    auto [position, inserted] = index_.try_emplace(key, none);
+    if (!inserted) {
+      Member& held = nodes_[position->second].member;
+      held = next(&held);
+      return held;
+    }
+    try {
+      link(position->second, key, next(static_cast<Member const*>(nullptr)));
+    } catch (...) {
+      index_.erase(position);
+      throw;
+    }
+    return nodes_[position->second].member;
+  }
+
   // Removes the member of `key` and returns it; nothing when absent.
   std::optional<Member> del(Key const& key) {
     if (index_.empty()) {

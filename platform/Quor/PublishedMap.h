@@ -17,6 +17,7 @@
 
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "Vesk/Node.h"
 
@@ -28,6 +29,15 @@ void publishedIs(Vesk::Node& owner, Map& map, std::string_view attribute, Key co
   if (map.change(key, member)) {
     owner.publisher().publishKey(owner, attribute, key);
   }
+}
+
+// map.update(key, next), publishing the key: `next` always changes the member.
+template <class Map, class Key, class Next>
+auto publishedUpdate(Vesk::Node& owner, Map& map, std::string_view attribute, Key const& key,
+                     Next&& next) {
+  auto const member = map.update(key, std::forward<Next>(next));
+  owner.publisher().publishKey(owner, attribute, key);
+  return member;
 }
 
 template <class Map, class Key>

@@ -4,6 +4,7 @@
 
 #include <map>
 #include <random>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -65,6 +66,22 @@ TEST(HashMap2018Test, TheOrderIsInsertionOrderAndTheMapAgreesWithStdMap) {
     ASSERT_NE(randomMap.find(key), nullptr);
     EXPECT_EQ(*randomMap.find(key), value);
   }
+}
+
+// update reads and replaces with one probe; a new key whose member cannot be
+// made leaves no trace.
+TEST(HashMap2018Test, UpdateSeesTheHeldMemberAndANewKeyThatFailsLeavesNothing) {
+  Quor::HashMap2018<int, int> map;
+  auto const increment = [](int const* held) { return held == nullptr ? 0 : *held + 1; };
+  EXPECT_EQ(map.update(1, increment), 0);
+  map.insert(2, 20);
+  EXPECT_EQ(map.update(1, increment), 1);  // replaced in place: 1 stays first
+  EXPECT_EQ(map.cursorFirst().key(), 1);
+  EXPECT_THROW(map.update(3, [](int const*) -> int { throw std::runtime_error("no member"); }),
+               std::runtime_error);
+  EXPECT_EQ(map.count(), 2u);
+  EXPECT_FALSE(map.has(3));
+  EXPECT_EQ(map.update(3, increment), 0);
 }
 
 }  // namespace
