@@ -188,11 +188,18 @@ std::size_t HardwareSide::step() {
     budget = std::min<std::uint64_t>(budget, allowed > rateApplied_ ? allowed - rateApplied_ : 0);
   }
   std::size_t applied = 0;
+  // The agent stores a record before it raises the high key: a high key
+  // read first vouches for every version up to it, so it is read again only
+  // once the versions it vouches for are taken. Reading the log's header
+  // for every record would pull the line the agent writes on every commit
+  // back and forth between the two processes.
+  bool held = false;
+  Zido::LogVersion high = 0;
   while (applied < budget) {
-    // The agent stores a record before it raises the high key: a high key
-    // read first vouches for every version up to it.
-    bool const held = changeLog_->count() != 0;
-    Zido::LogVersion const high = changeLog_->highKey();
+    if (taken_ >= high) {
+      held = changeLog_->count() != 0;
+      high = changeLog_->highKey();
+    }
     auto const found = changeLog_->lookup(taken_ + 1);
     if (!found.found) {
       if (!held || high <= taken_) {
