@@ -4,7 +4,8 @@
 //
 // Output files are opened with O_NOFOLLOW: a file name that is a symbolic
 // link is refused rather than followed, so a link planted where a program is
-// told to write cannot redirect the write to another file.
+// told to write cannot redirect the write to another file. (So are the links
+// /dev/stdout and /dev/fd/N: name a real file.)
 #pragma once
 
 #include <fcntl.h>
@@ -57,9 +58,9 @@ inline void writeOutputFile(std::string const& file, std::string_view text) {
       continue;
     }
     if (written <= 0) {
-      int const error = errno;
+      std::string const reason = written == 0 ? "nothing written" : std::strerror(errno);
       close(fd);
-      throw std::runtime_error("cannot write " + file + ": " + std::strerror(error));
+      throw std::runtime_error("cannot write " + file + ": " + reason);
     }
     done += static_cast<std::size_t>(written);
   }

@@ -28,6 +28,11 @@ class FifoQueue {
   std::size_t size() const noexcept { return elements_.size() - head_; }
 
   void push(T element) { elements_.push_back(std::move(element)); }
+  // Releases every element; the storage stays.
+  void clear() {
+    elements_.clear();
+    head_ = 0;
+  }
   // REQUIRES: !empty().
   T& front() {
     QUOR_ASSERT(!empty());

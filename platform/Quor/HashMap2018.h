@@ -123,7 +123,8 @@ class HashMap2018 {
   // Sets the member of `key` to next(held), where held points to the member
   // held there or is null when the key is new, with one probe of the index;
   // returns the new member. When next raises for a new key, the map is left
-  // as it was.
+  // as it was. REQUIRES: next does not use the map (the key's entry is being
+  // made while it runs).
   template <class Next>
   Member const& update(Key const& key, Next&& next) {
     auto [position, inserted] = index_.try_emplace(key, none);

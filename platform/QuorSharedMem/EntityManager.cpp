@@ -83,7 +83,8 @@ std::map<std::pair<std::string, bool>, Vesk::Ptr<EntityManager>>& managers() {
 EntityManager::EntityManager(std::string name, bool local)
     : name_(std::move(name)),
       local_(local),
-      directory_(fmt::format("{}/{}/{}", sharedMemoryRoot(), local ? "local" : "shared", name_)) {}
+      root_(sharedMemoryRoot()),
+      directory_(fmt::format("{}/{}/{}", root_, local ? "local" : "shared", name_)) {}
 
 Vesk::Ptr<EntityManager> EntityManager::getEntityManager(std::string const& name, bool local) {
   if (!validComponent(name)) {
@@ -164,7 +165,7 @@ void EntityManager::mount(std::string const& path, std::string const& typeName,
     throw Vesk::Exception(fmt::format("cannot mount {}: no pantry type {}", path, typeName));
   }
   // A reader checks too: a link below the root would take it elsewhere.
-  checkDirectories(sharedMemoryRoot(), std::filesystem::path(filePath).parent_path(), info.writes(),
+  checkDirectories(root_, std::filesystem::path(filePath).parent_path(), info.writes(),
                    directoryMode());
   QuorPantry::MountRequest const request{path, filePath,         typeName,
                                          info, heldBefore(path), fileMode()};

@@ -93,6 +93,7 @@ class EntityManager : public Quor::Entity {
 
   std::string name_;
   bool local_;
+  std::string root_;  // the shared-memory root when the manager was made
   std::string directory_;
   std::map<std::string, Vesk::Ptr<QuorPantry::PantryEntity>> mounted_;
 };

@@ -14,18 +14,23 @@ namespace QuorSharedMem {
 
 std::string sharedMemoryRoot() {
   char const* variable = std::getenv("ZADU_SHM_ROOT");
-  std::string root = variable != nullptr && *variable != '\0' ? variable : "/dev/shm/zadulpm";
+  std::string const root = withoutTrailingSlashes(
+      variable != nullptr && *variable != '\0' ? variable : "/dev/shm/zadulpm");
+  requireAbsoluteRoot(root);
+  return root;
+}
+
+std::string withoutTrailingSlashes(std::string root) {
   while (root.size() > 1 && root.back() == '/') {
     root.pop_back();
   }
-  requireAbsoluteRoot(root);
   return root;
 }
 
 void requireAbsoluteRoot(std::string_view root) {
   if (!root.starts_with('/')) {
-    throw Vesk::Exception(
-        fmt::format("shared-memory root '{}' is not an absolute path (it starts with '/')", root));
+    throw Vesk::Exception(fmt::format(
+        "shared-memory root '{}' is not an absolute path (one that starts with '/')", root));
   }
 }
 

@@ -29,6 +29,9 @@ namespace QuorSharedMem {
 // trailing '/'. Raises Vesk::Exception when it is not absolute.
 std::string sharedMemoryRoot();
 
+// `root` without trailing '/' ("/" stays "/").
+std::string withoutTrailingSlashes(std::string root);
+
 // Raises Vesk::Exception unless `root` is an absolute path.
 void requireAbsoluteRoot(std::string_view root);
 

@@ -27,9 +27,10 @@
 // seen their working size. Under AddressSanitizer nothing is kept, so a use
 // of a freed chunk is still caught. The kept memory has no destructor (a
 // queue may be freed by a static destructor after the thread's own storage is
-// gone), so what a thread keeps stays until the process ends: at most about
-// 1 MiB per thread and element type (13 capacities, 64 KiB each, or two
-// chunks of the largest).
+// gone), so what a thread keeps is never returned, also when the thread ends:
+// per thread and element type, at most 64 KiB for each of the 13 capacities,
+// or two chunks of the capacity when one is larger (about 1 MiB for
+// pointer-sized elements).
 //
 // Costs: enqueue and dequeue O(1) plus an occasional chunk allocation (none
 // in a warm steady state); index lookup O(chunks), and chunks grow with the
@@ -91,9 +92,10 @@ class RQueue {
       newest_ = makeChunk(firstCapacity, firstIndex_);
       newest_->next = newest_;
     } else if (newest_->capacity() == 0) {
-      std::uint32_t const base = newest_->base;
+      // The new chunk first: when it cannot be made, the queue stays whole.
+      Chunk* const chunk = makeChunk(firstCapacity, newest_->base);
       freeChunk(newest_);
-      newest_ = makeChunk(firstCapacity, base);
+      newest_ = chunk;
       newest_->next = newest_;
     } else if (newest_->fill == newest_->capacity()) {
       Chunk* chunk = makeChunk(capacityFor(count()), newest_->base + newest_->fill);
@@ -121,9 +123,9 @@ class RQueue {
     if (chunk->head == chunk->fill) {
       std::uint32_t const next = chunk->base + chunk->fill;
       if (chunk == newest_) {
-        freeChunk(chunk);
         newest_ = makeChunk(0, next);
         newest_->next = newest_;
+        freeChunk(chunk);
       } else {
         newest_->next = chunk->next;
         freeChunk(chunk);
@@ -272,6 +274,9 @@ class RQueue {
     return sizeof(Chunk) + std::size_t{capacity} * sizeof(T);
   }
 
+  // Capacity 2^k keeps at index k - 1, apart from the capacity-0 chunks at 0.
+  static_assert(firstCapacity >= 4 && (maximumCapacity >> (KeptChunks::capacities)) == 1,
+                "the kept chunks' indexes cover every capacity");
   static std::size_t keptIndex(std::uint32_t capacity) noexcept {
     return capacity == 0 ? 0 : static_cast<std::size_t>(__builtin_ctz(capacity)) - 1;
   }

@@ -74,15 +74,24 @@ void GroupResolver::resolverQueueDel(SwTableBase const* table) {
     return;
   }
   queued_ -= found->second.entries.size();
-  if (found->second.active) {
-    auto const listed = std::find(active_.begin(), active_.end(), table);
-    if (static_cast<std::size_t>(listed - active_.begin()) < nextActive_) {
-      --nextActive_;
+  if (table == draining_) {
+    found->second.entries.clear();  // the drain stops; the pass erases the queue
+    drainingGone_ = true;
+  } else {
+    if (found->second.active) {
+      unlist(table);
     }
-    active_.erase(listed);
+    queues_.erase(found);
   }
-  queues_.erase(found);
   publisher().publish(*this, "queued");
+}
+
+void GroupResolver::unlist(SwTableBase const* table) {
+  auto const listed = std::find(active_.begin(), active_.end(), table);
+  if (static_cast<std::size_t>(listed - active_.begin()) < nextActive_) {
+    --nextActive_;
+  }
+  active_.erase(listed);
 }
 
 void GroupResolver::maybeUpdateSuspend() {
@@ -134,21 +143,27 @@ std::size_t GroupResolver::runPass(std::size_t budget) {
   ++passes_;
   std::size_t committed = 0;
   // Each table with queued entries gets its turn once, in order, starting
-  // after the table the last pass stopped at. A table leaves the list only
-  // once its queue is empty, so that an exception out of isResolved leaves
-  // it queued.
+  // after the table the last pass stopped at. The cursor moves on before
+  // the table's entries run, so that a table whose isResolved raises does
+  // not keep the others from their turns; a table leaves the list only once
+  // its queue is empty.
   for (std::size_t turns = active_.size(); turns > 0 && committed < budget; --turns) {
     if (nextActive_ >= active_.size()) {
       nextActive_ = 0;
     }
-    Queue& queue = queues_[active_[nextActive_]];
-    committed += drain(queue, budget - committed);
-    if (queue.entries.empty()) {
+    SwTableBase const* const table = active_[nextActive_++];
+    Queue& queue = queues_[table];
+    draining_ = table;
+    try {
+      committed += drain(queue, budget - committed);
+    } catch (...) {
+      endDrain();
+      throw;
+    }
+    if (endDrain() && queue.entries.empty()) {
       // The queue and its storage stay for the table's next entries.
       queue.active = false;
-      active_.erase(active_.begin() + static_cast<std::ptrdiff_t>(nextActive_));
-    } else {
-      ++nextActive_;
+      unlist(table);
     }
   }
   commits_ += committed;
@@ -167,6 +182,18 @@ std::size_t GroupResolver::runPass(std::size_t budget) {
     suspendedAtGenId_ = genId_;
   }
   return committed;
+}
+
+bool GroupResolver::endDrain() {
+  SwTableBase const* const table = draining_;
+  draining_ = nullptr;
+  if (!drainingGone_) {
+    return true;
+  }
+  drainingGone_ = false;
+  unlist(table);
+  queues_.erase(table);
+  return false;
 }
 
 std::size_t GroupResolver::runUntilIdle() {

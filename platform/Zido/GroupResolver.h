@@ -94,6 +94,11 @@ class GroupResolver : public Quor::Entity {
   void schedulePass();
   // Commits the head entries of one table's queue while they are resolved.
   std::size_t drain(Queue& queue, std::size_t budget);
+  // Takes `table` off the list of tables with queued entries.
+  void unlist(SwTableBase const* table);
+  // Ends the drain of draining_; when its table went away meanwhile, erases
+  // its queue and returns false.
+  bool endDrain();
 
   Quor::EventLoop::Ref loop_;
   // Node-based, so that a queue stays put while a commit queues entries on
@@ -104,6 +109,11 @@ class GroupResolver : public Quor::Entity {
   // group: a pass rotates through it without allocating.
   std::vector<SwTableBase const*> active_;
   std::size_t nextActive_ = 0;
+  // The table whose queue a pass is draining, and whether it went away
+  // meanwhile (a commit released it): its queue is then erased once the
+  // drain is over, not under it.
+  SwTableBase const* draining_ = nullptr;
+  bool drainingGone_ = false;
   std::size_t queued_ = 0;
   std::uint64_t genId_ = 0;
   std::uint64_t suspendedAtGenId_ = 0;

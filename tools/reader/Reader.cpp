@@ -49,7 +49,8 @@ EntryRecord entryRecordOf(ZaduLpmLib::TcamDataModelConfigPantryEntry const& reco
 }  // namespace
 
 Reader::Reader(std::string const& root, std::string const& store)
-    : root_(root.empty() ? QuorSharedMem::sharedMemoryRoot() : root),
+    : root_(root.empty() ? QuorSharedMem::sharedMemoryRoot()
+                         : QuorSharedMem::withoutTrailingSlashes(root)),
       directory_(fmt::format("{}/local/{}", root_, store)) {
   if (!root_.starts_with('/')) {
     throw ReadError(ReadError::noSharedMemory,

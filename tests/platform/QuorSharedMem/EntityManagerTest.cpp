@@ -114,8 +114,9 @@ TEST_F(EntityManagerTest, BadRequestsAndDirectoriesThatAreLinksAreRefused) {
     QuorSharedMem::EntityManager::getEntityManager(name + "Relative", true);
     ADD_FAILURE() << "a relative root was accepted";
   } catch (Vesk::Exception const& error) {
-    EXPECT_STREQ(error.what(),
-                 "shared-memory root 'relative/root' is not an absolute path (it starts with '/')");
+    EXPECT_STREQ(
+        error.what(),
+        "shared-memory root 'relative/root' is not an absolute path (one that starts with '/')");
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -41,10 +42,14 @@ class Operation : public Zido::ResolverEntry {
     if (notify != nullptr) {
       notify->updateGenId();  // as a table's commit tells its resolver
     }
+    if (afterCommit) {
+      afterCommit();
+    }
   }
 
   static inline bool unanswerable = true;
   static inline Zido::GroupResolver* notify = nullptr;
+  static inline std::function<void()> afterCommit;
   Zido::SwTableBase const* orderedTable() const override { return table_; }
 
  private:
@@ -134,6 +139,16 @@ TEST_F(GroupResolverTest, EntriesStayQueuedWhileTheyCannotAnswerAndGoWithTheirTa
   Operation::unanswerable = true;
   EXPECT_EQ(committed, (std::vector<std::string>{"unanswerable", "a2"}));
 
+  // A table whose head cannot answer does not keep the others from their
+  // turns: the next pass starts with the next table.
+  committed.clear();
+  manual->resolverQueueEnq(new Operation("unanswerable", tableA.get(), &committed));
+  manual->resolverQueueEnq(new Operation("b1", tableB.get(), &committed));
+  EXPECT_THROW(manual->runPass(), std::runtime_error);
+  EXPECT_THROW(manual->runPass(), std::runtime_error);
+  EXPECT_EQ(committed, (std::vector<std::string>{"b1"}));
+  EXPECT_EQ(manual->queued(), 1u);
+
   // A table that goes away takes its queued entries with it, and only those.
   committed.clear();
   auto nextHops = Vesk::Ptr<ZaduAgent::NextHopTable>(
@@ -146,6 +161,27 @@ TEST_F(GroupResolverTest, EntriesStayQueuedWhileTheyCannotAnswerAndGoWithTheirTa
   EXPECT_EQ(resolver->queued(), 1u);
   loop.runUntilIdle();
   EXPECT_EQ(committed, (std::vector<std::string>{"a"}));
+
+  // A commit that releases its own table ends that table's turn; the other
+  // tables go on and the released table's queue is gone.
+  committed.clear();
+  Vesk::Ptr<QueueTable> released(new QueueTable(3, resolver.get()));
+  enqueue("r1", released.get());
+  enqueue("r2", released.get());
+  enqueue("b", tableB.get());
+  Operation::afterCommit = [&] {
+    if (committed.back() == "r1") {
+      released.reset();
+    }
+  };
+  loop.runUntilIdle();
+  Operation::afterCommit = nullptr;
+  std::sort(committed.begin(), committed.end());
+  EXPECT_EQ(committed, (std::vector<std::string>{"b", "r1"}));
+  EXPECT_EQ(resolver->queued(), 0u);
+  enqueue("a again", tableA.get());
+  loop.runUntilIdle();
+  EXPECT_EQ(committed.back(), "a again");
 }
 
 // Routes of one table depend on next hops of another table of the group.
