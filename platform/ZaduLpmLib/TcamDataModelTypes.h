@@ -22,6 +22,8 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "Pantry/SegmentFormat.h"
+
 namespace ZaduLpmLib {
 
 struct TcamDataModelEntryKey {
@@ -35,7 +37,9 @@ struct TcamDataModelEntryKey {
 
   bool isEq(TcamDataModelEntryKey const& other) const noexcept { return *this == other; }
   // The same in every process and every run.
-  std::uint64_t hash() const noexcept;
+  std::uint64_t hash() const noexcept {
+    return Pantry::Format::mix(0x4C504D, (std::uint64_t{prefix} << 8) | length);
+  }
   constexpr bool operator==(TcamDataModelEntryKey const& other) const noexcept {
     return prefix == other.prefix && length == other.length;
   }

@@ -40,6 +40,8 @@ OrderedSwTable::OrderedSwTable(Vesk::Ptr<CanonicalTableName const> name, SwTable
                                UnitId unitId, OrderedSwTableSet* swTableSet)
     : NamedSwTable(std::move(name), tableId), unitId_(unitId), swTableSet_(swTableSet) {}
 
+OrderedSwTable::~OrderedSwTable() = default;
+
 void OrderedSwTable::statsIs() {
   stats_ = new SwTableStats();
   publisher().publish(*this, "stats");

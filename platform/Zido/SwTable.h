@@ -60,6 +60,9 @@ class OrderedSwTable : public NamedSwTable {
   // `swTableSet` is not owned; the set holds the table.
   OrderedSwTable(Vesk::Ptr<CanonicalTableName const> name, SwTableId tableId, UnitId unitId,
                  OrderedSwTableSet* swTableSet);
+  // Defined in SwTable.cpp, which makes it the one home of the class's
+  // virtual table.
+  ~OrderedSwTable() override;
 
   UnitId unitId() const noexcept { return unitId_; }
   OrderedSwTableSet* swTableSet() const noexcept { return swTableSet_; }
