@@ -10,8 +10,10 @@
 // compare_bench [--units 1,8] [--keys 65536] [--rounds 4] [--seed 1]
 //               [--roads zadulpm,acknowledge,ceiling,lmdb,redis] [--repeat N]
 //               [--hw PATH]
-// With --repeat N, each road runs N times and the run of median throughput
-// is shown: runs on a shared machine vary by several percent.
+// With --repeat N, every road runs N times, in N rounds of one run of each
+// road; the row shown is the run of median throughput and each ratio is the
+// median of the ratios within a round: runs on a shared machine vary by
+// several percent, and its speed drifts over minutes.
 #include <fmt/format.h>
 
 #include <CLI/CLI.hpp>
@@ -114,15 +116,11 @@ RoadResult runApart(std::string const& name, Run run, ZaduBench::Workload const&
   return result;
 }
 
-// Runs `run` `repeat` times and returns the run of median throughput, or the
-// first run that did not complete.
-template <class Run>
-RoadResult medianRun(int repeat, Run&& run) {
-  std::vector<RoadResult> results;
-  for (int attempt = 0; attempt < repeat; ++attempt) {
-    results.push_back(run());
-    if (!results.back().complete) {
-      return results.back();
+// The run of median throughput, or the first run that did not complete.
+RoadResult medianRun(std::vector<RoadResult> results) {
+  for (RoadResult const& result : results) {
+    if (!result.complete) {
+      return result;
     }
   }
   auto const middle = results.begin() + static_cast<std::ptrdiff_t>(results.size() / 2);
@@ -130,6 +128,23 @@ RoadResult medianRun(int repeat, Run&& run) {
                    [](RoadResult const& a, RoadResult const& b) {
                      return a.operationsPerSecond() < b.operationsPerSecond();
                    });
+  return *middle;
+}
+
+// The median over rounds of ours / theirs, each ratio taken within one
+// round; 0 when no round completed both.
+double medianRatio(std::vector<RoadResult> const& ours, std::vector<RoadResult> const& theirs) {
+  std::vector<double> ratios;
+  for (std::size_t round = 0; round < ours.size() && round < theirs.size(); ++round) {
+    if (ours[round].complete && theirs[round].complete && theirs[round].seconds > 0) {
+      ratios.push_back(ours[round].operationsPerSecond() / theirs[round].operationsPerSecond());
+    }
+  }
+  if (ratios.empty()) {
+    return 0;
+  }
+  auto const middle = ratios.begin() + static_cast<std::ptrdiff_t>(ratios.size() / 2);
+  std::nth_element(ratios.begin(), middle, ratios.end());
   return *middle;
 }
 
@@ -172,7 +187,7 @@ int main(int argc, char** argv) {
       ->delimiter(',')
       ->check(CLI::IsMember({"zadulpm", "acknowledge", "ceiling", "lmdb", "redis"}));
   app.add_option("--repeat", repeat,
-                 "runs of each road; the row shown is the run of median throughput")
+                 "rounds of one run of each road; rows show the run of median throughput, ratios the median of the rounds' ratios")
       ->capture_default_str()
       ->check(CLI::Range(1, 99));
   app.add_option("--hw", options.hwProgram, "the zadulpm-hw executable")->capture_default_str();
@@ -195,31 +210,38 @@ int main(int argc, char** argv) {
   std::printf("%-30s %2s %11s %8s %8s %8s %8s %8s %8s %8s %8s\n", "road", "U", "ops/s", "p50 us",
               "p99 us", "max us", "cpu ns", "allocs", "rss MiB", "store", "restore");
   ZaduBench::Recorder::nanosecondsPerTick();
-  std::map<std::string, double> throughputAtOne;
+  std::map<std::string, std::vector<RoadResult>> runsAtOne;
   bool allComplete = true;
   for (std::uint16_t const unitCount : units) {
     ZaduBench::Workload const workload = ZaduBench::makeWorkload(unitCount, keys, rounds, seed);
+    // Rounds of one run of every road, so that a drift of the machine's speed
+    // during the runs touches every road alike.
+    std::map<std::string, std::vector<RoadResult>> runs;
+    for (int round = 0; round < repeat; ++round) {
+      for (std::string const& road : roads) {
+        auto const& [name, run] = known.at(road);
+        options.acknowledgeOnly = road == "acknowledge";
+        runs[road].push_back(runApart(name, run, workload, options));
+      }
+    }
     for (std::string const& road : roads) {
-      auto const& [name, run] = known.at(road);
-      options.acknowledgeOnly = road == "acknowledge";
-      RoadResult const result =
-          medianRun(repeat, [&] { return runApart(name, run, workload, options); });
+      RoadResult const result = medianRun(runs[road]);
       printRow(unitCount, result);
       allComplete = allComplete && result.complete;
-      if (unitCount == 1 && result.complete) {
-        throughputAtOne[road] = result.operationsPerSecond();
-      }
+    }
+    if (unitCount == 1) {
+      runsAtOne = std::move(runs);
     }
   }
   std::printf(
       "ops/s: end to end; latency: accept to handler; cpu, allocs: the agent's process, per "
       "operation (allocs: steady state); store: MiB of shared memory or store in use; restore: "
       "ms to restore unit 0 after a restart\n");
-  if (throughputAtOne.contains("zadulpm")) {
+  if (runsAtOne.contains("zadulpm")) {
     for (std::string const other : {"lmdb", "redis", "ceiling"}) {
-      if (throughputAtOne.contains(other)) {
+      if (runsAtOne.contains(other)) {
         std::printf("ratio vs %s: %.2f\n", other.c_str(),
-                    throughputAtOne["zadulpm"] / throughputAtOne[other]);
+                    medianRatio(runsAtOne["zadulpm"], runsAtOne[other]));
       }
     }
   }
