@@ -187,7 +187,8 @@ int main(int argc, char** argv) {
       ->delimiter(',')
       ->check(CLI::IsMember({"zadulpm", "acknowledge", "ceiling", "lmdb", "redis"}));
   app.add_option("--repeat", repeat,
-                 "rounds of one run of each road; rows show the run of median throughput, ratios the median of the rounds' ratios")
+                 "rounds of one run of each road; rows show the run of median throughput, ratios "
+                 "the median of the rounds' ratios")
       ->capture_default_str()
       ->check(CLI::Range(1, 99));
   app.add_option("--hw", options.hwProgram, "the zadulpm-hw executable")->capture_default_str();
