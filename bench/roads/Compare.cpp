@@ -9,7 +9,10 @@
 //
 // compare_bench [--units 1,8] [--keys 65536] [--rounds 4] [--seed 1]
 //               [--roads zadulpm,acknowledge,ceiling,lmdb,redis] [--repeat N]
-//               [--hw PATH]
+//               [--scratch DIR] [--hw PATH]
+// Every run's files go to a fresh directory below --scratch (default
+// /dev/shm); a tmpfs mounted with huge=within_size there gives every road
+// huge pages.
 // With --repeat N, every road runs N times, in N rounds of one run of each
 // road; the row shown is the run of median throughput and each ratio is the
 // median of the ratios within a round: runs on a shared machine vary by
@@ -73,12 +76,13 @@ RoadResult fromJson(nlohmann::json const& json) {
 
 using Run = RoadResult (*)(ZaduBench::Workload const&, ZaduBench::RoadOptions const&);
 
-// Runs `run` in a child process over a fresh scratch directory.
+// Runs `run` in a child process over a fresh scratch directory below
+// `scratchRoot`.
 RoadResult runApart(std::string const& name, Run run, ZaduBench::Workload const& workload,
-                    ZaduBench::RoadOptions options) {
+                    ZaduBench::RoadOptions options, std::string const& scratchRoot) {
   static int serial = 0;
   std::filesystem::path const scratch =
-      std::filesystem::path("/dev/shm") / fmt::format("zadulpm-compare-{}-{}", getpid(), serial++);
+      std::filesystem::path(scratchRoot) / fmt::format("zadulpm-compare-{}-{}", getpid(), serial++);
   std::filesystem::create_directories(scratch);
   options.scratch = scratch.string();
   int channel[2];
@@ -171,6 +175,7 @@ int main(int argc, char** argv) {
   int rounds = 4;
   std::uint64_t seed = 1;
   int repeat = 1;
+  std::string scratchRoot = "/dev/shm";
   std::vector<std::string> roads{"zadulpm", "acknowledge", "ceiling", "lmdb", "redis"};
   ZaduBench::RoadOptions options;
   options.hwProgram =
@@ -191,6 +196,11 @@ int main(int argc, char** argv) {
                  "the median of the rounds' ratios")
       ->capture_default_str()
       ->check(CLI::Range(1, 99));
+  app.add_option("--scratch", scratchRoot,
+                 "the directory (a tmpfs) below which every run gets a fresh one for its files")
+      ->capture_default_str()
+      ->check(CLI::ExistingDirectory)
+      ->check(sharedMemoryRootCheck);
   app.add_option("--hw", options.hwProgram, "the zadulpm-hw executable")->capture_default_str();
   app.failure_message([](CLI::App const*, CLI::Error const& error) {
     return oneLineFailure("compare_bench", error);
@@ -222,7 +232,7 @@ int main(int argc, char** argv) {
       for (std::string const& road : roads) {
         auto const& [name, run] = known.at(road);
         options.acknowledgeOnly = road == "acknowledge";
-        runs[road].push_back(runApart(name, run, workload, options));
+        runs[road].push_back(runApart(name, run, workload, options, scratchRoot));
       }
     }
     for (std::string const& road : roads) {
