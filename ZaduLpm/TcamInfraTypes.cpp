@@ -69,6 +69,10 @@ Zido::SwTableBase const* TcamResolverEntry::orderedTable() const {
   return swTable_;
 }
 
+void TcamResolverEntry::prefetchCommit() const noexcept {
+  swTable_->entryLog()->prefetchConfig(swTable_->unitId(), swTableEntry_->key());
+}
+
 Vesk::Ptr<TcamResolverEntry> TcamResolverEntry::TcamResolverEntryIs(
     Vesk::Ptr<Zido::DependencyEntryHandle const> const& dependantEntryHandle,
     Zido::EntryFlags flags, TcamSwTable* swTable, Vesk::Ptr<TcamEntryWrapper> const& swTableEntry) {

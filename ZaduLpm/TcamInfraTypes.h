@@ -92,6 +92,8 @@ class TcamResolverEntry : public Zido::ResolverEntry {
   // The table's commitEntry with `resolverEntry` (this entry).
   void commitEntry(Vesk::Ptr<Zido::ResolverEntry> const& resolverEntry) override;
   Zido::SwTableBase const* orderedTable() const override;
+  // Prefetches the configuration slot of the entry's key.
+  void prefetchCommit() const noexcept override;
 
   static Vesk::Ptr<TcamResolverEntry> TcamResolverEntryIs(
       Vesk::Ptr<Zido::DependencyEntryHandle const> const& dependantEntryHandle,

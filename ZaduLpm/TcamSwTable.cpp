@@ -99,7 +99,6 @@ TcamSwTable::EntryHandle::PtrConst TcamSwTable::entryWriteWithResponseHandler(
     Key const& key, Entry const& entry, DependencyPtr const& dependency,
     ResponseHandler const& handler) {
   QUOR_TRACE(traceHandle, 8, tag, " key: {}", key);
-  entryLog_->prefetchConfig(unitId(), key);
   return Accessor::entryWriteGeneric(*this, key, entry, dependency, handler);
 }
 
@@ -112,7 +111,6 @@ TcamSwTable::EntryHandle::PtrConst TcamSwTable::entryRemove(Key const& key,
 TcamSwTable::EntryHandle::PtrConst TcamSwTable::entryRemoveWithResponseHandler(
     Key const& key, DependencyPtr const& dependency, ResponseHandler const& handler) {
   QUOR_TRACE(traceHandle, 8, tag, " key: {}", key);
-  entryLog_->prefetchConfig(unitId(), key);
   return Accessor::entryRemoveGeneric(*this, key, dependency, handler);
 }
 

@@ -47,16 +47,25 @@ class FuzzInput {
   std::size_t offset_ = 0;
 };
 
-// A directory of this process, made once, under /dev/shm when it exists.
+// A directory of this process, made once, under /dev/shm when it exists,
+// and removed with everything in it when the process exits normally (it
+// stays after a crash, with the files that the crash left).
 inline std::filesystem::path scratchDirectory() {
-  static std::filesystem::path const directory = [] {
+  struct Directory {
+    std::filesystem::path path;
+    ~Directory() {
+      std::error_code ignored;
+      std::filesystem::remove_all(path, ignored);
+    }
+  };
+  static Directory const directory{[] {
     std::filesystem::path const base =
         std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
     std::filesystem::path made = base / ("zadulpm-fuzz-" + std::to_string(getpid()));
     std::filesystem::create_directories(made);
     return made;
-  }();
-  return directory;
+  }()};
+  return directory.path;
 }
 
 inline std::vector<std::uint8_t> readFile(std::filesystem::path const& path) {

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +18,15 @@ void onTerminate(int) {
   stopSignal = 1;
 }
 
+// In a new child: it is told SIGTERM when the process that made it dies, so
+// that a road that crashes leaves no hardware side running.
+void dieWithParent(pid_t parent) {
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (getppid() != parent) {
+    _exit(1);
+  }
+}
+
 }  // namespace
 
 bool stopRequested() {
@@ -24,12 +34,14 @@ bool stopRequested() {
 }
 
 ChildProcess::ChildProcess(std::function<int()> const& body) {
+  pid_t const parent = getpid();
   pid_ = fork();
   if (pid_ < 0) {
     throw std::runtime_error("fork failed");
   }
   if (pid_ == 0) {
     std::signal(SIGTERM, onTerminate);
+    dieWithParent(parent);
     _exit(body());
   }
 }
@@ -40,11 +52,13 @@ ChildProcess::ChildProcess(std::string const& program, std::vector<std::string> 
     argv.push_back(const_cast<char*>(argument.c_str()));
   }
   argv.push_back(nullptr);
+  pid_t const parent = getpid();
   pid_ = fork();
   if (pid_ < 0) {
     throw std::runtime_error("fork failed");
   }
   if (pid_ == 0) {
+    dieWithParent(parent);
     int const null = open("/dev/null", O_WRONLY);
     dup2(null, STDOUT_FILENO);
     dup2(null, STDERR_FILENO);

@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -86,7 +87,9 @@ RoadResult runApart(std::string const& name, Run run, ZaduBench::Workload const&
   std::filesystem::create_directories(scratch);
   options.scratch = scratch.string();
   int channel[2];
-  if (pipe(channel) != 0) {
+  // Close-on-exec: a hardware side that the road starts must not hold the
+  // pipe open after the road's process is gone.
+  if (pipe2(channel, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
   }
   pid_t const child = fork();

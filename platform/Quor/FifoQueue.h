@@ -38,6 +38,11 @@ class FifoQueue {
     QUOR_ASSERT(!empty());
     return elements_[head_];
   }
+  // The element `offset` places behind the front, or null when the queue is
+  // shorter.
+  T const* peek(std::size_t offset) const noexcept {
+    return offset < size() ? &elements_[head_ + offset] : nullptr;
+  }
   // REQUIRES: !empty().
   void pop() {
     QUOR_ASSERT(!empty());

@@ -17,6 +17,11 @@ QUOR_LOG_DESCRIPTOR(commitFailedDescriptor, "RESOLVER_COMMIT_FAILED",
 
 Quor::LogHandle commitFailedLog(commitFailedDescriptor, Quor::LogHandle::Seconds(1), 1.0, 10, 0);
 
+// How many entries ahead of the commit a drain gives the prefetch hint: far
+// enough for memory to answer before the commit reaches the entry, near
+// enough that what it brought is still in the cache.
+constexpr std::size_t commitLookahead = 4;
+
 }  // namespace
 
 ResolverEntry::ResolverEntry(Vesk::Ptr<DependencyEntryHandle const> dependantEntryHandle,
@@ -122,6 +127,9 @@ void GroupResolver::schedulePass() {
 std::size_t GroupResolver::drain(Queue& queue, std::size_t budget) {
   std::size_t committed = 0;
   while (committed < budget && !queue.entries.empty()) {
+    if (Vesk::Ptr<ResolverEntry> const* ahead = queue.entries.peek(commitLookahead)) {
+      (*ahead)->prefetchCommit();
+    }
     Vesk::Ptr<ResolverEntry> head = queue.entries.front();
     if (!head->isResolved()) {
       break;

@@ -36,6 +36,10 @@ class ResolverEntry : public Quor::Entity {
   virtual void commitEntry(Vesk::Ptr<ResolverEntry> const& resolverEntry) = 0;
   // The table whose queue this entry belongs to.
   virtual SwTableBase const* orderedTable() const = 0;
+  // A hint that the resolver gives a few entries ahead of the commit: start
+  // bringing into the cache what commitEntry will touch. Changes nothing; the
+  // default does nothing.
+  virtual void prefetchCommit() const noexcept {}
 
   Vesk::TypeData const& typeData() const override { return staticTypeData(); }
   static Vesk::TypeData const& staticTypeData();

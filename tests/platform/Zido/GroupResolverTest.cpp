@@ -1,5 +1,6 @@
 #include "Zido/GroupResolver.h"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -47,7 +48,15 @@ class Operation : public Zido::ResolverEntry {
     }
   }
 
+  // Records the resolver's prefetch hints, when set.
+  void prefetchCommit() const noexcept override {
+    if (hints != nullptr) {
+      hints->push_back(fmt::format("hint {}", name_));
+    }
+  }
+
   static inline bool unanswerable = true;
+  static inline std::vector<std::string>* hints = nullptr;
   static inline Zido::GroupResolver* notify = nullptr;
   static inline std::function<void()> afterCommit;
   Zido::SwTableBase const* orderedTable() const override { return table_; }
@@ -98,6 +107,21 @@ TEST_F(GroupResolverTest, ABlockedEntryHoldsBackItsOwnTableOnly) {
   EXPECT_EQ(committed, (std::vector<std::string>{"a1", "b1", "a2", "a3"}));
   EXPECT_FALSE(resolver->suspended());
   EXPECT_EQ(resolver->queued(), 0u);
+}
+
+// The prefetch hint reaches an entry a few places behind the head, before
+// the head commits, and changes nothing: the entries commit in order, and
+// the last few of a queue commit without a hint.
+TEST_F(GroupResolverTest, EntriesBehindTheHeadAreHintedBeforeTheirTurn) {
+  Operation::hints = &committed;
+  for (int i = 0; i < 7; ++i) {
+    enqueue(fmt::format("a{}", i), tableA.get());
+  }
+  enqueue("b0", tableB.get());
+  loop.runUntilIdle();
+  Operation::hints = nullptr;
+  EXPECT_EQ(committed, (std::vector<std::string>{"hint a4", "a0", "hint a5", "a1", "hint a6", "a2",
+                                                 "a3", "a4", "a5", "a6", "b0"}));
 }
 
 // Passes are bounded and yield to the loop, also when commits tell the
