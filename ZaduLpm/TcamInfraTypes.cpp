@@ -70,7 +70,9 @@ Zido::SwTableBase const* TcamResolverEntry::orderedTable() const {
 }
 
 void TcamResolverEntry::prefetchCommit() const noexcept {
-  swTable_->entryLog()->prefetchConfig(swTable_->unitId(), swTableEntry_->key());
+  if (!isTableDeleted()) {  // a table delete touches no one slot
+    swTable_->entryLog()->prefetchConfig(swTable_->unitId(), swTableEntry_->key());
+  }
 }
 
 Vesk::Ptr<TcamResolverEntry> TcamResolverEntry::TcamResolverEntryIs(

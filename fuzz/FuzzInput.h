@@ -48,8 +48,9 @@ class FuzzInput {
 };
 
 // A directory of this process, made once, under /dev/shm when it exists,
-// and removed with everything in it when the process exits normally (it
-// stays after a crash, with the files that the crash left).
+// and removed with everything in it when the process exits through exit()
+// (it stays when a crash, a timeout or a memory limit ends the process, with
+// the files it left).
 inline std::filesystem::path scratchDirectory() {
   struct Directory {
     std::filesystem::path path;

@@ -19,7 +19,8 @@ void onTerminate(int) {
 }
 
 // In a new child: it is told SIGTERM when the process that made it dies, so
-// that a road that crashes leaves no hardware side running.
+// that a road that crashes leaves no hardware side running (an exec'd
+// program dies of it; a forked function sees stopRequested() and returns).
 void dieWithParent(pid_t parent) {
   prctl(PR_SET_PDEATHSIG, SIGTERM);
   if (getppid() != parent) {

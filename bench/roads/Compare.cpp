@@ -15,12 +15,14 @@
 // huge pages.
 // With --repeat N, every road runs N times, in N rounds of one run of each
 // road; the row shown is the run of median throughput and each ratio is the
-// median of the ratios within a round: runs on a shared machine vary by
+// median of the ratios within a round (rounds where a road failed are left
+// out, and the ratio line says how many were used): runs on a shared machine vary by
 // several percent, and its speed drifts over minutes.
 #include <fmt/format.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -29,6 +31,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -92,8 +95,14 @@ RoadResult runApart(std::string const& name, Run run, ZaduBench::Workload const&
   if (pipe2(channel, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
   }
+  pid_t const parent = getpid();
   pid_t const child = fork();
   if (child == 0) {
+    // The road ends with compare_bench, and its hardware side with it.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) {
+      _exit(1);
+    }
     close(channel[0]);
     std::string text;
     try {
@@ -123,14 +132,15 @@ RoadResult runApart(std::string const& name, Run run, ZaduBench::Workload const&
   return result;
 }
 
-// The run of median throughput, or the first run that did not complete.
+// The run of median throughput (of an even number, the slower of the two in
+// the middle), or the first run that did not complete.
 RoadResult medianRun(std::vector<RoadResult> results) {
   for (RoadResult const& result : results) {
     if (!result.complete) {
       return result;
     }
   }
-  auto const middle = results.begin() + static_cast<std::ptrdiff_t>(results.size() / 2);
+  auto const middle = results.begin() + static_cast<std::ptrdiff_t>((results.size() - 1) / 2);
   std::nth_element(results.begin(), middle, results.end(),
                    [](RoadResult const& a, RoadResult const& b) {
                      return a.operationsPerSecond() < b.operationsPerSecond();
@@ -138,21 +148,24 @@ RoadResult medianRun(std::vector<RoadResult> results) {
   return *middle;
 }
 
-// The median over rounds of ours / theirs, each ratio taken within one
-// round; 0 when no round completed both.
-double medianRatio(std::vector<RoadResult> const& ours, std::vector<RoadResult> const& theirs) {
+// The ratios of ours / theirs taken within each round that completed both.
+std::vector<double> roundRatios(std::vector<RoadResult> const& ours,
+                                std::vector<RoadResult> const& theirs) {
   std::vector<double> ratios;
   for (std::size_t round = 0; round < ours.size() && round < theirs.size(); ++round) {
     if (ours[round].complete && theirs[round].complete && theirs[round].seconds > 0) {
       ratios.push_back(ours[round].operationsPerSecond() / theirs[round].operationsPerSecond());
     }
   }
-  if (ratios.empty()) {
-    return 0;
-  }
-  auto const middle = ratios.begin() + static_cast<std::ptrdiff_t>(ratios.size() / 2);
-  std::nth_element(ratios.begin(), middle, ratios.end());
-  return *middle;
+  return ratios;
+}
+
+// The median of `values` (of an even number, the mean of the two in the
+// middle). REQUIRES: !values.empty().
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  std::size_t const middle = values.size() / 2;
+  return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
 void printRow(std::uint16_t units, RoadResult const& result) {
@@ -253,10 +266,18 @@ int main(int argc, char** argv) {
       "ms to restore unit 0 after a restart\n");
   if (runsAtOne.contains("zadulpm")) {
     for (std::string const other : {"lmdb", "redis", "ceiling"}) {
-      if (runsAtOne.contains(other)) {
-        std::printf("ratio vs %s: %.2f\n", other.c_str(),
-                    medianRatio(runsAtOne["zadulpm"], runsAtOne[other]));
+      if (!runsAtOne.contains(other)) {
+        continue;
       }
+      std::vector<double> const ratios = roundRatios(runsAtOne["zadulpm"], runsAtOne[other]);
+      if (ratios.empty()) {
+        continue;  // no round completed both roads
+      }
+      std::printf("ratio vs %s: %.2f", other.c_str(), median(ratios));
+      if (ratios.size() < runsAtOne["zadulpm"].size()) {
+        std::printf(" (%zu of %zu rounds)", ratios.size(), runsAtOne["zadulpm"].size());
+      }
+      std::printf("\n");
     }
   }
   return allComplete ? 0 : 1;

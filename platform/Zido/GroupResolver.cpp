@@ -125,6 +125,13 @@ void GroupResolver::schedulePass() {
 }
 
 std::size_t GroupResolver::drain(Queue& queue, std::size_t budget) {
+  // The entries right behind the head get their hint now; from then on each
+  // commit hints the entry commitLookahead places behind it.
+  for (std::size_t offset = 1; offset < commitLookahead; ++offset) {
+    if (Vesk::Ptr<ResolverEntry> const* ahead = queue.entries.peek(offset)) {
+      (*ahead)->prefetchCommit();
+    }
+  }
   std::size_t committed = 0;
   while (committed < budget && !queue.entries.empty()) {
     if (Vesk::Ptr<ResolverEntry> const* ahead = queue.entries.peek(commitLookahead)) {
