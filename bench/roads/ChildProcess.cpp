@@ -18,20 +18,17 @@ void onTerminate(int) {
   stopSignal = 1;
 }
 
-// In a new child: it is told SIGTERM when the process that made it dies, so
-// that a road that crashes leaves no hardware side running (an exec'd
-// program dies of it; a forked function sees stopRequested() and returns).
-void dieWithParent(pid_t parent) {
-  prctl(PR_SET_PDEATHSIG, SIGTERM);
-  if (getppid() != parent) {
-    _exit(1);
-  }
-}
-
 }  // namespace
 
 bool stopRequested() {
   return stopSignal != 0;
+}
+
+void dieWithParent(pid_t parent, int signal) {
+  prctl(PR_SET_PDEATHSIG, signal);
+  if (getppid() != parent) {
+    _exit(1);
+  }
 }
 
 ChildProcess::ChildProcess(std::function<int()> const& body) {
@@ -42,7 +39,7 @@ ChildProcess::ChildProcess(std::function<int()> const& body) {
   }
   if (pid_ == 0) {
     std::signal(SIGTERM, onTerminate);
-    dieWithParent(parent);
+    dieWithParent(parent, SIGTERM);  // the body sees stopRequested() and returns
     _exit(body());
   }
 }
@@ -59,7 +56,7 @@ ChildProcess::ChildProcess(std::string const& program, std::vector<std::string> 
     throw std::runtime_error("fork failed");
   }
   if (pid_ == 0) {
-    dieWithParent(parent);
+    dieWithParent(parent, SIGTERM);  // the program dies of it
     int const null = open("/dev/null", O_WRONLY);
     dup2(null, STDOUT_FILENO);
     dup2(null, STDERR_FILENO);

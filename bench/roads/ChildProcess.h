@@ -34,4 +34,9 @@ class ChildProcess {
 // Set by SIGTERM in a child made from a body; the body's loop ends on it.
 bool stopRequested();
 
+// In a child just forked from `parent`: the child gets `signal` when its
+// parent dies (and exits at once if the parent is already gone), so that no
+// process of a road outlives the process that started it.
+void dieWithParent(pid_t parent, int signal);
+
 }  // namespace ZaduBench

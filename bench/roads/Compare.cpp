@@ -16,8 +16,8 @@
 // With --repeat N, every road runs N times, in N rounds of one run of each
 // road; the row shown is the run of median throughput and each ratio is the
 // median of the ratios within a round (rounds where a road failed are left
-// out, and the ratio line says how many were used): runs on a shared machine vary by
-// several percent, and its speed drifts over minutes.
+// out, and the ratio line says how many were used): runs on a shared machine
+// vary by several percent, and its speed drifts over minutes.
 #include <fmt/format.h>
 
 #include <CLI/CLI.hpp>
@@ -31,10 +31,10 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "bench/roads/ChildProcess.h"
 #include "bench/roads/Road.h"
 #include "tools/CommandLine.h"
 
@@ -98,11 +98,7 @@ RoadResult runApart(std::string const& name, Run run, ZaduBench::Workload const&
   pid_t const parent = getpid();
   pid_t const child = fork();
   if (child == 0) {
-    // The road ends with compare_bench, and its hardware side with it.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) {
-      _exit(1);
-    }
+    ZaduBench::dieWithParent(parent, SIGKILL);  // and its hardware side with it
     close(channel[0]);
     std::string text;
     try {
