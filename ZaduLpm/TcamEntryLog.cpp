@@ -104,6 +104,7 @@ TcamEntryLog::TcamEntryLog(Zido::SwTableId tableId,
 }
 
 TcamEntryLog::~TcamEntryLog() {
+  configByUnit_.clear();
   tableConfigPantry_.clear();
   tableEntryLog_ = nullptr;
 }
@@ -133,15 +134,28 @@ void TcamEntryLog::tableConfigPantryIs(Zido::UnitId unitId, Vesk::Ptr<ConfigPant
     return;
   }
   Quor::publishedIs(*this, tableConfigPantry_, "tableConfigPantry", unitId, pantry);
+  configByUnitIs(unitId, pantry.get());
 }
 
 Vesk::Ptr<TcamEntryLog::ConfigPantry> TcamEntryLog::tableConfigPantryDel(Zido::UnitId unitId) {
+  configByUnitIs(unitId, nullptr);
   return Quor::publishedDel(*this, tableConfigPantry_, "tableConfigPantry", unitId)
       .value_or(nullptr);
 }
 
 void TcamEntryLog::tableConfigPantryDelAll() {
+  configByUnit_.clear();
   Quor::publishedDelAll(*this, tableConfigPantry_, "tableConfigPantry");
+}
+
+void TcamEntryLog::configByUnitIs(Zido::UnitId unitId, ConfigPantry* pantry) {
+  if (unitId >= configByUnit_.size()) {
+    if (pantry == nullptr) {
+      return;
+    }
+    configByUnit_.resize(std::size_t{unitId} + 1, nullptr);
+  }
+  configByUnit_[unitId] = pantry;
 }
 
 void TcamEntryLog::handleInitialized() {
@@ -286,20 +300,20 @@ void TcamEntryLog::mountPantryConfig(Zido::UnitId unitId, Zido::LogVersion logVe
 }
 
 TcamEntryLog::ConfigPantry& TcamEntryLog::mountedConfig(Zido::UnitId unitId) const {
-  Vesk::Ptr<ConfigPantry> const* found = tableConfigPantry_.find(unitId);
+  ConfigPantry* const found = configOf(unitId);
   if (found == nullptr) [[unlikely]] {
     std::string const message =
         fmt::format("Config pantry for unitId:{} is not created yet!", unitId);
     QUOR_ASSERT_TEXT_MSG(tableConfigPantryHas(unitId), "tableConfigPantryHas( unitId )",
                          message.c_str());
   }
-  return **found;
+  return *found;
 }
 
 void TcamEntryLog::prefetchConfig(Zido::UnitId unitId,
                                   TcamDataModelEntryKey const& key) const noexcept {
-  if (Vesk::Ptr<ConfigPantry> const* found = tableConfigPantry_.find(unitId)) {
-    (*found)->swTableEntries().prefetch(key);
+  if (ConfigPantry const* const found = configOf(unitId)) {
+    found->swTableEntries().prefetch(key);
   }
 }
 
@@ -443,12 +457,12 @@ void TcamEntryLog::cleanupEntryLog(Zido::LogVersion version) {
 }
 
 void TcamEntryLog::cleanupConfig(TcamDataModelLogPantryEntry const& removed) {
-  Vesk::Ptr<ConfigPantry> const* found = tableConfigPantry_.find(removed.unitId);
+  ConfigPantry* const found = configOf(removed.unitId);
   if (found == nullptr) {
     QUOR_TRACE(traceHandle, 3, tag, " configPantry not found for unitId: {}", removed.unitId);
     return;
   }
-  ConfigPantry& config = **found;
+  ConfigPantry& config = *found;
   ZaduLpmLib::TcamDataModelConfigMap& entries = config.swTableEntries();
   if (removed.entryDeleted()) {
     if (Pantry::guardedLookup(entries, removed.entry.key).record.logVersion == removed.version) {

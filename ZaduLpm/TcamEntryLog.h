@@ -72,6 +72,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Centrum/EntityManager.h"
 #include "Hunkpool/Pool.h"
@@ -199,9 +200,19 @@ class TcamEntryLog : public Zido::EntryLogBase {
   Zido::LogVersion appendChangeLog(ZaduLpmLib::TcamDataModelLogPantryEntry const& record,
                                    Vesk::Ptr<Zido::NeededEntry const> const& neededEntry);
   void cleanupConfig(ZaduLpmLib::TcamDataModelLogPantryEntry const& removed);
+  // The unit's configuration table, or null: one indexed load, for the
+  // lookups that every commit and cleanup makes.
+  ConfigPantry* configOf(Zido::UnitId unitId) const noexcept {
+    return unitId < configByUnit_.size() ? configByUnit_[unitId] : nullptr;
+  }
+  void configByUnitIs(Zido::UnitId unitId, ConfigPantry* pantry);
 
   Vesk::Ptr<EntryLogPantry> tableEntryLog_;
   Quor::HashMap2018<Zido::UnitId, Vesk::Ptr<ConfigPantry>> tableConfigPantry_;
+  // tableConfigPantry_ indexed by unit id (null where a unit has none), kept
+  // equal to it by its three mutators; the tables are owned by
+  // tableConfigPantry_'s references. Grows to the largest unit id mounted.
+  std::vector<ConfigPantry*> configByUnit_;
 };
 
 Vesk::Ptr<TcamEntryLog> tcamEntryLogFactory(Zido::SwTableId tableId,

@@ -360,7 +360,7 @@ void TcamSwTable::transientRemoveEntryDelAll() {
   wrappersDelAll(transientRemoveEntry_, "transientRemoveEntry");
 }
 
-void TcamSwTable::wrapperIs(WrapperMap& map, char const* attribute,
+void TcamSwTable::wrapperIs(WrapperMap& map, std::string_view attribute,
                             Vesk::Ptr<TcamEntryWrapper> const& wrapper) {
   if (!wrapper) {
     throw Vesk::NullArgumentException(
@@ -369,12 +369,12 @@ void TcamSwTable::wrapperIs(WrapperMap& map, char const* attribute,
   Quor::publishedIs(*this, map, attribute, TransientAddEntryKeyFunktor()(*wrapper), wrapper);
 }
 
-Vesk::Ptr<TcamEntryWrapper> TcamSwTable::wrapperDel(WrapperMap& map, char const* attribute,
+Vesk::Ptr<TcamEntryWrapper> TcamSwTable::wrapperDel(WrapperMap& map, std::string_view attribute,
                                                     Key const& key) {
   return Quor::publishedDel(*this, map, attribute, key).value_or(nullptr);
 }
 
-void TcamSwTable::wrappersDelAll(WrapperMap& map, char const* attribute) {
+void TcamSwTable::wrappersDelAll(WrapperMap& map, std::string_view attribute) {
   Quor::publishedDelAll(*this, map, attribute);
 }
 

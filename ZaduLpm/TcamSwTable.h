@@ -65,6 +65,7 @@
 #include <cstdint>
 #include <functional>
 #include <iterator>
+#include <string_view>
 
 #include "Hunkpool/Pool.h"
 #include "Quor/HashMap2018.h"
@@ -332,10 +333,11 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
   static Vesk::TypeData const& staticTypeData();
 
  private:
-  void wrapperIs(WrapperMap& map, char const* attribute,
+  void wrapperIs(WrapperMap& map, std::string_view attribute,
                  Vesk::Ptr<TcamEntryWrapper> const& wrapper);
-  Vesk::Ptr<TcamEntryWrapper> wrapperDel(WrapperMap& map, char const* attribute, Key const& key);
-  void wrappersDelAll(WrapperMap& map, char const* attribute);
+  Vesk::Ptr<TcamEntryWrapper> wrapperDel(WrapperMap& map, std::string_view attribute,
+                                         Key const& key);
+  void wrappersDelAll(WrapperMap& map, std::string_view attribute);
 
   Vesk::Ptr<TcamSwTableHelperBase> swTableHelper_;
   WrapperMap transientAddEntry_;

@@ -2,6 +2,34 @@
 
 namespace Hunkpool {
 
+void* Pool::allocateSlowly(std::size_t size) {
+  tracker_->allocatedInc();
+  if (!servesFromSlabs(size)) {
+    return ::operator new (size, std::align_val_t{alignment_});
+  }
+  LockGuard guard(*this);
+  if (FreeSlot* slot = freeList_) {
+    freeList_ = slot->next;
+    return slot;
+  }
+  if (bumpNext_ != bumpEnd_) {
+    void* slot = bumpNext_;
+    bumpNext_ += slotSize_;
+    return slot;
+  }
+  return allocateFromNewSlab();
+}
+
+void Pool::deallocateSlowly(void* slot, std::size_t size) noexcept {
+  tracker_->freedInc();
+  if (!servesFromSlabs(size)) {
+    ::operator delete (slot, std::align_val_t{alignment_});
+    return;
+  }
+  LockGuard guard(*this);
+  pushFree(slot);
+}
+
 void* Pool::allocateFromNewSlab() {
   // The slab header sits at the start of the slab; slots begin at the first
   // multiple of the alignment after it. A slab holds at least 16 slots, so

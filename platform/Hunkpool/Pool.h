@@ -23,12 +23,13 @@
 // Implementation details: the free list is intrusive (a freed slot holds the
 // pointer to the next free slot), and a new slab is handed out by bumping a
 // pointer rather than threaded onto the free list, so growing costs nothing
-// per slot. The fast path of allocate and free is a few instructions and no
-// call. Pools are constant-initialised, so objects may be allocated from
-// static initialisers of any translation unit, and are never destroyed, so
-// objects may be freed from static destructors. Under AddressSanitizer every
-// request goes to the global allocator, so that use-after-free and overflows
-// of pooled objects are still caught.
+// per slot. The fast path of allocate and free (single-threaded mode, a slot
+// on the free list) is a few inline instructions and no call; everything
+// else is out of line. Pools are constant-initialised, so objects may be
+// allocated from static initialisers of any translation unit, and are never
+// destroyed, so objects may be freed from static destructors. Under
+// AddressSanitizer every request goes to the global allocator, so that
+// use-after-free and overflows of pooled objects are still caught.
 #pragma once
 
 #include <atomic>
@@ -55,34 +56,24 @@ class Pool {
   // Returns storage for `size` bytes. Throws std::bad_alloc when memory is
   // exhausted.
   void* allocate(std::size_t size) {
-    tracker_->allocatedInc();
-    if (!servesFromSlabs(size)) {
-      return ::operator new (size, std::align_val_t{alignment_});
+    if (!Vesk::threadSafeMode() && servesFromSlabs(size)) {
+      if (FreeSlot* slot = freeList_) {
+        tracker_->allocatedInc();
+        freeList_ = slot->next;
+        return slot;
+      }
     }
-    LockGuard guard(*this);
-    if (FreeSlot* slot = freeList_) {
-      freeList_ = slot->next;
-      return slot;
-    }
-    if (bumpNext_ != bumpEnd_) {
-      void* slot = bumpNext_;
-      bumpNext_ += slotSize_;
-      return slot;
-    }
-    return allocateFromNewSlab();
+    return allocateSlowly(size);
   }
 
   // REQUIRES: `slot` came from allocate(size) of this pool with the same size.
   void deallocate(void* slot, std::size_t size) noexcept {
-    tracker_->freedInc();
-    if (!servesFromSlabs(size)) {
-      ::operator delete (slot, std::align_val_t{alignment_});
+    if (!Vesk::threadSafeMode() && servesFromSlabs(size)) {
+      tracker_->freedInc();
+      pushFree(slot);
       return;
     }
-    LockGuard guard(*this);
-    FreeSlot* freed = static_cast<FreeSlot*>(slot);
-    freed->next = freeList_;
-    freeList_ = freed;
+    deallocateSlowly(slot, size);
   }
 
   std::size_t slotSize() const noexcept { return slotSize_; }
@@ -133,6 +124,15 @@ class Pool {
 #endif
   }
 
+  void pushFree(void* slot) noexcept {
+    FreeSlot* freed = static_cast<FreeSlot*>(slot);
+    freed->next = freeList_;
+    freeList_ = freed;
+  }
+  // The paths that allocate and deallocate leave to the source file: the
+  // global allocator, the lock of thread-safe mode, an empty free list.
+  void* allocateSlowly(std::size_t size);
+  void deallocateSlowly(void* slot, std::size_t size) noexcept;
   // Takes a new slab, links it into the pool's slab list and returns its first
   // slot. REQUIRES: the caller holds the lock (in thread-safe mode).
   void* allocateFromNewSlab();

@@ -50,6 +50,7 @@
 
 #include "Hunkpool/Pool.h"
 #include "Pantry/PantryMapBase.h"
+#include "Quor/Assert.h"
 
 namespace Pantry {
 
@@ -112,7 +113,7 @@ class PantryMap : public PantryMapBase {
       if (!found.found) {
         return Lookup{Record{}, false};
       }
-      segment().verifySlot(found.index, slot.words);
+      segment().verifySlot(found.index, slot.words, Words{});
       return Lookup{slot.record(), true};
     });
   }
@@ -132,8 +133,8 @@ class PantryMap : public PantryMapBase {
     Probe const found = probe(key, home, slot);
     std::uint64_t const position = found.index;
     if (found.found) {
-      segment().armUndo(position, 1);
-      segment().writeSlot(position, image.words);
+      segment().armUndo(position, 1, Words{});
+      segment().writeSlot(position, image.words, Words{});
       segment().disarmUndo();
       return;
     }
@@ -150,7 +151,7 @@ class PantryMap : public PantryMapBase {
       refuse(key, "its run of occupied slots would grow too long");
     }
     std::uint64_t const changed = end - position + 1;
-    segment().armUndo(position, changed);
+    segment().armUndo(position, changed, Words{});
     bool const moves = end > position;
     if (moves) {
       segment().structureChangeBegin();
@@ -158,7 +159,7 @@ class PantryMap : public PantryMapBase {
         segment().moveSlot(index - 1, index);
       }
     }
-    segment().writeSlot(position, image.words);
+    segment().writeSlot(position, image.words, Words{});
     if (moves) {
       segment().structureChangeEnd();
     }
@@ -190,7 +191,7 @@ class PantryMap : public PantryMapBase {
       }
       ++last;
     }
-    segment().armUndo(position, last - position + 1);
+    segment().armUndo(position, last - position + 1, Words{});
     bool const moves = last > position;
     if (moves) {
       segment().structureChangeBegin();
@@ -198,7 +199,7 @@ class PantryMap : public PantryMapBase {
         segment().moveSlot(index + 1, index);
       }
     }
-    segment().clearSlot(last);
+    segment().clearSlot(last, Words{});
     if (moves) {
       segment().structureChangeEnd();
     }
@@ -239,6 +240,7 @@ class PantryMap : public PantryMapBase {
 
  private:
   static constexpr std::uint32_t recordWords = Format::recordWordsFor(sizeof(Record));
+  using Words = Segment::FixedWords<Format::slotWordsFor(sizeof(Record))>;
 
   // A slot image in process memory.
   struct Slot {
@@ -261,10 +263,11 @@ class PantryMap : public PantryMapBase {
   explicit PantryMap(std::unique_ptr<Segment> segment) : PantryMapBase(std::move(segment)) {
     std::uint64_t const slots = this->segment().header().fingerprint.slotCount;
     homeShift_ = 64 - static_cast<unsigned>(__builtin_ctzll(slots));
+    QUOR_ASSERT(this->segment().slotWords() == Words::value);  // the fingerprint holds it
   }
 
   bool read(std::uint64_t index, Slot& slot) const {
-    bool const occupied = segment().readSlot(index, slot.words);
+    bool const occupied = segment().readSlot(index, slot.words, Words{});
     if (afterReaderSlotRead != nullptr && !writable()) [[unlikely]] {
       afterReaderSlotRead(index);
     }
@@ -350,7 +353,7 @@ class PantryMap : public PantryMapBase {
       Record record = slot.record();
       if (after == nullptr ||
           compare(slot.home(), KeyOf::key(record), after->first, *after->second) > 0) {
-        segment().verifySlot(index, slot.words);
+        segment().verifySlot(index, slot.words, Words{});
         return record;
       }
     }
@@ -379,26 +382,30 @@ class PantryMap : public PantryMapBase {
   // Writer mount: checks that every record sits in its run at or after its
   // home, in (home, key) order, and recounts. A map that fails (foreign
   // corruption, or records dropped by the segment's repair) is rebuilt from
-  // its surviving records and marked wiped.
+  // its surviving records and marked wiped. Only occupied slots are read:
+  // the mount's repair has made the occupancy bitmap exact.
   void checkStructure() {
     Segment& shared = segment();
     std::uint64_t records = 0;
     bool broken = shared.slotsDropped() > 0;
     Slot slot;
-    Slot previous{};
-    bool previousOccupied = false;
-    for (std::uint64_t index = 0; index < shared.slotTotal() && !broken; ++index) {
-      bool const occupied = read(index, slot);
-      if (occupied) {
-        Key const key = KeyOf::key(slot.record());
-        broken = slot.home() != homeOf(key) || slot.home() > index ||
-                 (slot.home() < index && !previousOccupied) ||
-                 (previousOccupied &&
-                  compare(previous.home(), KeyOf::key(previous.record()), slot.home(), key) >= 0);
-        ++records;
-        previous = slot;
+    std::uint64_t previousIndex = 0;
+    std::uint64_t previousHome = 0;
+    Key previousKey{};
+    for (std::uint64_t index = shared.nextOccupied(0); index < shared.slotTotal() && !broken;
+         index = shared.nextOccupied(index + 1)) {
+      if (!read(index, slot)) {
+        continue;
       }
-      previousOccupied = occupied;
+      bool const previousOccupied = records > 0 && previousIndex + 1 == index;
+      Key const key = KeyOf::key(slot.record());
+      broken = slot.home() != homeOf(key) || slot.home() > index ||
+               (slot.home() < index && !previousOccupied) ||
+               (previousOccupied && compare(previousHome, previousKey, slot.home(), key) >= 0);
+      ++records;
+      previousIndex = index;
+      previousHome = slot.home();
+      previousKey = key;
     }
     if (broken) {
       rebuild();
@@ -416,7 +423,7 @@ class PantryMap : public PantryMapBase {
       if (read(index, slot) && survivors.size() < capacity()) {
         survivors.push_back(slot.record());
       }
-      shared.clearSlot(index);
+      shared.clearSlot(index, Words{});
     }
     shared.store(shared.header().count, 0);
     for (Record const& record : survivors) {

@@ -34,6 +34,7 @@
 
 #include "Hunkpool/Pool.h"
 #include "Pantry/PantryMapBase.h"
+#include "Quor/Assert.h"
 
 namespace Pantry {
 
@@ -84,7 +85,7 @@ class PantryRing : public PantryMapBase {
   Lookup lookup(Key key) const {
     Slot slot;
     if (readKey(key, slot)) {
-      segment().verifySlot(key & mask_, slot.words);
+      segment().verifySlot(key & mask_, slot.words, Words{});
       return Lookup{slot.record(), true};
     }
     return Lookup{Record{}, false};
@@ -100,13 +101,15 @@ class PantryRing : public PantryMapBase {
     Slot image;
     image.encode(record);
     std::uint64_t const index = key & mask_;
+    // Only the writer changes slots, so the state word alone tells an empty
+    // slot (the common case: a log appends new keys); an occupied one is read.
     Slot held;
-    if (read(index, held)) {
+    if (segment().peekState(index) != Format::stateEmpty && read(index, held)) {
       if (KeyOf::key(held.record()) != key) {
         refuse(key);  // only possible when the window is already as wide as the ring
       }
-      segment().armUndo(index, 1);
-      segment().writeSlot(index, image.words);
+      segment().armUndo(index, 1, Words{});
+      segment().writeSlot(index, image.words, Words{});
       segment().disarmUndo();
       return;
     }
@@ -117,8 +120,8 @@ class PantryRing : public PantryMapBase {
       refuse(key);
     }
     Segment& shared = segment();
-    shared.armUndo(index, 1);
-    shared.writeSlot(index, image.words);
+    shared.armUndo(index, 1, Words{});
+    shared.writeSlot(index, image.words, Words{});
     shared.store(shared.header().low, low);
     shared.store(shared.header().high, high);
     shared.store(shared.header().count, records + 1);
@@ -144,8 +147,8 @@ class PantryRing : public PantryMapBase {
     if (remaining > 0 && key == high) {
       high = previousHeld(key - 1, low);
     }
-    shared.armUndo(index, 1);
-    shared.clearSlot(index);
+    shared.armUndo(index, 1, Words{});
+    shared.clearSlot(index, Words{});
     shared.store(shared.header().low, low);
     shared.store(shared.header().high, high);
     shared.store(shared.header().count, remaining);
@@ -174,6 +177,7 @@ class PantryRing : public PantryMapBase {
 
  private:
   static constexpr std::uint32_t recordWords = Format::recordWordsFor(sizeof(Record));
+  using Words = Segment::FixedWords<Format::slotWordsFor(sizeof(Record))>;
 
   struct Slot {
     std::uint64_t words[Format::maxSlotWords];
@@ -193,9 +197,13 @@ class PantryRing : public PantryMapBase {
 
   explicit PantryRing(std::unique_ptr<Segment> segment)
       : PantryMapBase(std::move(segment)),
-        mask_(this->segment().header().fingerprint.slotCount - 1) {}
+        mask_(this->segment().header().fingerprint.slotCount - 1) {
+    QUOR_ASSERT(this->segment().slotWords() == Words::value);  // the fingerprint holds it
+  }
 
-  bool read(std::uint64_t index, Slot& slot) const { return segment().readSlot(index, slot.words); }
+  bool read(std::uint64_t index, Slot& slot) const {
+    return segment().readSlot(index, slot.words, Words{});
+  }
 
   bool readKey(Key key, Slot& slot) const {
     return read(key & mask_, slot) && KeyOf::key(slot.record()) == key;
@@ -212,17 +220,20 @@ class PantryRing : public PantryMapBase {
     Key const last = high - from > mask_ ? from + mask_ : high;
     for (Key key = from; key <= last && key >= from; ++key) {
       if (readKey(key, slot)) {
-        segment().verifySlot(key & mask_, slot.words);
+        segment().verifySlot(key & mask_, slot.words, Words{});
         return slot.record();
       }
     }
     return std::nullopt;
   }
 
+  // The writer's scans for the new low or high key after a delete. Within
+  // the window [low, high] an occupied slot can only hold the key of its own
+  // position (the window is narrower than the ring), and only the writer
+  // changes slots, so the state word decides without reading the record.
   Key nextHeld(Key from, Key high) const {
-    Slot slot;
     for (Key key = from; key < high; ++key) {
-      if (readKey(key, slot)) {
+      if (segment().peekState(key & mask_) != Format::stateEmpty) {
         return key;
       }
     }
@@ -230,9 +241,8 @@ class PantryRing : public PantryMapBase {
   }
 
   Key previousHeld(Key from, Key low) const {
-    Slot slot;
     for (Key key = from; key > low; --key) {
-      if (readKey(key, slot)) {
+      if (segment().peekState(key & mask_) != Format::stateEmpty) {
         return key;
       }
     }
@@ -247,20 +257,23 @@ class PantryRing : public PantryMapBase {
 
   // Writer mount: every record must sit in the slot of its key, within a
   // window narrower than the ring. Records that do not are dropped and the
-  // ring is marked wiped; count, low and high are recomputed.
+  // ring is marked wiped; count, low and high are recomputed. The mount's
+  // repair has made the occupancy bitmap exact, so only occupied slots are
+  // read: a mostly empty ring of a million slots mounts in a bitmap scan.
   void checkStructure() {
     Segment& shared = segment();
     Slot slot;
     std::uint64_t records = 0;
     Key low = ~Key{0};
     Key high = 0;
-    for (std::uint64_t index = 0; index <= mask_; ++index) {
+    for (std::uint64_t index = shared.nextOccupied(0); index <= mask_;
+         index = shared.nextOccupied(index + 1)) {
       if (!read(index, slot)) {
         continue;
       }
       Key const key = KeyOf::key(slot.record());
       if ((key & mask_) != index) {
-        shared.clearSlot(index);
+        shared.clearSlot(index, Words{});
         shared.store(shared.header().wiped, 1);
         continue;
       }
@@ -271,7 +284,7 @@ class PantryRing : public PantryMapBase {
     if (records > 0 && high - low > mask_) {
       // Keys that cannot all be held at once: keep none of them.
       for (std::uint64_t index = 0; index <= mask_; ++index) {
-        shared.clearSlot(index);
+        shared.clearSlot(index, Words{});
       }
       shared.store(shared.header().wiped, 1);
       records = 0;

@@ -307,7 +307,7 @@ void Segment::repair() {
 bool Segment::readSlotRetrying(std::uint64_t index, std::uint64_t* image) const {
   ReaderWait pace;
   while (pace.wait()) {
-    ReadResult const result = tryReadSlot(slot(index), image);
+    ReadResult const result = tryReadSlot(slot(index), image, slotWords_);
     if (result != ReadResult::inconsistent) {
       return result == ReadResult::occupied;
     }
@@ -317,19 +317,6 @@ bool Segment::readSlotRetrying(std::uint64_t index, std::uint64_t* image) const 
 
 void Segment::corruptSlot(std::uint64_t index) const {
   corrupt(fmt::format("slot {} fails its checksum", index));
-}
-
-void Segment::writeSlot(std::uint64_t index, std::uint64_t* image) noexcept {
-  std::uint64_t* words = slot(index);
-  std::uint64_t const sequence = words[0];
-  image[slotWords_ - 1] = Format::slotChecksum(image, slotWords_);
-  std::atomic_ref<std::uint64_t>(words[0]).store(sequence + 1, std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_release);
-  for (std::uint32_t i = 1; i < slotWords_; ++i) {
-    std::atomic_ref<std::uint64_t>(words[i]).store(image[i], std::memory_order_relaxed);
-  }
-  std::atomic_ref<std::uint64_t>(words[0]).store(sequence + 2, std::memory_order_release);
-  occupancyIs(index, image[1] != Format::stateEmpty);
 }
 
 void Segment::moveSlot(std::uint64_t from, std::uint64_t to) noexcept {
@@ -343,45 +330,6 @@ void Segment::moveSlot(std::uint64_t from, std::uint64_t to) noexcept {
   }
   std::atomic_ref<std::uint64_t>(target[0]).store(sequence + 2, std::memory_order_release);
   occupancyIs(to, source[1] != Format::stateEmpty);
-}
-
-void Segment::clearSlot(std::uint64_t index) noexcept {
-  std::uint64_t* words = slot(index);
-  std::uint64_t const sequence = words[0];
-  std::atomic_ref<std::uint64_t>(words[0]).store(sequence + 1, std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_release);
-  for (std::uint32_t i = 1; i + 1 < slotWords_; ++i) {
-    std::atomic_ref<std::uint64_t>(words[i]).store(0, std::memory_order_relaxed);
-  }
-  std::atomic_ref<std::uint64_t>(words[slotWords_ - 1])
-      .store(emptyChecksum_, std::memory_order_relaxed);
-  std::atomic_ref<std::uint64_t>(words[0]).store(sequence + 2, std::memory_order_release);
-  occupancyIs(index, false);
-}
-
-void Segment::occupancyIs(std::uint64_t index, bool occupied) noexcept {
-  std::uint64_t& bits = bitmap_[index / 64];
-  std::uint64_t const bit = std::uint64_t{1} << (index % 64);
-  std::uint64_t const updated = occupied ? bits | bit : bits & ~bit;
-  if (updated != bits) {
-    storeWord(bits, updated);
-  }
-}
-
-void Segment::armUndo(std::uint64_t first, std::uint64_t count) noexcept {
-  QUOR_ASSERT(count <= undoSlots_ && first + count <= slotTotal_);
-  Format::Header& header = *header_;
-  std::memcpy(undoSlot(0), slot(first), static_cast<std::size_t>(count) * slotWords_ * 8);
-  std::uint64_t const records = load(header.count);
-  std::uint64_t const low = load(header.low);
-  std::uint64_t const high = load(header.high);
-  store(header.undoFirstSlot, first);
-  store(header.undoSlotCount, count);
-  store(header.undoCount, records);
-  store(header.undoLow, low);
-  store(header.undoHigh, high);
-  store(header.undoChecksum, Format::undoHeaderChecksum(first, count, records, low, high));
-  store(header.undoArmed, 1, std::memory_order_release);
 }
 
 void Segment::disarmUndo() noexcept {

@@ -22,10 +22,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "Pantry/SegmentFormat.h"
+#include "Quor/Assert.h"
 #include "Vesk/Exception.h"
 
 namespace Pantry {
@@ -103,19 +106,35 @@ class Segment {
   Format::Header& header() noexcept { return *header_; }
   Format::Header const& header() const noexcept { return *header_; }
 
+  // A slot size fixed when compiling. The slot operations below take the
+  // slot's word count as a last argument: slotWords() by default, or a
+  // FixedWords<N> from a typed collection, which knows N from its record type
+  // (the mount's fingerprint check makes it equal to slotWords()), so that
+  // the copy, checksum and store loops of its hot paths unroll.
+  template <std::uint32_t N>
+  using FixedWords = std::integral_constant<std::uint32_t, N>;
+
   // Copies a consistent image of slot `index` into `image` (slotWords words).
   // Returns false when the slot is empty. Raises
   // Vesk::CorruptionDetectedException when the slot stays inconsistent (a
   // writer killed mid-write leaves it so until the next writer mount).
   bool readSlot(std::uint64_t index, std::uint64_t* image) const {
-    ReadResult const result = tryReadSlot(slot(index), image);
+    return readSlot(index, image, slotWords_);
+  }
+  template <class Words>
+  bool readSlot(std::uint64_t index, std::uint64_t* image, Words words) const {
+    ReadResult const result = tryReadSlot(slot(index), image, words);
     return result == ReadResult::inconsistent ? readSlotRetrying(index, image)
                                               : result == ReadResult::occupied;
   }
   // Raises Vesk::CorruptionDetectedException unless the checksum of an image
   // that readSlot returned matches.
   void verifySlot(std::uint64_t index, std::uint64_t const* image) const {
-    if (Format::slotChecksum(image, slotWords_) != image[slotWords_ - 1]) {
+    verifySlot(index, image, slotWords_);
+  }
+  template <class Words>
+  void verifySlot(std::uint64_t index, std::uint64_t const* image, Words words) const {
+    if (Format::slotChecksum(image, words) != image[words - 1]) {
       corruptSlot(index);
     }
   }
@@ -145,7 +164,10 @@ class Segment {
   }
 
   // The first slot at or after `from` whose occupancy bit is set, or
-  // slotTotal(). A hint: the caller confirms the slot with readSlot.
+  // slotTotal(). A hint: the caller confirms the slot with readSlot. On a
+  // writer mount the bitmap is exact from the end of openWriter on (the
+  // repair recomputes it, and only this writer changes slots), so the
+  // writer may skip every slot whose bit is clear.
   std::uint64_t nextOccupied(std::uint64_t from) const noexcept {
     while (from < slotTotal_) {
       std::uint64_t const word =
@@ -162,14 +184,64 @@ class Segment {
   // Writer only. Writes `image` (state and record words; the sequence and
   // checksum are filled in) into slot `index` under the seqlock, and keeps
   // the occupancy bitmap.
-  void writeSlot(std::uint64_t index, std::uint64_t* image) noexcept;
-  void clearSlot(std::uint64_t index) noexcept;
+  void writeSlot(std::uint64_t index, std::uint64_t* image) noexcept {
+    writeSlot(index, image, slotWords_);
+  }
+  template <class Words>
+  void writeSlot(std::uint64_t index, std::uint64_t* image, Words words) noexcept {
+    std::uint64_t* target = slot(index);
+    std::uint64_t const sequence = target[0];
+    image[words - 1] = Format::slotChecksum(image, words);
+    storeWord(target[0], sequence + 1);
+    std::atomic_thread_fence(std::memory_order_release);
+    for (std::uint32_t i = 1; i < words; ++i) {
+      storeWord(target[i], image[i]);
+    }
+    std::atomic_ref<std::uint64_t>(target[0]).store(sequence + 2, std::memory_order_release);
+    occupancyIs(index, image[1] != Format::stateEmpty);
+  }
+  void clearSlot(std::uint64_t index) noexcept { clearSlot(index, slotWords_); }
+  template <class Words>
+  void clearSlot(std::uint64_t index, Words words) noexcept {
+    std::uint64_t* target = slot(index);
+    std::uint64_t const sequence = target[0];
+    storeWord(target[0], sequence + 1);
+    std::atomic_thread_fence(std::memory_order_release);
+    for (std::uint32_t i = 1; i + 1 < words; ++i) {
+      storeWord(target[i], 0);
+    }
+    storeWord(target[words - 1], emptyChecksum_);
+    std::atomic_ref<std::uint64_t>(target[0]).store(sequence + 2, std::memory_order_release);
+    occupancyIs(index, false);
+  }
   // Copies the image of slot `from` (checksum included: it does not depend on
   // the slot's position) into slot `to` under the seqlock of `to`.
   void moveSlot(std::uint64_t from, std::uint64_t to) noexcept;
   // Saves slots [first, first + count) and the count, low and high words,
   // then arms the undo record. REQUIRES: count <= undoSlots().
-  void armUndo(std::uint64_t first, std::uint64_t count) noexcept;
+  void armUndo(std::uint64_t first, std::uint64_t count) noexcept {
+    armUndo(first, count, slotWords_);
+  }
+  template <class Words>
+  void armUndo(std::uint64_t first, std::uint64_t count, Words words) noexcept {
+    QUOR_ASSERT(count <= undoSlots_ && first + count <= slotTotal_);
+    Format::Header& shared = *header_;
+    if (count == 1) {
+      std::memcpy(undoSlot(0), slot(first), std::size_t{words} * 8);
+    } else {
+      std::memcpy(undoSlot(0), slot(first), static_cast<std::size_t>(count) * words * 8);
+    }
+    std::uint64_t const records = load(shared.count);
+    std::uint64_t const low = load(shared.low);
+    std::uint64_t const high = load(shared.high);
+    store(shared.undoFirstSlot, first);
+    store(shared.undoSlotCount, count);
+    store(shared.undoCount, records);
+    store(shared.undoLow, low);
+    store(shared.undoHigh, high);
+    store(shared.undoChecksum, Format::undoHeaderChecksum(first, count, records, low, high));
+    store(shared.undoArmed, 1, std::memory_order_release);
+  }
   void disarmUndo() noexcept;
   // Marks the start (odd) and end (even) of a change that moves records.
   void structureChangeBegin() noexcept;
@@ -213,22 +285,31 @@ class Segment {
   void repair();
   void rollBack();
   // Sets the occupancy bit of slot `index`. REQUIRES: a writer mount.
-  void occupancyIs(std::uint64_t index, bool occupied) noexcept;
+  void occupancyIs(std::uint64_t index, bool occupied) noexcept {
+    std::uint64_t& bits = bitmap_[index / 64];
+    std::uint64_t const bit = std::uint64_t{1} << (index % 64);
+    std::uint64_t const updated = occupied ? bits | bit : bits & ~bit;
+    if (updated != bits) {
+      storeWord(bits, updated);
+    }
+  }
   void storeWord(std::uint64_t& word, std::uint64_t value) noexcept {
     std::atomic_ref<std::uint64_t>(word).store(value, std::memory_order_relaxed);
   }
   enum class ReadResult { empty, occupied, inconsistent };
   // One seqlock read of a slot.
-  ReadResult tryReadSlot(std::uint64_t const* words, std::uint64_t* image) const noexcept {
-    std::uint64_t const before = atomicLoad(words[0], std::memory_order_acquire);
+  template <class Words>
+  ReadResult tryReadSlot(std::uint64_t const* source, std::uint64_t* image,
+                         Words words) const noexcept {
+    std::uint64_t const before = atomicLoad(source[0], std::memory_order_acquire);
     if ((before & 1) != 0) {
       return ReadResult::inconsistent;
     }
-    for (std::uint32_t i = 1; i < slotWords_; ++i) {
-      image[i] = atomicLoad(words[i], std::memory_order_relaxed);
+    for (std::uint32_t i = 1; i < words; ++i) {
+      image[i] = atomicLoad(source[i], std::memory_order_relaxed);
     }
     std::atomic_thread_fence(std::memory_order_acquire);
-    if (atomicLoad(words[0], std::memory_order_relaxed) != before) {
+    if (atomicLoad(source[0], std::memory_order_relaxed) != before) {
       return ReadResult::inconsistent;
     }
     image[0] = before;

@@ -160,6 +160,16 @@ TEST_F(TcamEntryLogTest, TheFirstCleanupWalksTheWholeLogAndSkipsUnmountedUnits) 
   EXPECT_EQ(changeLog().count(), 1u);  // removed all the same
   entryLog->mountPantryConfig(1, 0);
   EXPECT_TRUE(config(1).has(keyOf(1)));  // its record was not cleaned
+
+  // Every unit dropped at once, then one mounted again: cleanup and the
+  // queries find exactly the tables the entry log holds.
+  entryLog->entryDel(keyOf(1), nullptr, 1);  // version 4
+  entryLog->tableConfigPantryDelAll();
+  entryLog->cleanupEntryLog(4);
+  EXPECT_EQ(changeLog().count(), 0u);
+  entryLog->mountPantryConfig(1, 0);
+  EXPECT_EQ(entryLog->entryLogVersion(keyOf(1), 1), 4u);  // still marked, not removed
+  EXPECT_FALSE(entryLog->entryHas(keyOf(1), 1));
 }
 
 TEST_F(TcamEntryLogTest, AMountPurgesRecordsDeletedAtOrBeforeItsVersion) {

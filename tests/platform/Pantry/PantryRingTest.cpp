@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <map>
 #include <random>
 
@@ -87,6 +88,48 @@ TEST_F(PantryRingTest, RemountRecomputesTheWindow) {
   EXPECT_EQ(ring->highKey(), 18u);
   EXPECT_EQ(ring->scratchpad(), 19u);
   EXPECT_EQ(ring->first()->version, 11u);
+}
+
+// A writer mount trusts no record to sit where its key says: a record copied
+// whole (its checksum is valid) into another key's slot is dropped, and a
+// window wider than the ring empties the ring; both mark it wiped.
+TEST_F(PantryRingTest, AWriterMountDropsRecordsOutsideTheirSlotOrWindow) {
+  std::string const file = scratch.file("log.pantry");
+  // Copies the image of `key` in the ring file `from` into slot `slot` of
+  // the ring's file.
+  auto const plant = [&](std::string const& from, std::uint64_t key, std::uint64_t slot) {
+    auto const reader = LogRing::mountReader(from, 1000, "Test::LogPantry", "log");
+    Pantry::Segment const& segment = reader->segment();
+    std::string image(std::size_t{segment.slotWords()} * 8, '\0');
+    std::ifstream(from, std::ios::binary)
+        .seekg(static_cast<std::streamoff>(segment.slotFileOffset(key % 1024)))
+        .read(image.data(), static_cast<std::streamsize>(image.size()));
+    patchFile(file, segment.slotFileOffset(slot), image);
+  };
+  {
+    auto ring = mountWriter();
+    for (std::uint64_t version = 10; version < 20; ++version) {
+      ring->insert(LogRecord::make(version, 1));
+    }
+  }
+  plant(file, 12, 30);  // key 12 also in the slot of key 30
+  {
+    auto ring = mountWriter(1000, true);
+    EXPECT_TRUE(ring->wiped());
+    EXPECT_EQ(ring->count(), 10u);
+    EXPECT_EQ(ring->highKey(), 19u);
+    EXPECT_EQ(ring->lookup(12).record, LogRecord::make(12, 1));
+    EXPECT_FALSE(ring->has(30));
+    ring->clearWiped();
+  }
+  std::string const other = scratch.file("other.pantry");
+  LogRing::mountWriter(other, 1000, "Test::LogPantry", "log", false, 0600)
+      ->insert(LogRecord::make(5 + 2048, 1));
+  plant(other, 5 + 2048, 5);  // in its own slot, but two rings above the others
+  auto ring = mountWriter(1000, true);
+  EXPECT_TRUE(ring->wiped());
+  EXPECT_EQ(ring->count(), 0u);
+  EXPECT_FALSE(ring->first());
 }
 
 }  // namespace
