@@ -62,6 +62,10 @@ class OrderedSwTableAccessor {
     return handle;
   }
 
+  // How far ahead of the handle it completes tableStatusVersion hints the
+  // next ones: far enough for a miss to main memory to land.
+  static constexpr std::uint32_t completionLookahead = 4;
+
   // Accepts a write of `entry` under `key` (the key argument wins over the
   // key inside the entry).
   static typename EntryHandle::PtrConst entryWriteGeneric(Table& table, Key const& key,
@@ -254,10 +258,14 @@ class OrderedSwTableAccessor {
       auto const resolver = table.groupResolver();
       resolver->updateGenId();
     }
+    for (std::uint32_t ahead = 1; ahead < completionLookahead; ++ahead) {
+      table.entryHandleInLogPrefetch(ahead);
+    }
     while (typename EntryHandle::Ptr const front = table.entryHandleInLogFront()) {
       if (front->logVersion() > version) {
         break;
       }
+      table.entryHandleInLogPrefetch(completionLookahead);
       table.entryHandleInLogDeq();
       QUOR_TRACE(traceHandle(), 3, "", "Processing version: {}, key: {}", front->logVersion(),
                  front->key());

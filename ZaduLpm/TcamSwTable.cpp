@@ -437,6 +437,20 @@ Vesk::Ptr<TcamSwTable::EntryHandle> TcamSwTable::entryHandleInLog(std::uint32_t 
   return held == nullptr ? nullptr : *held;
 }
 
+void TcamSwTable::entryHandleInLogPrefetch(std::uint32_t ahead) const noexcept {
+  if (entryHandleInLog_.count() <= ahead) {
+    return;
+  }
+  Vesk::Ptr<EntryHandle> const* held = entryHandleInLog_.at(entryHandleInLog_.frontIndex() + ahead);
+  if (held != nullptr && *held) {
+    // The handle's count and its log version lie in its first two lines.
+    char const* const handle = reinterpret_cast<char const*>(held->get());
+    __builtin_prefetch(handle, 1, 3);
+    __builtin_prefetch(handle + 64, 0, 3);
+    asm volatile("" : : "r"(handle));  // keeps the prefetches (see Segment::prefetchSlot)
+  }
+}
+
 void TcamSwTable::entryHandleInLogDelAll() {
   if (!publisher().hasObservers()) {
     entryHandleInLog_.clear();

@@ -305,6 +305,11 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
   Vesk::Ptr<EntryHandle> entryHandleInLogFront() const;
   Vesk::Ptr<EntryHandle> entryHandleInLogBack() const;
   Vesk::Ptr<EntryHandle> entryHandleInLog(std::uint32_t index) const;
+  // Starts bringing the handle `ahead` places behind the front into the
+  // cache: completion reaches handles logged thousands of operations before,
+  // long gone from the cache. A hint that changes nothing; no handle there,
+  // no hint.
+  void entryHandleInLogPrefetch(std::uint32_t ahead) const noexcept;
   bool entryHandleInLogHas(std::uint32_t index) const {
     return entryHandleInLog_.at(index) != nullptr;
   }
