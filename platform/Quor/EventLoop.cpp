@@ -89,8 +89,20 @@ void EventLoop::takePosted() {
 EventLoop::TimerId EventLoop::timerIs(Clock::duration delay, Task task) {
   TimerId const id = nextTimerId_++;
   Clock::time_point const deadline = Clock::now() + delay;
-  timers_.emplace(TimerKey{deadline, id}, std::move(task));
-  timerDeadlines_.emplace(id, deadline);
+  if (spareTimer_.empty()) {
+    timers_.emplace(TimerKey{deadline, id}, std::move(task));
+  } else {
+    spareTimer_.key() = TimerKey{deadline, id};
+    spareTimer_.mapped() = std::move(task);
+    timers_.insert(std::move(spareTimer_));
+  }
+  if (spareDeadline_.empty()) {
+    timerDeadlines_.emplace(id, deadline);
+  } else {
+    spareDeadline_.key() = id;
+    spareDeadline_.mapped() = deadline;
+    timerDeadlines_.insert(std::move(spareDeadline_));
+  }
   return id;
 }
 
@@ -137,10 +149,10 @@ std::size_t EventLoop::turn(Clock::duration maximumWait) {
 
   Clock::time_point const now = Clock::now();
   while (!timers_.empty() && timers_.begin()->first.deadline <= now) {
-    auto first = timers_.begin();
-    Task task = std::move(first->second);
-    timerDeadlines_.erase(first->first.id);
-    timers_.erase(first);
+    auto fired = timers_.extract(timers_.begin());
+    Task task = std::move(fired.mapped());
+    spareDeadline_ = timerDeadlines_.extract(fired.key().id);
+    spareTimer_ = std::move(fired);
     task();
     ++ran;
   }

@@ -119,6 +119,11 @@ class EventLoop {
   std::deque<Task> deferred_;
   std::map<TimerKey, Task> timers_;
   std::unordered_map<TimerId, Clock::time_point> timerDeadlines_;
+  // The nodes of the last timer that fired, kept for the next timerIs: a
+  // timer that sets itself again from its task (a status poll) allocates
+  // nothing after its first round.
+  std::map<TimerKey, Task>::node_type spareTimer_;
+  std::unordered_map<TimerId, Clock::time_point>::node_type spareDeadline_;
   TimerId nextTimerId_ = 1;
 
   std::mutex postedMutex_;

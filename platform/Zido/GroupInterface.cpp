@@ -1,5 +1,7 @@
 #include "Zido/GroupInterface.h"
 
+#include <absl/container/inlined_vector.h>
+
 #include <filesystem>
 
 #include "QuorSharedMem/EntityManager.h"
@@ -134,8 +136,10 @@ GroupInterface::Published GroupInterface::publishedVersion(SwTableId tableId) {
 
 bool GroupInterface::pollTableVersions() {
   bool delivered = false;
-  // A copy: a table's handlers may withdraw sets.
-  std::map<std::uint32_t, Vesk::Ptr<OrderedSwTableSet>> const sets = swTableSets_;
+  // A copy: a table's handlers may withdraw sets. Inline for the few sets a
+  // group has, so that the poll allocates nothing.
+  absl::InlinedVector<std::pair<std::uint32_t, Vesk::Ptr<OrderedSwTableSet>>, 4> const sets(
+      swTableSets_.begin(), swTableSets_.end());
   for (auto const& [tableId, set] : sets) {
     Published const published = publishedVersion(SwTableId(tableId));
     if (!published.readable || published.version == deliveredVersion(SwTableId(tableId))) {

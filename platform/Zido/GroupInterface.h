@@ -46,7 +46,11 @@ class GroupInterface : public Quor::Entity {
  public:
   static constexpr char const* tableVersionPantryType = "Zido::TableVersionPantry";
   static constexpr std::uint64_t tableVersionCapacity = 1024;
-  static constexpr auto statusPollInterval = std::chrono::milliseconds(1);
+  // Short enough that handlers run soon after the hardware side publishes
+  // (every operation waits for it, and the objects of the operations in
+  // flight fall out of the cache while they wait); a poll costs one lookup
+  // per table set and no allocation.
+  static constexpr auto statusPollInterval = std::chrono::microseconds(200);
   static constexpr auto idlePollInterval = std::chrono::milliseconds(20);
 
   // `loop` may be null (no resolver passes and no polling are scheduled);

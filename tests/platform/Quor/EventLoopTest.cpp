@@ -4,6 +4,7 @@
 #include <sys/epoll.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,6 +39,36 @@ TEST(EventLoopTest, TasksRunInOrderTimersByDeadlineThenCreationAndCanBeCancelled
   EXPECT_EQ(fired, (std::vector<int>{1, 2}));  // the 300 ms timer is not waited for
   loop.runFor(600ms);
   EXPECT_EQ(fired, (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(loop.pendingTimers(), 0u);
+}
+
+// A timer set again from its own task (the status poll's pattern) takes the
+// storage of the one that just fired; it keeps firing in deadline order and
+// can still be cancelled, and other timers are unaffected.
+TEST(EventLoopTest, ATimerSetAgainFromItsTaskKeepsFiringAndCanBeCancelled) {
+  Quor::EventLoop loop;
+  std::vector<int> fired;
+  Quor::EventLoop::TimerId poll = 0;
+  std::function<void()> again = [&] {
+    fired.push_back(static_cast<int>(fired.size()));
+    if (fired.size() < 4) {
+      poll = loop.timerIs(0ms, again);
+    }
+  };
+  poll = loop.timerIs(0ms, again);
+  for (int turns = 0; turns < 10 && fired.size() < 4; ++turns) {
+    loop.runUntilIdle();
+  }
+  EXPECT_EQ(fired, (std::vector<int>{0, 1, 2, 3}));
+  EXPECT_EQ(loop.pendingTimers(), 0u);
+
+  loop.timerIs(0ms, [&] { fired.push_back(10); });
+  loop.runUntilIdle();  // leaves its storage spare
+  poll = loop.timerIs(1h, [&] { fired.push_back(99); });
+  loop.timerIs(0ms, [&] { fired.push_back(11); });
+  EXPECT_TRUE(loop.timerDel(poll));
+  loop.runUntilIdle();
+  EXPECT_EQ(fired.back(), 11);
   EXPECT_EQ(loop.pendingTimers(), 0u);
 }
 
