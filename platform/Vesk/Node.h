@@ -36,7 +36,7 @@ class Node {
   // Called when the last counted reference is released. The default destroys
   // the entity through its deleting destructor.
   virtual void lastUserGone();
-  Publisher& publisher() const noexcept { return publisher_; }
+  virtual Publisher& publisher() const noexcept { return publisher_; }
   virtual TypeData const& typeData() const { return staticTypeData(); }
   static TypeData const& staticTypeData();
 
