@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "Quor/Log.h"
-#include "Quor/PublishedMap.h"
 #include "Quor/TraceHandle.h"
 #include "QuorSharedMem/ShmemEntities.h"
 #include "Vesk/PtrFormat.h"
@@ -128,34 +127,42 @@ Vesk::Ptr<TcamEntryLog::ConfigPantry> TcamEntryLog::tableConfigPantry(Zido::Unit
   return found == nullptr ? nullptr : *found;
 }
 
+// The three mutators keep configByUnit_ equal to tableConfigPantry_ before
+// observers hear of a change, so that what an observer queries finds the
+// table the map holds; the index grows first, the one step that may raise.
 void TcamEntryLog::tableConfigPantryIs(Zido::UnitId unitId, Vesk::Ptr<ConfigPantry> const& pantry) {
   if (!pantry) {
     tableConfigPantryDel(unitId);
     return;
   }
-  Quor::publishedIs(*this, tableConfigPantry_, "tableConfigPantry", unitId, pantry);
-  configByUnitIs(unitId, pantry.get());
+  if (unitId >= configByUnit_.size()) {
+    configByUnit_.resize(std::size_t{unitId} + 1, nullptr);
+  }
+  if (tableConfigPantry_.change(unitId, pantry)) {
+    configByUnit_[unitId] = pantry.get();
+    publisher().publishKey(*this, "tableConfigPantry", unitId);
+  }
 }
 
 Vesk::Ptr<TcamEntryLog::ConfigPantry> TcamEntryLog::tableConfigPantryDel(Zido::UnitId unitId) {
-  configByUnitIs(unitId, nullptr);
-  return Quor::publishedDel(*this, tableConfigPantry_, "tableConfigPantry", unitId)
-      .value_or(nullptr);
+  std::optional<Vesk::Ptr<ConfigPantry>> removed = tableConfigPantry_.del(unitId);
+  if (!removed) {
+    return nullptr;
+  }
+  configByUnit_[unitId] = nullptr;  // in range: the index has every unit of the map
+  publisher().publishKey(*this, "tableConfigPantry", unitId);
+  return *std::move(removed);
 }
 
 void TcamEntryLog::tableConfigPantryDelAll() {
-  configByUnit_.clear();
-  Quor::publishedDelAll(*this, tableConfigPantry_, "tableConfigPantry");
-}
-
-void TcamEntryLog::configByUnitIs(Zido::UnitId unitId, ConfigPantry* pantry) {
-  if (unitId >= configByUnit_.size()) {
-    if (pantry == nullptr) {
-      return;
-    }
-    configByUnit_.resize(std::size_t{unitId} + 1, nullptr);
+  if (!publisher().hasObservers()) {
+    configByUnit_.clear();
+    tableConfigPantry_.clear();
+    return;
   }
-  configByUnit_[unitId] = pantry;
+  while (!tableConfigPantry_.empty()) {
+    tableConfigPantryDel(tableConfigPantry_.cursorFirst().key());
+  }
 }
 
 void TcamEntryLog::handleInitialized() {
@@ -304,8 +311,7 @@ TcamEntryLog::ConfigPantry& TcamEntryLog::mountedConfig(Zido::UnitId unitId) con
   if (found == nullptr) [[unlikely]] {
     std::string const message =
         fmt::format("Config pantry for unitId:{} is not created yet!", unitId);
-    QUOR_ASSERT_TEXT_MSG(tableConfigPantryHas(unitId), "tableConfigPantryHas( unitId )",
-                         message.c_str());
+    QUOR_ASSERT_TEXT_MSG(found != nullptr, "tableConfigPantryHas( unitId )", message.c_str());
   }
   return *found;
 }

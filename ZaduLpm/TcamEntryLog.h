@@ -205,13 +205,13 @@ class TcamEntryLog : public Zido::EntryLogBase {
   ConfigPantry* configOf(Zido::UnitId unitId) const noexcept {
     return unitId < configByUnit_.size() ? configByUnit_[unitId] : nullptr;
   }
-  void configByUnitIs(Zido::UnitId unitId, ConfigPantry* pantry);
 
   Vesk::Ptr<EntryLogPantry> tableEntryLog_;
   Quor::HashMap2018<Zido::UnitId, Vesk::Ptr<ConfigPantry>> tableConfigPantry_;
   // tableConfigPantry_ indexed by unit id (null where a unit has none), kept
   // equal to it by its three mutators; the tables are owned by
-  // tableConfigPantry_'s references. Grows to the largest unit id mounted.
+  // tableConfigPantry_'s references. Grows to the largest unit id mounted
+  // (a vector of 64K pointers at most).
   std::vector<ConfigPantry*> configByUnit_;
 };
 

@@ -319,6 +319,18 @@ void Segment::corruptSlot(std::uint64_t index) const {
   corrupt(fmt::format("slot {} fails its checksum", index));
 }
 
+void Segment::writeSlot(std::uint64_t index, std::uint64_t* image) noexcept {
+  writeSlot(index, image, slotWords_);
+}
+
+void Segment::clearSlot(std::uint64_t index) noexcept {
+  clearSlot(index, slotWords_);
+}
+
+void Segment::armUndo(std::uint64_t first, std::uint64_t count) noexcept {
+  armUndo(first, count, slotWords_);
+}
+
 void Segment::moveSlot(std::uint64_t from, std::uint64_t to) noexcept {
   std::uint64_t const* source = slot(from);
   std::uint64_t* target = slot(to);

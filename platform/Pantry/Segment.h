@@ -184,9 +184,7 @@ class Segment {
   // Writer only. Writes `image` (state and record words; the sequence and
   // checksum are filled in) into slot `index` under the seqlock, and keeps
   // the occupancy bitmap.
-  void writeSlot(std::uint64_t index, std::uint64_t* image) noexcept {
-    writeSlot(index, image, slotWords_);
-  }
+  void writeSlot(std::uint64_t index, std::uint64_t* image) noexcept;
   template <class Words>
   void writeSlot(std::uint64_t index, std::uint64_t* image, Words words) noexcept {
     std::uint64_t* target = slot(index);
@@ -200,7 +198,7 @@ class Segment {
     std::atomic_ref<std::uint64_t>(target[0]).store(sequence + 2, std::memory_order_release);
     occupancyIs(index, image[1] != Format::stateEmpty);
   }
-  void clearSlot(std::uint64_t index) noexcept { clearSlot(index, slotWords_); }
+  void clearSlot(std::uint64_t index) noexcept;
   template <class Words>
   void clearSlot(std::uint64_t index, Words words) noexcept {
     std::uint64_t* target = slot(index);
@@ -219,9 +217,7 @@ class Segment {
   void moveSlot(std::uint64_t from, std::uint64_t to) noexcept;
   // Saves slots [first, first + count) and the count, low and high words,
   // then arms the undo record. REQUIRES: count <= undoSlots().
-  void armUndo(std::uint64_t first, std::uint64_t count) noexcept {
-    armUndo(first, count, slotWords_);
-  }
+  void armUndo(std::uint64_t first, std::uint64_t count) noexcept;
   template <class Words>
   void armUndo(std::uint64_t first, std::uint64_t count, Words words) noexcept {
     QUOR_ASSERT(count <= undoSlots_ && first + count <= slotTotal_);

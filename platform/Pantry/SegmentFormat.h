@@ -50,8 +50,12 @@
 //     foreign corruption left, and checks every checksum).
 //  3. count, low, high and the occupancy bitmap are derived: the writer mount
 //     recomputes them from the slots. The scratchpad is one aligned 64-bit
-//     store. The bitmap is a hint for walks (a set bit: the slot may be
-//     occupied); readers confirm every slot they use with its seqlock.
+//     store. To readers the bitmap is a hint for walks (a set bit: the slot
+//     may be occupied); they confirm every slot they use with its seqlock.
+//     To the writer it is exact from the end of its mount on: a new file is
+//     all zero, and every mount of an existing one recomputes the bitmap
+//     after its rollback and repair, so the writer's own checks skip the
+//     slots whose bit is clear.
 //  5. The undo record carries a checksum over its header words, and each
 //     saved image its slot checksum; a mount that finds an armed record that
 //     fails them does not roll back, and marks the segment wiped.

@@ -151,6 +151,7 @@ std::size_t EventLoop::turn(Clock::duration maximumWait) {
   while (!timers_.empty() && timers_.begin()->first.deadline <= now) {
     auto fired = timers_.extract(timers_.begin());
     Task task = std::move(fired.mapped());
+    fired.mapped() = nullptr;  // the spare node holds nothing of the task
     spareDeadline_ = timerDeadlines_.extract(fired.key().id);
     spareTimer_ = std::move(fired);
     task();

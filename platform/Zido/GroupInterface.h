@@ -49,7 +49,9 @@ class GroupInterface : public Quor::Entity {
   // Short enough that handlers run soon after the hardware side publishes
   // (every operation waits for it, and the objects of the operations in
   // flight fall out of the cache while they wait); a poll costs one lookup
-  // per table set and no allocation.
+  // per table set and no allocation. The loop's waits round up to whole
+  // milliseconds, so an agent with nothing else to do still polls only
+  // about once a millisecond.
   static constexpr auto statusPollInterval = std::chrono::microseconds(200);
   static constexpr auto idlePollInterval = std::chrono::milliseconds(20);
 

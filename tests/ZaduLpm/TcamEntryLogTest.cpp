@@ -172,6 +172,38 @@ TEST_F(TcamEntryLogTest, TheFirstCleanupWalksTheWholeLogAndSkipsUnmountedUnits) 
   EXPECT_FALSE(entryLog->entryHas(keyOf(1), 1));
 }
 
+// An observer of the entry log, told that a unit's table came or went,
+// queries the units at once: it must find exactly the tables the entry log
+// holds at that moment.
+TEST_F(TcamEntryLogTest, ObserversOfTheTablesQueryThemAsTheyStandWhenTold) {
+  struct Querier : Vesk::Observer {
+    void onChange(Vesk::Notification const& notification) override {
+      if (notification.attribute != "tableConfigPantry") {
+        return;
+      }
+      auto const changed = static_cast<Zido::UnitId>(notification.key.asUInt());
+      bool const held = log->tableConfigPantryHas(changed);
+      answers.push_back(held ? static_cast<int>(log->entrys(changed)) : -1);
+    }
+    ZaduLpm::TcamEntryLog* log = nullptr;
+    std::vector<int> answers;
+  } querier;
+  querier.log = entryLog.get();
+  write(1, 1, 1);
+  write(2, 1, 1);
+  querier.observe(entryLog);
+  entryLog->mountPantryConfig(3, 0);  // a new, empty table
+  entryLog->tableConfigPantryDel(3);
+  auto const unitOne = entryLog->tableConfigPantryDel(1);
+  entryLog->tableConfigPantryIs(1, unitOne);
+  entryLog->mountPantryConfig(3, 0);
+  ASSERT_TRUE(entryLog->tableConfigPantryHas(unit));
+  entryLog->tableConfigPantryDelAll();  // one notification for each of units 0, 1 and 3
+  querier.stopObserving();
+  EXPECT_EQ(querier.answers, (std::vector<int>{0, -1, -1, 2, 0, -1, -1, -1}));
+  EXPECT_FALSE(entryLog->tableConfigPantryHas(1));
+}
+
 TEST_F(TcamEntryLogTest, AMountPurgesRecordsDeletedAtOrBeforeItsVersion) {
   for (std::uint32_t n = 1; n <= 4; ++n) {
     write(n);  // versions 1 to 4

@@ -50,4 +50,17 @@ void damageHomeSlot(Map const& map, Key const& key, std::size_t at = 2 * 8 + 5) 
   patchFile(map.path(), map.segment().slotFileOffset(map.homeOf(key)) + at, "\x5A");
 }
 
+// Copies the whole image of slot `from` of the collection `source` (a mount
+// of its file) over slot `to` of the file at `target`, of the same geometry:
+// a record valid in itself (its checksum holds) where it does not belong.
+template <class Collection>
+void copySlotImage(Collection const& source, std::uint64_t from, std::string const& target,
+                   std::uint64_t to) {
+  std::string image(std::size_t{source.segment().slotWords()} * 8, '\0');
+  std::ifstream(source.path(), std::ios::binary)
+      .seekg(static_cast<std::streamoff>(source.segment().slotFileOffset(from)))
+      .read(image.data(), static_cast<std::streamsize>(image.size()));
+  patchFile(target, source.segment().slotFileOffset(to), image);
+}
+
 }  // namespace ZaduTest

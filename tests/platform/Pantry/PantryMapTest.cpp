@@ -205,6 +205,59 @@ TEST_F(PantryMapTest, ACorruptRecordIsReportedToReadersAndDroppedByTheNextWriter
   }
 }
 
+// A writer mount checks the map's structure from its occupied slots: a
+// record moved whole (its checksum holds) past a gap after its home, or
+// copied into a run after a record of a later home, is found out; the map is
+// rebuilt from the records that survive and marked wiped.
+TEST_F(PantryMapTest, AWriterMountRebuildsAMapWhoseRecordsAreOutOfPlace) {
+  {
+    auto map = mountWriter();
+    for (std::uint32_t n = 0; n < 50; ++n) {
+      map->insert(RouteRecord::make(routeKey(n), n, 1));
+    }
+  }
+  // Homes of records that sit alone, with empty slots around them.
+  std::vector<std::uint64_t> alone;
+  std::size_t slotBytes = 0;
+  {
+    auto const reader = mountReader();
+    Pantry::Segment const& segment = reader->segment();
+    slotBytes = std::size_t{segment.slotWords()} * 8;
+    for (std::uint32_t n = 0; n < 50; ++n) {
+      std::uint64_t const home = reader->homeOf(routeKey(n));
+      if (home > 0 && segment.peekState(home - 1) == 0 && segment.peekState(home) == home + 1 &&
+          segment.peekState(home + 1) == 0 && segment.peekState(home + 2) == 0) {
+        alone.push_back(home);
+      }
+    }
+    ASSERT_GE(alone.size(), 2u);
+    std::sort(alone.begin(), alone.end());
+  }
+  auto const expectRebuilt = [&] {
+    auto map = mountWriter(1024, true);
+    EXPECT_TRUE(map->wiped());
+    EXPECT_EQ(map->count(), 50u);
+    EXPECT_EQ(walk(*map).size(), 50u);
+    for (std::uint32_t n = 0; n < 50; ++n) {
+      EXPECT_EQ(map->lookup(routeKey(n)).record.nextHop, n);
+    }
+    map->clearWiped();
+  };
+  {
+    SCOPED_TRACE("moved past a gap, after records of earlier homes");
+    std::uint64_t const home = alone.back();
+    copySlotImage(*mountReader(), home, path(), home + 2);
+    patchFile(mountReader()->segment().slotFileOffset(home) + 8,
+              std::string(slotBytes - 8, '\0'));  // an empty slot where it was
+    expectRebuilt();
+  }
+  {
+    SCOPED_TRACE("copied after a later home");
+    copySlotImage(*mountReader(), alone.front(), path(), alone.back() + 1);
+    expectRebuilt();
+  }
+}
+
 // A writer killed in the middle of a slot leaves its sequence odd: a reader
 // gives up after its patience instead of spinning forever, and the next
 // writer mount evens it out.

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <map>
 #include <random>
 
@@ -95,16 +94,9 @@ TEST_F(PantryRingTest, RemountRecomputesTheWindow) {
 // window wider than the ring empties the ring; both mark it wiped.
 TEST_F(PantryRingTest, AWriterMountDropsRecordsOutsideTheirSlotOrWindow) {
   std::string const file = scratch.file("log.pantry");
-  // Copies the image of `key` in the ring file `from` into slot `slot` of
-  // the ring's file.
   auto const plant = [&](std::string const& from, std::uint64_t key, std::uint64_t slot) {
-    auto const reader = LogRing::mountReader(from, 1000, "Test::LogPantry", "log");
-    Pantry::Segment const& segment = reader->segment();
-    std::string image(std::size_t{segment.slotWords()} * 8, '\0');
-    std::ifstream(from, std::ios::binary)
-        .seekg(static_cast<std::streamoff>(segment.slotFileOffset(key % 1024)))
-        .read(image.data(), static_cast<std::streamsize>(image.size()));
-    patchFile(file, segment.slotFileOffset(slot), image);
+    copySlotImage(*LogRing::mountReader(from, 1000, "Test::LogPantry", "log"), key % 1024, file,
+                  slot);
   };
   {
     auto ring = mountWriter();
