@@ -222,6 +222,8 @@ class Segment {
   void armUndo(std::uint64_t first, std::uint64_t count, Words words) noexcept {
     QUOR_ASSERT(count <= undoSlots_ && first + count <= slotTotal_);
     Format::Header& shared = *header_;
+    // One slot is the common case; with a fixed word count its copy then has
+    // a size known when compiling.
     if (count == 1) {
       std::memcpy(undoSlot(0), slot(first), std::size_t{words} * 8);
     } else {
