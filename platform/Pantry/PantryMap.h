@@ -167,10 +167,18 @@ class PantryMap : public PantryMapBase {
     segment().disarmUndo();
   }
 
-  // Starts bringing the home slot of `key` into the cache, so that an insert,
-  // delete or lookup of the key soon after does not wait for memory: a hint
-  // that changes nothing. Any mount.
-  void prefetch(Key const& key) const noexcept { segment().prefetchSlot(homeOf(key)); }
+  // Starts bringing the home slot of `key` and its neighbours into the
+  // cache, so that an insert, delete or lookup of the key soon after does not
+  // wait for memory: a hint that changes nothing. The neighbours are what an
+  // insert of a new key reads besides the home: it scans back to the start of
+  // the run it joins and on past the empty slot it fills, to check the length
+  // of the joined run; at this map's load most runs are that short. Any mount.
+  void prefetch(Key const& key) const noexcept {
+    std::uint64_t const home = homeOf(key);
+    std::uint64_t const first = home < 2 ? 0 : home - 2;
+    static_assert(undoSlotCount >= 3, "the tail slots hold the last home's neighbours");
+    segment().prefetchSlots(first, home + 4 - first);
+  }
 
   // Removes the record of `key`; returns false when it was not held.
   // REQUIRES: a writer mount.

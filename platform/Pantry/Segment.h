@@ -144,6 +144,7 @@ class Segment {
     return static_cast<std::size_t>(reinterpret_cast<char const*>(slot(index)) -
                                     static_cast<char const*>(mapping_));
   }
+  static constexpr std::size_t cacheLineBytes = 64;
   // Starts bringing slot `index` into the cache for a write soon after: a
   // hint that changes nothing and costs no wait.
   //
@@ -151,11 +152,17 @@ class Segment {
   // __builtin_prefetch free of effects, so across inlining (and link-time
   // optimisation) it would find a function that only prefetches pure, and
   // drop every call to it whose result is unused, that is every call.
-  void prefetchSlot(std::uint64_t index) const noexcept {
-    char const* const first = reinterpret_cast<char const*>(slot(index));
-    __builtin_prefetch(first, 1, 3);
-    __builtin_prefetch(first + slotWords_ * sizeof(std::uint64_t) - 1, 1, 3);
-    asm volatile("" : : "r"(first));
+  void prefetchSlot(std::uint64_t index) const noexcept { prefetchSlots(index, 1); }
+  // The same for slots [first, first + count): every cache line they touch.
+  // REQUIRES: first + count <= slotTotal().
+  void prefetchSlots(std::uint64_t first, std::uint64_t count) const noexcept {
+    char const* const begin = reinterpret_cast<char const*>(slot(first));
+    char const* const last = begin + count * slotWords_ * sizeof(std::uint64_t) - 1;
+    for (char const* line = begin; line < last; line += cacheLineBytes) {
+      __builtin_prefetch(line, 1, 3);
+    }
+    __builtin_prefetch(last, 1, 3);
+    asm volatile("" : : "r"(begin));
   }
   // The state word of slot `index`, read without the seqlock (a hint that
   // the caller confirms with readSlot).

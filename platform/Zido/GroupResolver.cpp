@@ -17,10 +17,13 @@ QUOR_LOG_DESCRIPTOR(commitFailedDescriptor, "RESOLVER_COMMIT_FAILED",
 
 Quor::LogHandle commitFailedLog(commitFailedDescriptor, Quor::LogHandle::Seconds(1), 1.0, 10, 0);
 
-// How many entries ahead of the commit a drain gives the prefetch hint: far
-// enough for memory to answer before the commit reaches the entry, near
-// enough that what it brought is still in the cache.
-constexpr std::size_t commitLookahead = 4;
+// A drain gives the prefetch hint to the entries ahead of the commit in
+// groups of commitHintGroup, one group ahead: far enough for memory to answer
+// before the commit reaches an entry, near enough that what it brought is
+// still in the cache. Hinting a group at once lets the page walks of its
+// entries (each a random page of a large table) overlap; one hint at a time
+// waits for each walk alone.
+constexpr std::size_t commitHintGroup = 4;
 
 }  // namespace
 
@@ -124,18 +127,24 @@ void GroupResolver::schedulePass() {
   });
 }
 
-std::size_t GroupResolver::drain(Queue& queue, std::size_t budget) {
-  // The entries right behind the head get their hint now; from then on each
-  // commit hints the entry commitLookahead places behind it.
-  for (std::size_t offset = 1; offset < commitLookahead; ++offset) {
-    if (Vesk::Ptr<ResolverEntry> const* ahead = queue.entries.peek(offset)) {
-      (*ahead)->prefetchCommit();
+void GroupResolver::hintCommits(Queue const& queue, std::size_t first, std::size_t end) noexcept {
+  for (std::size_t offset = first; offset < end; ++offset) {
+    Vesk::Ptr<ResolverEntry> const* const ahead = queue.entries.peek(offset);
+    if (ahead == nullptr) {
+      return;
     }
+    (*ahead)->prefetchCommit();
   }
+}
+
+std::size_t GroupResolver::drain(Queue& queue, std::size_t budget) {
+  // The group right behind the head gets its hint now; from then on every
+  // commitHintGroup-th commit hints the group after the next.
+  hintCommits(queue, 1, commitHintGroup + 1);
   std::size_t committed = 0;
   while (committed < budget && !queue.entries.empty()) {
-    if (Vesk::Ptr<ResolverEntry> const* ahead = queue.entries.peek(commitLookahead)) {
-      (*ahead)->prefetchCommit();
+    if (committed % commitHintGroup == 0) {
+      hintCommits(queue, commitHintGroup + 1, 2 * commitHintGroup + 1);
     }
     Vesk::Ptr<ResolverEntry> head = queue.entries.front();
     if (!head->isResolved()) {

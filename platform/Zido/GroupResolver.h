@@ -94,6 +94,9 @@ class GroupResolver : public Quor::Entity {
   void schedulePass();
   // Commits the head entries of one table's queue while they are resolved.
   std::size_t drain(Queue& queue, std::size_t budget);
+  // Gives the prefetch hint to the entries [first, end) places behind the
+  // head of queue, as far as there are any.
+  static void hintCommits(Queue const& queue, std::size_t first, std::size_t end) noexcept;
   // Takes `table` off the list of tables with queued entries.
   void unlist(SwTableBase const* table);
   // Ends the drain of draining_; when its table went away meanwhile, erases

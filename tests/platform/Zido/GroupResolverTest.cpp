@@ -111,20 +111,22 @@ TEST_F(GroupResolverTest, ABlockedEntryHoldsBackItsOwnTableOnly) {
   EXPECT_EQ(resolver->queued(), 0u);
 }
 
-// The prefetch hint reaches the entries right behind the head when a drain
-// starts, then each entry a few places behind the head before the head
-// commits; it changes nothing: the entries commit in order.
+// The prefetch hint reaches the entries behind the head in groups, before
+// their turn; it changes nothing: the entries commit in order.
 TEST_F(GroupResolverTest, EntriesBehindTheHeadAreHintedBeforeTheirTurn) {
   Operation::hints = &committed;
-  for (int i = 0; i < 7; ++i) {
+  for (int i = 0; i < 10; ++i) {
     enqueue(fmt::format("a{}", i), tableA.get());
   }
   enqueue("b0", tableB.get());
   loop.runUntilIdle();
   Operation::hints = nullptr;
+  // In groups of four, one group ahead; each entry is hinted once.
   EXPECT_EQ(committed,
-            (std::vector<std::string>{"hint a1", "hint a2", "hint a3", "hint a4", "a0", "hint a5",
-                                      "a1", "hint a6", "a2", "a3", "a4", "a5", "a6", "b0"}));
+            (std::vector<std::string>{"hint a1", "hint a2", "hint a3", "hint a4", "hint a5",
+                                      "hint a6", "hint a7", "hint a8", "a0",      "a1",
+                                      "a2",      "a3",      "hint a9", "a4",      "a5",
+                                      "a6",      "a7",      "a8",      "a9",      "b0"}));
 }
 
 // Passes are bounded and yield to the loop, also when commits tell the
