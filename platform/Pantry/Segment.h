@@ -146,7 +146,9 @@ class Segment {
   }
   static constexpr std::size_t cacheLineBytes = 64;
   // Starts bringing slot `index` into the cache for a write soon after: a
-  // hint that changes nothing and costs no wait.
+  // hint that changes nothing. It does not wait for the data; when the
+  // slot's page is not in the TLB, the processor does wait for the page walk
+  // (which is why callers hint several slots in a row: their walks overlap).
   //
   // The empty asm statement is what keeps the prefetch: the compiler deems
   // __builtin_prefetch free of effects, so across inlining (and link-time
