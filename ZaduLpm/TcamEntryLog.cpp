@@ -86,6 +86,10 @@ Vesk::Ptr<QuorSharedMem::EntityManager> mountEntityManager(
   return manager;
 }
 
+void reportUnloadableItem(std::string const& item) {
+  Quor::log(errorLog, item);
+}
+
 void bumpRelaunchGenId(Centrum::EntityManager const& entityManager, Vesk::String const& agentName) {
   auto const genId = Vesk::dynamicPtrCast<Zido::GenId>(
       entityManager.getEntity(Zido::Constants::relaunchGenIdPath(agentName)));

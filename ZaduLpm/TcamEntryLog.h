@@ -220,6 +220,8 @@ Vesk::Ptr<TcamEntryLog> tcamEntryLogFactory(Zido::SwTableId tableId,
                                             Vesk::Ptr<Zido::GroupInterface> const& groupInterface,
                                             Vesk::String const& agentName);
 
+// Writes HW_ABSTRACTION_ERROR for a persistent item found damaged or missing.
+void reportUnloadableItem(std::string const& item);
 // Bumps the relaunch generation id of `agentName`, when it exists.
 void bumpRelaunchGenId(Centrum::EntityManager const& entityManager, Vesk::String const& agentName);
 // The shared-memory entity manager the mounts use.

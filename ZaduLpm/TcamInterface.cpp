@@ -96,6 +96,9 @@ void TcamInterface::handleInitialized() {
   }
   QUOR_TRACE(traceHandle, 2, tag, " Entry log created for table id: {} at version: {}", tableId(),
              entryLog_->tableVersion());
+  // The needs of routes (the next hops they point at) go to shared memory
+  // for the hardware side; every version logged so far is final.
+  groupIntf->neededEntryLogIs(tableId(), entryLog_->tableVersion());
   swTableSetIs(tableId(), swTableStatus_);
   groupIntf->swTableSetIs(swTableSet_);
   orderedTableIntf()->swTableIntfIs(registrationKey, this);

@@ -61,6 +61,8 @@ class PantryMap : public PantryMapBase {
  public:
   using Key = typename KeyOf::Key;
   static_assert(std::is_trivially_copyable_v<Record>, "records live in shared memory");
+  static_assert(Format::slotWordsFor(sizeof(Record)) <= Format::maxSlotWords,
+                "a record fits in a slot");
   static_assert(std::is_default_constructible_v<Record>);
 
   static constexpr std::uint32_t undoSlotCount = 1024;

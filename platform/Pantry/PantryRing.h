@@ -46,6 +46,8 @@ class PantryRing : public PantryMapBase {
   using Key = std::uint64_t;
   static_assert(std::is_same_v<typename KeyOf::Key, std::uint64_t>, "rings are keyed by u64");
   static_assert(std::is_trivially_copyable_v<Record>, "records live in shared memory");
+  static_assert(Format::slotWordsFor(sizeof(Record)) <= Format::maxSlotWords,
+                "a record fits in a slot");
 
   struct Lookup {
     Record record;  // the default record when not found

@@ -130,7 +130,7 @@ static_assert(std::atomic_ref<std::uint64_t>::is_always_lock_free,
               "shared words must be lock-free to be safe across processes");
 static_assert(std::atomic_ref<std::uint64_t>::required_alignment <= alignof(std::uint64_t));
 
-inline constexpr std::uint32_t maxSlotWords = 64;     // records of up to 488 bytes
+inline constexpr std::uint32_t maxSlotWords = 72;     // records of up to 552 bytes
 inline constexpr std::uint32_t slotHeaderWords = 2;   // sequence, state
 inline constexpr std::uint32_t slotTrailerWords = 1;  // checksum
 inline constexpr std::uint64_t stateEmpty = 0;

@@ -47,6 +47,11 @@ std::string Constants::tableVersionPantryPath(std::string_view canonicalGroupNam
   return fmt::format("zido/{}/tableVersions", canonicalGroupName);
 }
 
+std::string Constants::neededEntryPantryPath(std::string_view canonicalGroupName,
+                                             SwTableId tableId) {
+  return fmt::format("zido/{}/neededEntries/{:08x}", canonicalGroupName, tableId.value());
+}
+
 std::string Constants::relaunchGenIdPath(std::string_view agentName) {
   return fmt::format("hardware/charm/agent/relaunch/config/{}", agentName);
 }

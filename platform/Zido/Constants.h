@@ -6,6 +6,7 @@
 //   configPantryPath(g, namespace, table, unit) the base followed by "unit<unit>"
 //   getUnitIdFromConfigPath(path)              the unit of such a path
 //   tableVersionPantryPath(g)                  "zido/<g>/tableVersions"
+//   neededEntryPantryPath(g, tableId)          "zido/<g>/neededEntries/<tableId, 8 hex digits>"
 //   relaunchGenIdPath(agent)                   "hardware/charm/agent/relaunch/config/<agent>"
 #pragma once
 
@@ -28,6 +29,7 @@ class Constants {
   // Raises Vesk::Exception for a path that is not a configuration path.
   static UnitId getUnitIdFromConfigPath(std::string_view path);
   static std::string tableVersionPantryPath(std::string_view canonicalGroupName);
+  static std::string neededEntryPantryPath(std::string_view canonicalGroupName, SwTableId tableId);
   static std::string relaunchGenIdPath(std::string_view agentName);
 };
 

@@ -2,9 +2,13 @@
 
 #include <absl/container/inlined_vector.h>
 
+#include <fmt/format.h>
+
 #include <filesystem>
 
+#include "Quor/Assert.h"
 #include "QuorSharedMem/EntityManager.h"
+#include "Vesk/Exception.h"
 #include "Vesk/TypeBuilder.h"
 #include "Zido/Constants.h"
 
@@ -74,8 +78,100 @@ Vesk::Ptr<OrderedSwTableSet> GroupInterface::swTableSetDel(SwTableId tableId) {
 }
 
 void GroupInterface::addLogEntry(SwTableId tableId, LogVersion version,
-                                 Vesk::Ptr<NeededEntry const> const&) {
+                                 Vesk::Ptr<NeededEntry const> const& neededEntry) {
   lastLogVersions_[tableId.value()] = version;
+  NeededLog* const log = neededLogOf(tableId.value());
+  if (log == nullptr) {
+    return;
+  }
+  NeededEntryRing& ring = log->pantry->collection();
+  if (neededEntry && !neededEntry->empty()) {
+    NeededEntryRecord grown = log->highest;
+    bool grew = false;
+    for (TableVersion const& needed : neededEntry->tableVersions()) {
+      std::uint32_t slot = 0;
+      while (slot < grown.count && grown.needed[slot].tableIdValue != needed.tableIdValue) {
+        ++slot;
+      }
+      if (slot == grown.count) {
+        if (grown.count == NeededEntryRecord::maxTables) {
+          throw Vesk::Exception(fmt::format("{} needs versions of more than {} tables", tableId,
+                                            NeededEntryRecord::maxTables));
+        }
+        grown.needed[grown.count++] = TableVersion(needed.tableId(), 0);
+      }
+      if (needed.version > grown.needed[slot].version) {
+        grown.needed[slot].version = needed.version;
+        grew = true;
+      }
+    }
+    if (grew) {
+      grown.version = version;
+      grown.tableIdValue = tableId.value();
+      ring.insert(grown);
+      log->highest = grown;
+    }
+  }
+  ring.scratchpadIs(version);
+}
+
+GroupInterface::NeededLog* GroupInterface::neededLogOf(std::uint32_t tableIdValue) {
+  for (NeededLog& log : neededLogs_) {
+    if (log.tableIdValue == tableIdValue) {
+      return &log;
+    }
+  }
+  return nullptr;
+}
+
+void GroupInterface::neededEntryLogIs(SwTableId tableId, LogVersion tableVersion) {
+  NeededLog* log = neededLogOf(tableId.value());
+  if (log == nullptr) {
+    auto manager = entityManager_->sharedMemory();
+    std::string const path = Constants::neededEntryPantryPath(canonicalName(), tableId);
+    auto group = manager->getMountGroup();
+    QuorPantry::MountInfo info(QuorPantry::MountInfo::writer);
+    info.collectionInfoIs(QuorPantry::CollectionInfo{NeededEntryLogFormat::collectionName,
+                                                     NeededEntryLogFormat::capacity, 0});
+    group->mount(path, NeededEntryLogFormat::typeName, info);
+    group->doClose();
+    auto pantry = Vesk::dynamicPtrCast<NeededEntryPantry>(manager->getEntity(path));
+    QUOR_ASSERT_MSG(pantry, "the mount yields no needed-entry log");
+    NeededEntryRecord highest;
+    NeededEntryRing& ring = pantry->collection();
+    if (ring.count() != 0) {
+      try {
+        highest = ring.lookup(ring.highKey()).record;
+      } catch (Vesk::CorruptionDetectedException const& error) {
+        ring.doCorruptionDetected(error.msg());  // start afresh: the needs only grow from here
+      }
+    }
+    log = &neededLogs_.emplace_back(NeededLog{tableId.value(), std::move(pantry), highest});
+  }
+  NeededEntryRing& ring = log->pantry->collection();
+  if (ring.scratchpad() < tableVersion) {
+    ring.scratchpadIs(tableVersion);
+  }
+}
+
+Vesk::Ptr<NeededEntryPantry> GroupInterface::neededEntryLog(SwTableId tableId) const {
+  for (NeededLog const& log : neededLogs_) {
+    if (log.tableIdValue == tableId.value()) {
+      return log.pantry;
+    }
+  }
+  return nullptr;
+}
+
+void GroupInterface::cleanupNeededEntries(SwTableId tableId, LogVersion version) {
+  NeededLog* const log = neededLogOf(tableId.value());
+  if (log == nullptr) {
+    return;
+  }
+  NeededEntryRing& ring = log->pantry->collection();
+  while (ring.count() != 0 && ring.lowKey() <= version) {
+    ring.del(ring.lowKey());
+  }
 }
 
 LogVersion GroupInterface::lastLogVersion(SwTableId tableId) const {
@@ -146,6 +242,7 @@ bool GroupInterface::pollTableVersions() {
       continue;
     }
     deliveredVersions_[tableId] = published.version;
+    cleanupNeededEntries(SwTableId(tableId), published.version);
     set->tableStatusVersion(published.version);
     delivered = true;
   }

@@ -17,8 +17,16 @@
 // restart without the other noticing. The collection may not exist yet (the
 // hardware side has not started): the mount is retried at every poll.
 //
+// Needed entries. A table that registers its needed-entry log
+// (neededEntryLogIs) has the needed entries of its log writes recorded in
+// shared memory for hardware sides (NeededEntryLog.h gives the format); the
+// group removes the records its hardware side has taken when it delivers
+// the table's version. Other tables' needed entries are not kept.
+//
 // Thread safety: the agent's thread.
 #pragma once
+
+#include <absl/container/inlined_vector.h>
 
 #include <chrono>
 #include <map>
@@ -32,6 +40,7 @@
 #include "QuorPantry/PantryEntity.h"
 #include "Zido/GroupResolver.h"
 #include "Zido/NeededEntry.h"
+#include "Zido/NeededEntryLog.h"
 #include "Zido/OrderedSwTableSet.h"
 #include "Zido/TableVersion.h"
 
@@ -74,9 +83,18 @@ class GroupInterface : public Quor::Entity {
   // Withdraws the set of `tableId` (its owner goes away); returns it.
   Vesk::Ptr<OrderedSwTableSet> swTableSetDel(SwTableId tableId);
 
-  // A table's log now holds `version`, which needs `neededEntry`.
+  // A table's log now holds `version`, which needs `neededEntry`: recorded
+  // in the table's needed-entry log when it has one. Costs a compare and a
+  // store; a record only when the needs grow.
   void addLogEntry(SwTableId tableId, LogVersion version,
                    Vesk::Ptr<NeededEntry const> const& neededEntry);
+  // Mounts the needed-entry log of `tableId` as its writer (a mount error
+  // propagates) and marks the needs of every version up to `tableVersion`,
+  // the table's last version, final. Call once the table's own log is
+  // mounted; again later is harmless.
+  void neededEntryLogIs(SwTableId tableId, LogVersion tableVersion);
+  // The table's needed-entry log, or null.
+  Vesk::Ptr<NeededEntryPantry> neededEntryLog(SwTableId tableId) const;
   // The last version addLogEntry reported for the table id; 0 when none.
   LogVersion lastLogVersion(SwTableId tableId) const;
 
@@ -107,6 +125,15 @@ class GroupInterface : public Quor::Entity {
 
  private:
   void schedulePoll(bool busy);
+  // Removes the needed-entry records of `tableId` at or below `version`.
+  void cleanupNeededEntries(SwTableId tableId, LogVersion version);
+
+  struct NeededLog {
+    std::uint32_t tableIdValue;
+    Vesk::Ptr<NeededEntryPantry> pantry;
+    NeededEntryRecord highest;  // the needs recorded last (the running maximum)
+  };
+  NeededLog* neededLogOf(std::uint32_t tableIdValue);
 
   std::string agentName_;
   std::string groupName_;
@@ -118,6 +145,7 @@ class GroupInterface : public Quor::Entity {
   std::map<std::uint32_t, LogVersion> lastLogVersions_;
   std::map<std::uint32_t, LogVersion> deliveredVersions_;
   Vesk::Ptr<TableVersionPantry> tableVersions_;
+  absl::InlinedVector<NeededLog, 2> neededLogs_;
   Quor::EventLoop::TimerId pollTimer_ = 0;
 };
 

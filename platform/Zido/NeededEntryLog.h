@@ -1,0 +1,106 @@
+// Zido::NeededEntryLog: what a hardware side must have taken of other tables
+// before it may apply a table's change, in shared memory. One collection per
+// dependant table id, written by the agent's group interface (addLogEntry),
+// read by hardware sides:
+//
+//   path         Constants::neededEntryPantryPath(group, tableId)
+//                ("zido/<group>/neededEntries/<tableId as 8 hex digits>")
+//   collection   a Pantry::PantryRing of NeededEntryRecord keyed by the
+//                dependant table's log version
+//   scratchpad   the last log version of the dependant table whose needed
+//                entries are final: every record at or below it that will
+//                ever exist is in the ring
+//
+// Format. A record is written only when the needs grow: record (v, N) says
+// that the change at version v of the dependant table, and every later one
+// until the next record, may be applied once the hardware side has taken,
+// of every table version t in N, version t.version of table t.tableId. N
+// holds the highest version needed so far of each table id (at most
+// maxTables). Versions of one table id are taken in order, so the highest
+// needed covers the lower ones; carrying the running maximum is
+// conservative (a change may wait for a version that an earlier change
+// needed) and never deadlocks: every version in N was logged before v.
+// Holding the maximum keeps the collection sparse: routes sharing a few
+// hundred next hops add a record only when a new next hop appears, and a
+// commit costs one compare and the scratchpad store.
+//
+// How a hardware side follows it. Before applying version v of the
+// dependant table: wait until the scratchpad is at least v (the agent
+// writes the change log record, then the needed entries, then the
+// scratchpad); adopt every record up to v in key order (keep the latest);
+// apply v once every table version it names is taken. A collection that
+// does not exist means an agent that records no needs: apply in the
+// table's own order. The agent removes records at or below the version the
+// hardware side published for the dependant table; a hardware side that
+// restarts rebuilds every table from its configuration first, which covers
+// what those records asked for.
+//
+// Crash safety. The agent's group mounts the collection when a table
+// registers (neededEntryLogIs) and sets the scratchpad to the table's
+// version then: a version whose needs a killed agent never recorded is
+// final without them, and its table is ordered by the adjacency checks of
+// the hardware side alone (a window of one change at the moment of a kill).
+//
+// Thread safety: one writer thread (the agent's); readers in other
+// processes through read-only mounts.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+#include "Pantry/PantryRing.h"
+#include "QuorPantry/PantryEntity.h"
+#include "Zido/TableVersion.h"
+
+namespace Zido {
+
+struct NeededEntryRecord {
+  static constexpr std::uint32_t maxTables = 3;
+
+  LogVersion version = 0;          // the dependant table's log version
+  std::uint32_t tableIdValue = 0;  // the dependant table id
+  std::uint32_t count = 0;         // table versions used in `needed`
+  TableVersion needed[maxTables];  // the highest needed version per table id
+
+  bool operator==(NeededEntryRecord const&) const = default;
+};
+
+static_assert(std::is_trivially_copyable_v<NeededEntryRecord>);
+static_assert(sizeof(NeededEntryRecord) == 64 && offsetof(NeededEntryRecord, needed) == 16);
+
+struct NeededEntryKeyOf {
+  using Key = std::uint64_t;
+  static Key key(NeededEntryRecord const& record) { return record.version; }
+};
+
+using NeededEntryRing = Pantry::PantryRing<NeededEntryRecord, NeededEntryKeyOf>;
+using NeededEntryPantry = QuorPantry::CollectionEntity<NeededEntryRing>;
+
+struct NeededEntryLogFormat {
+  static constexpr char const* typeName = "Zido::NeededEntryPantry";
+  static constexpr char const* collectionName = "neededEntry";
+  // As many records as the largest change log of a table (one per version
+  // at most); the file is sparse, so unused room costs no memory.
+  static constexpr std::uint64_t capacity = 1u << 20;
+};
+
+// Follows one dependant table's needed entries for a hardware side: the
+// latest record at or below a version, adopted in key order.
+class NeededEntryFollower {
+ public:
+  explicit NeededEntryFollower(Vesk::Ptr<NeededEntryRing> ring) : ring_(std::move(ring)) {}
+
+  // Whether the needs of `version` are final (the scratchpad has reached it).
+  bool final(LogVersion version) const { return ring_->scratchpad() >= version; }
+  // The version of `tableId` that changes up to `version` need (0: none).
+  // Calls must come with `version` not decreasing.
+  LogVersion neededOf(LogVersion version, SwTableId tableId);
+
+ private:
+  Vesk::Ptr<NeededEntryRing> ring_;
+  NeededEntryRecord current_;  // the latest record adopted
+  LogVersion scanned_ = 0;     // every record at or below it is adopted
+};
+
+}  // namespace Zido
