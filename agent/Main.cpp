@@ -1,9 +1,13 @@
 // zadulpm-agent: a client agent that uses the library as a routing agent
-// does: it programs a route table over its units, each route depending on
-// its next hop's handle, churns it (new next hops, removes, a remove-all and
-// refill of unit 0), and reports. With --restore it resynchronises after a
-// restart instead: units restored from shared memory, reconcile, then every
-// claimed unit brought to the intended final route set.
+// does: it programs a route table over its units, each route pointing at the
+// adjacency of its next hop (one path or an ECMP group) in the adjacency
+// table and depending on that next hop's handle; with --churn it then
+// churns it (new next hops, removes, a remove-all and refill of unit 0);
+// once its routes are answered it removes the next hops no route uses, and
+// reports. With --restore it resynchronises after a restart instead: units
+// restored from shared memory, reconcile, then every claimed unit brought to
+// the intended final route set (next hops keep their indexes, so routes
+// already in place are not written again).
 #include <fmt/format.h>
 #include <CLI/CLI.hpp>
 
@@ -17,11 +21,11 @@
 #include <unistd.h>
 
 #include "Pantry/Segment.h"
+#include "ZaduLpm/AdjacencyInterface.h"
 #include "ZaduLpm/TcamInterface.h"
 #include "ZaduLpmLib/Ipv4Text.h"
 #include "Zido/Agent.h"
 #include "Zido/Constants.h"
-#include "agent/NextHopTable.h"
 #include "agent/Routes.h"
 #include "tools/CommandLine.h"
 
@@ -36,48 +40,111 @@ struct Options {
   std::uint32_t generated = 200000;
   std::uint64_t seed = 1;
   bool restore = false;
+  bool churn = false;
+  bool allowEmpty = false;
   int skipUnit = -1;
   double timeout = 120;
   bool json = false;
   bool quiet = false;
   std::string intentFile;
   std::string configFile;
+  std::string adjacencyFile;
 };
 
 std::uint64_t keyNumber(std::uint32_t prefix, std::uint8_t length) {
   return (std::uint64_t{prefix} << 8) | length;
 }
 
+std::uint64_t routeNumber(std::uint16_t unit, std::uint32_t prefix, std::uint8_t length) {
+  return (std::uint64_t{unit} << 40) | keyNumber(prefix, length);
+}
+
 // Accepts operations, keeps the loop turning, and counts their answers.
+// Keeps, for every next hop, the routes that use it (routes are keyed by
+// unit and prefix), so that a next hop no route uses any more is removed
+// from the adjacency table, after the route change that let it go.
 class Programmer {
  public:
-  Programmer(Zido::Agent& agent, std::vector<std::uint32_t> const& nextHops) : agent_(agent) {
-    auto const group = agent.orderedTableInterface()->groupInterfaceColl()->groupIntf(
-        Zido::Constants::canonicalizeGroupName(ZaduLpmLib::TcamConstants::agentName,
-                                               ZaduLpmLib::TcamConstants::groupName));
-    nextHopTable_ = new ZaduAgent::NextHopTable(Zido::SwTableId(0x0201080A), 0, group->resolver());
-    for (std::size_t index = 0; index < nextHops.size(); ++index) {
-      nextHopHandles_.push_back(nextHopTable_->nextHopWrite(static_cast<std::uint32_t>(index)));
+  Programmer(Zido::Agent& agent, ZaduLpm::AdjacencyTable& adjacencies,
+             std::vector<ZaduLpmLib::AdjacencyKey> const& nextHops)
+      : agent_(agent), adjacencies_(adjacencies), nextHops_(nextHops) {
+    for (std::uint32_t id = 0; id < nextHops_.size(); ++id) {
+      ids_.emplace(nextHops_[id], id);
     }
   }
 
-  void write(ZaduLpm::TcamSwTable& table, Route const& route, std::uint32_t adjacency) {
+  // Counts the routes a restored table holds against their next hops.
+  void learn(std::uint16_t unit, ZaduLpm::TcamSwTable const& table) {
+    for (auto const& entry : table.entryIteratorConst()) {
+      std::optional<ZaduLpmLib::AdjacencyKey> const nextHop =
+          adjacencies_.nextHop(entry.data.adjacencyIndex);
+      if (nextHop) {
+        use(routeNumber(unit, entry.key().prefix, entry.key().length), idOf(*nextHop), nullptr);
+      }
+    }
+  }
+  // The id of a next hop, added when new.
+  std::uint32_t idOf(ZaduLpmLib::AdjacencyKey const& nextHop) {
+    auto const [at, added] =
+        ids_.try_emplace(nextHop, static_cast<std::uint32_t>(nextHops_.size()));
+    if (added) {
+      nextHops_.push_back(nextHop);
+    }
+    return at->second;
+  }
+  // The adjacency index of a next hop (0 when the table is full).
+  std::uint32_t indexOf(std::uint32_t nextHop) { return handleOf(nextHop)->index(); }
+  ZaduLpmLib::AdjacencyKey const& nextHop(std::uint32_t id) const { return nextHops_[id]; }
+
+  void write(ZaduLpm::TcamSwTable& table, Route const& route, std::uint32_t nextHop) {
     ZaduLpmLib::TcamDataModelEntryKey const key(route.prefix, route.length);
+    Vesk::Ptr<ZaduLpm::AdjacencyTable::EntryHandle> const adjacency = handleOf(nextHop);
     ZaduLpmLib::TcamDataModelEntry entry;
     entry.keyIs(key);
-    entry.data.adjacencyIndex = adjacency;
+    entry.data.adjacencyIndex = adjacency->index();
     std::size_t const operation = accept();
-    table.entryWriteWithResponseHandler(
-        key, entry, nextHopHandles_[adjacency],
+    auto const handle = table.entryWriteWithResponseHandler(
+        key, entry, adjacency,
         [this, operation, route](auto const& done) { answer(operation, done, &route); });
+    use(routeNumber(table.unitId(), route.prefix, route.length), nextHop, handle);
     pump();
   }
   void remove(ZaduLpm::TcamSwTable& table, ZaduLpmLib::TcamDataModelEntryKey const& key) {
     std::size_t const operation = accept();
-    table.entryRemoveWithResponseHandler(
+    auto const handle = table.entryRemoveWithResponseHandler(
         key, nullptr, [this, operation](auto const& done) { answer(operation, done, nullptr); });
+    letGo(routeNumber(table.unitId(), key.prefix, key.length), handle);
     pump();
   }
+  void removeAll(ZaduLpm::TcamSwTable& table) {
+    table.entryRemoveAll(nullptr);
+    std::uint64_t const first = routeNumber(table.unitId(), 0, 0);
+    std::uint64_t const last = routeNumber(static_cast<std::uint16_t>(table.unitId() + 1), 0, 0);
+    for (auto at = routes_.lower_bound(first); at != routes_.end() && at->first < last;) {
+      release(at->second, nullptr);
+      at = routes_.erase(at);
+    }
+  }
+  // Removes every next hop that no route uses, each after the last route
+  // change that let it go. Call once the routes are answered: the hardware
+  // side has then taken every change, on every unit, that let them go.
+  void removeUnusedNextHops() {
+    for (auto const& [id, users] : users_) {
+      if (users != 0 || adjacencies_.indexOf(nextHops_[id]) == 0) {
+        continue;
+      }
+      std::size_t const operation = accept();
+      adjacencies_.adjacencyRemove(
+          nextHops_[id], lastLetGo_[id],
+          [this, operation](auto const& done) { answer(operation, done, nullptr); });
+      handles_.erase(id);
+      ++nextHopsRemoved_;
+    }
+    std::erase_if(users_, [](auto const& each) { return each.second == 0; });
+    lastLetGo_.clear();
+  }
+  std::uint64_t nextHopsRemoved() const { return nextHopsRemoved_; }
+
   // Runs the loop until every operation is answered; false on timeout.
   bool settle(double seconds) {
     bool const settled = agent_.runUntil(
@@ -155,9 +222,52 @@ class Programmer {
     }
   }
 
+  using Dependency = Vesk::Ptr<Zido::DependencyEntryHandle const>;
+
+  // The handle of the next hop's write in this life: written once, then
+  // every route that uses it depends on it.
+  Vesk::Ptr<ZaduLpm::AdjacencyTable::EntryHandle> handleOf(std::uint32_t nextHop) {
+    auto& handle = handles_[nextHop];
+    if (!handle) {
+      std::size_t const operation = accept();
+      handle = adjacencies_.adjacencyWrite(
+          nextHops_[nextHop],
+          [this, operation](auto const& done) { answer(operation, done, nullptr); });
+    }
+    return handle;
+  }
+  // Route `route` now uses `nextHop`; `change` made it so.
+  void use(std::uint64_t route, std::uint32_t nextHop, Dependency const& change) {
+    auto const [at, added] = routes_.try_emplace(route, nextHop);
+    if (!added) {
+      if (at->second == nextHop) {
+        return;
+      }
+      release(at->second, change);
+      at->second = nextHop;
+    }
+    ++users_[nextHop];
+  }
+  void letGo(std::uint64_t route, Dependency const& change) {
+    if (auto const at = routes_.find(route); at != routes_.end()) {
+      release(at->second, change);
+      routes_.erase(at);
+    }
+  }
+  void release(std::uint32_t nextHop, Dependency const& change) {
+    --users_[nextHop];
+    lastLetGo_[nextHop] = change;
+  }
+
   Zido::Agent& agent_;
-  Vesk::Ptr<ZaduAgent::NextHopTable> nextHopTable_;
-  std::vector<Vesk::Ptr<Zido::OrderedEntryHandle>> nextHopHandles_;
+  ZaduLpm::AdjacencyTable& adjacencies_;
+  std::vector<ZaduLpmLib::AdjacencyKey> nextHops_;
+  std::map<ZaduLpmLib::AdjacencyKey, std::uint32_t> ids_;
+  std::map<std::uint32_t, Vesk::Ptr<ZaduLpm::AdjacencyTable::EntryHandle>> handles_;
+  std::map<std::uint64_t, std::uint32_t> routes_;  // route number -> next hop id
+  std::map<std::uint32_t, std::int64_t> users_;    // next hop id -> routes using it
+  std::map<std::uint32_t, Dependency> lastLetGo_;
+  std::uint64_t nextHopsRemoved_ = 0;
   std::vector<Operation> operations_;
   std::uint64_t answered_ = 0;
   std::uint64_t duplicateAnswers_ = 0;
@@ -181,22 +291,20 @@ void writeLines(std::string const& file, std::vector<std::string> const& lines) 
 }
 
 std::string lineOf(std::uint16_t unit, std::uint32_t prefix, std::uint8_t length,
-                   std::uint32_t adjacency) {
-  return fmt::format("{} {}/{} {}", unit, ZaduLpmLib::formatIpv4(prefix), length, adjacency);
+                   std::string const& nextHop) {
+  return fmt::format("{} {}/{} {}", unit, ZaduLpmLib::formatIpv4(prefix), length, nextHop);
 }
 
 int run(Options const& options) {
-  std::vector<Route> const routes =
+  ZaduAgent::RouteSet const set =
       options.routeFile.empty()
           ? ZaduAgent::generateRoutes(options.generated, options.units, options.seed)
           : ZaduAgent::readRouteFile(options.routeFile, options.units);
-  std::vector<std::uint32_t> const nextHops = ZaduAgent::nextHopsOf(routes);
-  ZaduAgent::Churn const churn = ZaduAgent::planChurn(routes, options.seed);
-  std::vector<Route> const intended = ZaduAgent::intendedRoutes(routes, churn, nextHops);
-  auto const adjacencyOf = [&](std::uint32_t nextHop) {
-    return static_cast<std::uint32_t>(std::lower_bound(nextHops.begin(), nextHops.end(), nextHop) -
-                                      nextHops.begin());
-  };
+  std::vector<Route> const& routes = set.routes;
+  ZaduAgent::Churn const churn =
+      options.churn ? ZaduAgent::planChurn(routes, options.seed) : ZaduAgent::Churn{};
+  std::vector<Route> const intended =
+      ZaduAgent::intendedRoutes(routes, churn, set.nextHops.size());
   auto const claimed = [&](std::uint16_t unit) { return unit != options.skipUnit; };
 
   Zido::Agent agent;
@@ -211,8 +319,32 @@ int run(Options const& options) {
           std::chrono::duration<double, std::milli>(Clock::now() - began).count();
     }
   }
+  if (options.restore && !options.allowEmpty &&
+      std::none_of(intended.begin(), intended.end(),
+                   [&](Route const& route) { return claimed(route.unit); })) {
+    std::string held;
+    std::uint64_t total = 0;
+    for (auto const& [unit, table] : tables) {
+      if (std::uint32_t const count = table->entrys(); count != 0) {
+        held += fmt::format("{}{} on unit {}", held.empty() ? "" : ", ", count, unit);
+        total += count;
+      }
+    }
+    if (total != 0) {
+      std::fprintf(stderr,
+                   "zadulpm-agent: no routes to program, so --restore would remove all %llu "
+                   "routes (%s); pass --allow-empty to remove them\n",
+                   static_cast<unsigned long long>(total), held.c_str());
+      return 2;
+    }
+  }
+  auto const adjacencies = ZaduLpm::AdjacencyInterface::getIntf(agent.orderedTableInterface());
+  ZaduLpm::AdjacencyTable& adjacencyTable = *adjacencies->table();
+  Programmer programmer(agent, adjacencyTable, set.nextHops);
+  for (auto const& [unit, table] : tables) {
+    programmer.learn(unit, *table);
+  }
   intf->reconcile();
-  Programmer programmer(agent, nextHops);
   programmer.showProgress(!options.quiet && isatty(STDERR_FILENO) != 0);
   Clock::time_point const began = Clock::now();
   std::uint64_t unchanged = 0;
@@ -221,31 +353,33 @@ int run(Options const& options) {
     programmer.step("programming", routes.size());
     for (Route const& route : routes) {
       if (claimed(route.unit)) {
-        programmer.write(*tables[route.unit], route, adjacencyOf(route.nextHop));
+        programmer.write(*tables[route.unit], route, route.nextHop);
       }
     }
     settled = programmer.settle(options.timeout);
-    std::fprintf(stderr, "zadulpm-agent: programmed %zu routes; churning\n", routes.size());
-    programmer.step("churning", churn.rewritten.size() + churn.removed.size() +
-                                    intended.size() / options.units);
-    for (std::size_t index : churn.rewritten) {
-      Route const& route = routes[index];
-      if (claimed(route.unit)) {
-        programmer.write(*tables[route.unit], route,
-                         adjacencyOf(ZaduAgent::rewrittenNextHop(route, nextHops)));
+    std::fprintf(stderr, "zadulpm-agent: programmed %zu routes\n", routes.size());
+    if (options.churn) {
+      programmer.step("churning", churn.rewritten.size() + churn.removed.size() +
+                                      intended.size() / options.units);
+      for (std::size_t index : churn.rewritten) {
+        Route const& route = routes[index];
+        if (claimed(route.unit)) {
+          programmer.write(*tables[route.unit], route,
+                           ZaduAgent::rewrittenNextHop(route, set.nextHops.size()));
+        }
       }
-    }
-    for (std::size_t index : churn.removed) {
-      Route const& route = routes[index];
-      if (claimed(route.unit)) {
-        programmer.remove(*tables[route.unit], {route.prefix, route.length});
+      for (std::size_t index : churn.removed) {
+        Route const& route = routes[index];
+        if (claimed(route.unit)) {
+          programmer.remove(*tables[route.unit], {route.prefix, route.length});
+        }
       }
-    }
-    if (claimed(0)) {
-      tables[0]->entryRemoveAll(nullptr);
-      for (Route const& route : intended) {
-        if (route.unit == 0) {
-          programmer.write(*tables[0], route, adjacencyOf(route.nextHop));
+      if (claimed(0)) {
+        programmer.removeAll(*tables[0]);
+        for (Route const& route : intended) {
+          if (route.unit == 0) {
+            programmer.write(*tables[0], route, route.nextHop);
+          }
         }
       }
     }
@@ -260,11 +394,12 @@ int run(Options const& options) {
       ZaduLpmLib::TcamDataModelEntryKey const key(route.prefix, route.length);
       ZaduLpm::TcamSwTable& table = *tables[route.unit];
       ZaduLpmLib::TcamDataModelEntry const now = table.entryRead(key);
-      if (now.data.key == key && now.data.adjacencyIndex == adjacencyOf(route.nextHop)) {
+      if (now.data.key == key && now.data.adjacencyIndex != 0 &&
+          now.data.adjacencyIndex == programmer.indexOf(route.nextHop)) {
         ++unchanged;  // already as intended: nothing to write
         continue;
       }
-      programmer.write(table, route, adjacencyOf(route.nextHop));
+      programmer.write(table, route, route.nextHop);
     }
     for (auto const& [unit, table] : tables) {
       std::vector<ZaduLpmLib::TcamDataModelEntryKey> stale;
@@ -279,13 +414,21 @@ int run(Options const& options) {
     }
   }
   settled = programmer.settle(options.timeout) && settled;
+  programmer.removeUnusedNextHops();
+  settled = programmer.settle(options.timeout) && settled;
   double const seconds = std::chrono::duration<double>(Clock::now() - began).count();
 
+  // Routes name their next hop by its paths: "unit prefix/length paths".
+  auto const nextHopText = [&](std::uint32_t index) {
+    std::optional<ZaduLpmLib::AdjacencyKey> const nextHop = adjacencyTable.nextHop(index);
+    return nextHop ? fmt::format("{}", *nextHop) : fmt::format("adjacency {}", index);
+  };
   if (!options.intentFile.empty()) {
     std::vector<std::string> lines;
     for (Route const& route : intended) {
       if (claimed(route.unit)) {
-        lines.push_back(lineOf(route.unit, route.prefix, route.length, adjacencyOf(route.nextHop)));
+        lines.push_back(lineOf(route.unit, route.prefix, route.length,
+                               fmt::format("{}", programmer.nextHop(route.nextHop))));
       }
     }
     writeLines(options.intentFile, lines);
@@ -298,17 +441,28 @@ int run(Options const& options) {
     for (auto record = config.first(); record; record = config.nextAfter(record->key())) {
       if (!record->inDeletion) {
         configured.push_back(lineOf(unit, record->key().prefix, record->key().length,
-                                    record->logEntry.entry.adjacencyIndex));
+                                    nextHopText(record->logEntry.entry.adjacencyIndex)));
       }
     }
   }
   if (!options.configFile.empty()) {
     writeLines(options.configFile, configured);
   }
+  if (!options.adjacencyFile.empty()) {
+    std::vector<std::string> lines;
+    auto& config = adjacencyTable.config();
+    for (auto record = config.first(); record; record = config.nextAfter(record->key)) {
+      if (record->inDeletion == 0) {
+        lines.push_back(fmt::format("{} {}", record->index, record->key));
+      }
+    }
+    writeLines(options.adjacencyFile, lines);
+  }
   nlohmann::json report = {
       {"mode", options.restore ? "restore" : "program"},
       {"routes", routes.size()},
       {"entriesPerUnit", entries},
+      {"nextHops", {{"live", adjacencyTable.live()}, {"removed", programmer.nextHopsRemoved()}}},
       {"operations", programmer.accepted()},
       {"answered", programmer.answered()},
       {"duplicateAnswers", programmer.duplicateAnswers()},
@@ -335,6 +489,8 @@ int run(Options const& options) {
                 programmer.latency(0.99), programmer.latency(1.0));
     std::printf("entries per unit: %s; states: %s\n", entries.dump().c_str(),
                 report["states"].dump().c_str());
+    std::printf("next hops: %u live, %llu removed\n", adjacencyTable.live(),
+                static_cast<unsigned long long>(programmer.nextHopsRemoved()));
     std::printf("restore ms per unit: %s; unchanged routes skipped: %llu\n",
                 restoreMs.dump().c_str(), static_cast<unsigned long long>(unchanged));
     std::printf("refused (unit full): %zu\n", programmer.refused().size());
@@ -367,7 +523,8 @@ int main(int argc, char** argv) {
   Options options;
   std::string root;
   app.add_option("ROUTE_FILE", options.routeFile,
-                 "routes, one per line: A.B.C.D/LEN NEXTHOP [UNIT] (default: generated)");
+                 "routes, one per line: A.B.C.D/LEN NEXTHOP[,NEXTHOP...] [UNIT], a NEXTHOP "
+                 "being A.B.C.D[@IFINDEX] (default: generated)");
   app.add_option("--root", root, "shared-memory root (default: ZADU_SHM_ROOT, /dev/shm/zadulpm)")
       ->check(sharedMemoryRootCheck);
   app.add_option("--units", options.units, "units")
@@ -379,6 +536,11 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_flag("--restore", options.restore,
                "restore the units from shared memory and bring them to the intended routes");
+  app.add_flag("--churn", options.churn,
+               "after programming, churn the table: a seeded quarter of the routes get another "
+               "next hop, a tenth are removed, unit 0 is cleared and refilled");
+  app.add_flag("--allow-empty", options.allowEmpty,
+               "with --restore and no routes to program, remove every route of the claimed units");
   app.add_option("--skip-unit", options.skipUnit, "a unit not to claim (reconcile clears it)");
   app.add_option("--timeout", options.timeout, "seconds to wait for answers")
       ->capture_default_str();
@@ -387,6 +549,8 @@ int main(int argc, char** argv) {
   app.add_option("--intent", options.intentFile, "write the intended final routes here");
   app.add_option("--config-dump", options.configFile,
                  "write the claimed units' configuration records here");
+  app.add_option("--adjacency-dump", options.adjacencyFile,
+                 "write the adjacency table here: \"INDEX NEXTHOP\" per live next hop");
   app.failure_message([](CLI::App const*, CLI::Error const& error) {
     return oneLineFailure("zadulpm-agent", error);
   });
@@ -400,6 +564,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zadulpm-agent: another agent is running: %s\n", error.what());
     return 1;
   } catch (ZaduAgent::RouteFileError const& error) {
+    std::fprintf(stderr, "zadulpm-agent: %s\n", error.what());
+    return 2;
+  } catch (ZaduLpmLib::AdjacencyKeyError const& error) {
     std::fprintf(stderr, "zadulpm-agent: %s\n", error.what());
     return 2;
   } catch (std::exception const& error) {

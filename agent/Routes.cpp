@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <charconv>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <random>
 #include <set>
@@ -31,24 +32,81 @@ bool parseNumber(std::string_view text, Number& value) {
   return error == std::errc() && end == text.data() + text.size();
 }
 
+// At most 40 characters of what a user wrote, for an error line.
+std::string excerpt(std::string_view text) {
+  constexpr std::size_t shown = 40;
+  return text.size() <= shown ? std::string(text) : fmt::format("{}...", text.substr(0, shown));
+}
+
+// "A.B.C.D[@IFINDEX][,...]"; the reason when it is not one.
+ZaduLpmLib::AdjacencyKey parseNextHop(std::string_view text,
+                                      std::function<void(std::string const&)> const& fail) {
+  std::vector<ZaduLpmLib::NextHopPath> paths;
+  while (true) {
+    std::size_t const comma = text.find(',');
+    std::string_view const path = text.substr(0, comma);
+    std::size_t const at = path.find('@');
+    auto const gateway = ZaduLpmLib::parseIpv4(path.substr(0, at));
+    std::uint32_t ifIndex = 0;
+    if (!gateway || (at != std::string_view::npos && !parseNumber(path.substr(at + 1), ifIndex))) {
+      fail(fmt::format("'{}' is not a next hop A.B.C.D[@IFINDEX]", excerpt(path)));
+    }
+    paths.push_back({*gateway, ifIndex});
+    if (paths.size() > ZaduLpmLib::AdjacencyKey::maxPaths) {
+      fail(fmt::format("an ECMP route has at most {} next hops",
+                       ZaduLpmLib::AdjacencyKey::maxPaths));
+    }
+    if (comma == std::string_view::npos) {
+      break;
+    }
+    text.remove_prefix(comma + 1);
+  }
+  try {
+    return ZaduLpmLib::AdjacencyKey::of(paths);
+  } catch (ZaduLpmLib::AdjacencyKeyError const& error) {
+    fail(error.what());
+  }
+  return {};
+}
+
 }  // namespace
+
+std::uint32_t RouteSet::idOf(ZaduLpmLib::AdjacencyKey const& nextHop) {
+  auto const [at, added] = ids_.try_emplace(nextHop, static_cast<std::uint32_t>(nextHops.size()));
+  if (added) {
+    nextHops.push_back(nextHop);
+  }
+  return at->second;
+}
 
 std::uint16_t unitOf(std::uint32_t prefix, std::uint8_t length, std::uint16_t units) {
   return static_cast<std::uint16_t>(mix((std::uint64_t{prefix} << 8) | length) % units);
 }
 
-std::vector<Route> readRouteFile(std::string const& path, std::uint16_t units) {
+RouteSet readRouteFile(std::string const& path, std::uint16_t units) {
   std::ifstream in(path);
   if (!in) {
     throw RouteFileError(fmt::format("{}: cannot be read", path));
   }
-  std::vector<Route> routes;
+  RouteSet set;
   std::set<std::pair<std::uint16_t, std::uint64_t>> seen;
-  std::string line;
-  for (std::size_t number = 1; std::getline(in, line); ++number) {
+  std::vector<char> buffer(maxLineLength + 1);
+  for (std::size_t number = 1;; ++number) {
     auto const fail = [&](std::string const& what) {
       throw RouteFileError(fmt::format("{}:{}: {}", path, number, what));
     };
+    // A line is read into a bounded buffer: a huge line is refused, never
+    // held whole.
+    in.getline(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    if (in.fail()) {
+      if (in.gcount() == 0 && in.eof()) {
+        break;
+      }
+      fail(fmt::format("the line is longer than {} characters", maxLineLength));
+    }
+    // gcount counts the newline it took, unless the file ended the line.
+    auto const taken = static_cast<std::size_t>(in.gcount());
+    std::string line(buffer.data(), in.eof() ? taken : taken - 1);
     if (auto const comment = line.find('#'); comment != std::string::npos) {
       line.erase(comment);
     }
@@ -61,7 +119,7 @@ std::vector<Route> readRouteFile(std::string const& path, std::uint16_t units) {
       continue;
     }
     if (fields.size() < 2 || fields.size() > 3) {
-      fail("expected \"A.B.C.D/LEN NEXTHOP [UNIT]\"");
+      fail("expected \"A.B.C.D/LEN NEXTHOP[,NEXTHOP...] [UNIT]\"");
     }
     std::size_t const slash = fields[0].find('/');
     Route route;
@@ -70,38 +128,34 @@ std::vector<Route> readRouteFile(std::string const& path, std::uint16_t units) {
                             ? std::nullopt
                             : ZaduLpmLib::parseIpv4(std::string_view(fields[0]).substr(0, slash));
     if (!prefix) {
-      fail(fmt::format("'{}' is not a prefix A.B.C.D/LEN", fields[0]));
+      fail(fmt::format("'{}' is not a prefix A.B.C.D/LEN", excerpt(fields[0])));
     }
     if (!parseNumber(std::string_view(fields[0]).substr(slash + 1), length) || length > 32) {
-      fail(fmt::format("'{}': the prefix length must be 0 to 32", fields[0]));
+      fail(fmt::format("'{}': the prefix length must be 0 to 32", excerpt(fields[0])));
     }
     route.prefix = *prefix;
     route.length = static_cast<std::uint8_t>(length);
     if ((route.prefix & ~ZaduLpmLib::prefixMaskOf(route.length)) != 0) {
       fail(fmt::format("'{}' has host bits set", fields[0]));
     }
-    auto const nextHop = ZaduLpmLib::parseIpv4(fields[1]);
-    if (!nextHop) {
-      fail(fmt::format("'{}' is not a next-hop address", fields[1]));
-    }
-    route.nextHop = *nextHop;
+    route.nextHop = set.idOf(parseNextHop(fields[1], fail));
     route.unit = unitOf(route.prefix, route.length, units);
     if (fields.size() == 3) {
       unsigned unit = 0;
       if (!parseNumber(std::string_view(fields[2]), unit) || unit >= units) {
-        fail(fmt::format("unit '{}' is not one of 0 to {}", fields[2], units - 1));
+        fail(fmt::format("unit '{}' is not one of 0 to {}", excerpt(fields[2]), units - 1));
       }
       route.unit = static_cast<std::uint16_t>(unit);
     }
     if (!seen.emplace(route.unit, (std::uint64_t{route.prefix} << 8) | route.length).second) {
       fail(fmt::format("{} is already on unit {}", fields[0], route.unit));
     }
-    routes.push_back(route);
+    set.routes.push_back(route);
   }
-  return routes;
+  return set;
 }
 
-std::vector<Route> generateRoutes(std::uint32_t count, std::uint16_t units, std::uint64_t seed) {
+RouteSet generateRoutes(std::uint32_t count, std::uint16_t units, std::uint64_t seed) {
   // Share of each prefix length, in parts per thousand.
   static constexpr std::pair<std::uint8_t, int> lengths[] = {
       {24, 600}, {22, 100}, {23, 90}, {20, 50}, {21, 50}, {16, 30}, {19, 30}, {18, 20},
@@ -112,11 +166,28 @@ std::vector<Route> generateRoutes(std::uint32_t count, std::uint16_t units, std:
     lengthTable.insert(lengthTable.end(), static_cast<std::size_t>(share), length);
   }
   std::mt19937_64 random(seed);
-  std::vector<std::uint32_t> nextHops(300);
-  for (std::uint32_t& nextHop : nextHops) {
-    nextHop = (10u << 24) | static_cast<std::uint32_t>(random() & 0xFFFFFF);
+  RouteSet set;
+  std::vector<ZaduLpmLib::NextHopPath> paths;
+  while (set.nextHops.size() < 300) {
+    ZaduLpmLib::NextHopPath const path{(10u << 24) | static_cast<std::uint32_t>(random() & 0xFFFFFF),
+                                       static_cast<std::uint32_t>(1 + random() % 48)};
+    if (set.idOf(ZaduLpmLib::AdjacencyKey::of(path)) == paths.size()) {
+      paths.push_back(path);
+    }
   }
-  std::vector<Route> routes;
+  std::size_t const singlePaths = paths.size();
+  while (set.nextHops.size() < singlePaths + 24) {
+    std::vector<ZaduLpmLib::NextHopPath> group;
+    std::size_t const width = 2 + random() % 7;
+    while (group.size() < width) {
+      ZaduLpmLib::NextHopPath const path = paths[random() % paths.size()];
+      if (std::find(group.begin(), group.end(), path) == group.end()) {
+        group.push_back(path);
+      }
+    }
+    set.idOf(ZaduLpmLib::AdjacencyKey::of(group));
+  }
+  std::vector<Route>& routes = set.routes;
   routes.reserve(count);
   std::set<std::pair<std::uint16_t, std::uint64_t>> seen;
   while (routes.size() < count) {
@@ -126,13 +197,15 @@ std::vector<Route> generateRoutes(std::uint32_t count, std::uint16_t units, std:
     auto const address =
         static_cast<std::uint32_t>(((1 + random() % 223) << 24) | (random() & 0xFFFFFF));
     route.prefix = address & ZaduLpmLib::prefixMaskOf(route.length);
-    route.nextHop = nextHops[random() % nextHops.size()];
+    route.nextHop = static_cast<std::uint32_t>(
+        random() % 10 == 0 ? singlePaths + random() % (set.nextHops.size() - singlePaths)
+                           : random() % singlePaths);
     route.unit = unitOf(route.prefix, route.length, units);
     if (seen.emplace(route.unit, (std::uint64_t{route.prefix} << 8) | route.length).second) {
       routes.push_back(route);
     }
   }
-  return routes;
+  return set;
 }
 
 Churn planChurn(std::vector<Route> const& routes, std::uint64_t seed) {
@@ -148,14 +221,12 @@ Churn planChurn(std::vector<Route> const& routes, std::uint64_t seed) {
   return churn;
 }
 
-std::uint32_t rewrittenNextHop(Route const& route, std::vector<std::uint32_t> const& nextHops) {
-  auto const at = std::lower_bound(nextHops.begin(), nextHops.end(), route.nextHop);
-  auto const position = static_cast<std::size_t>(at - nextHops.begin());
-  return nextHops[(position + 1) % nextHops.size()];
+std::uint32_t rewrittenNextHop(Route const& route, std::size_t nextHops) {
+  return static_cast<std::uint32_t>((route.nextHop + 1) % nextHops);
 }
 
 std::vector<Route> intendedRoutes(std::vector<Route> const& routes, Churn const& churn,
-                                  std::vector<std::uint32_t> const& nextHops) {
+                                  std::size_t nextHops) {
   std::vector<Route> intended = routes;
   for (std::size_t index : churn.rewritten) {
     intended[index].nextHop = rewrittenNextHop(routes[index], nextHops);
@@ -171,16 +242,6 @@ std::vector<Route> intendedRoutes(std::vector<Route> const& routes, Churn const&
     }
   }
   return kept;
-}
-
-std::vector<std::uint32_t> nextHopsOf(std::vector<Route> const& routes) {
-  std::vector<std::uint32_t> nextHops;
-  for (Route const& route : routes) {
-    nextHops.push_back(route.nextHop);
-  }
-  std::sort(nextHops.begin(), nextHops.end());
-  nextHops.erase(std::unique(nextHops.begin(), nextHops.end()), nextHops.end());
-  return nextHops;
 }
 
 }  // namespace ZaduAgent

@@ -20,6 +20,7 @@ namespace ZaduHw {
 namespace {
 
 Zido::SwTableId const tableId{ZaduLpmLib::TcamConstants::tableIdValue};
+Zido::SwTableId const adjacencyTableId{ZaduLpmLib::AdjacencyConstants::tableIdValue};
 
 std::string groupName() {
   return Zido::Constants::canonicalizeGroupName(ZaduLpmLib::TcamConstants::agentName,
@@ -63,6 +64,29 @@ std::string describe(std::optional<std::uint32_t> result) {
   return result ? fmt::format("adjacency {}", *result) : std::string("no match");
 }
 
+std::string describe(ZaduLpmLib::AdjacencyKey const* key) {
+  return key != nullptr ? fmt::format("{}", *key) : std::string("nothing");
+}
+
+bool forwards(ZaduLpmLib::TcamDataModelEntryData const& entry) {
+  return entry.action == ZaduLpmLib::TcamAction::forward;
+}
+
+// Mounts a collection read-only; null when it is not there (yet) or not
+// valid yet.
+template <class Collection>
+Vesk::Ptr<Collection> mountIfThere(std::string const& file, std::uint64_t capacity,
+                                   char const* typeName, char const* collectionName) {
+  if (!std::filesystem::exists(file)) {
+    return nullptr;
+  }
+  try {
+    return Collection::mountReader(file, capacity, typeName, collectionName);
+  } catch (std::exception const&) {
+    return nullptr;
+  }
+}
+
 }  // namespace
 
 HardwareSide::HardwareSide(HardwareOptions options)
@@ -78,9 +102,13 @@ void HardwareSide::start(std::chrono::duration<double> wait, std::function<void(
   } catch (std::exception const& error) {
     throw HardwareError(error.what());
   }
-  auto const held = publisher_->pantry()->collection().lookup(tableId.value());
+  auto& versions = publisher_->pantry()->collection();
+  auto const held = versions.lookup(tableId.value());
   published_ = held.found ? held.record.version : 0;
   taken_ = published_;
+  auto const heldAdjacency = versions.lookup(adjacencyTableId.value());
+  adjacencyPublished_ = heldAdjacency.found ? heldAdjacency.record.version : 0;
+  adjacencyTaken_ = adjacencyPublished_;
 
   std::string const logFile =
       sharedMemory_->filePathOf(ZaduLpmLib::TcamConstants::tableEntryLogPantryPath());
@@ -106,8 +134,49 @@ void HardwareSide::start(std::chrono::duration<double> wait, std::function<void(
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
   }
+  mountLater();
   rebuild();
   rateStart_ = std::chrono::steady_clock::now();
+}
+
+bool HardwareSide::mountLater() {
+  if (adjacencyLog_ && tcamNeeds_ && adjacencyNeeds_) {
+    return false;
+  }
+  auto const now = std::chrono::steady_clock::now();
+  if (now - lastMountTry_ < std::chrono::milliseconds(100)) {
+    return false;
+  }
+  bool const hadAdjacencies = followsAdjacencies();
+  lastMountTry_ = now;
+  using ZaduLpmLib::AdjacencyConstants;
+  if (!adjacencyLog_) {
+    // The configuration first: once the log is there, the agent has made both.
+    adjacencyConfig_ = mountIfThere<AdjacencyConfig>(
+        sharedMemory_->filePathOf(AdjacencyConstants::configPantryPath()),
+        AdjacencyConstants::capacity, AdjacencyConstants::configTypeName,
+        AdjacencyConstants::configCollectionName);
+    if (adjacencyConfig_) {
+      adjacencyLog_ = mountIfThere<ZaduLpmLib::AdjacencyLogRing>(
+          sharedMemory_->filePathOf(AdjacencyConstants::logPantryPath()),
+          AdjacencyConstants::logCapacity, AdjacencyConstants::logTypeName,
+          AdjacencyConstants::logCollectionName);
+    }
+  }
+  auto const needs = [&](Zido::SwTableId id, std::optional<Zido::NeededEntryFollower>& follower) {
+    if (follower) {
+      return;
+    }
+    if (auto ring = mountIfThere<Zido::NeededEntryRing>(
+            sharedMemory_->filePathOf(Zido::Constants::neededEntryPantryPath(groupName(), id)),
+            Zido::NeededEntryLogFormat::capacity, Zido::NeededEntryLogFormat::typeName,
+            Zido::NeededEntryLogFormat::collectionName)) {
+      follower.emplace(std::move(ring));
+    }
+  };
+  needs(tableId, tcamNeeds_);
+  needs(adjacencyTableId, adjacencyNeeds_);
+  return !hadAdjacencies && followsAdjacencies();
 }
 
 void HardwareSide::mountConfigs() {
@@ -145,16 +214,59 @@ void HardwareSide::rebuild() {
   for (auto& [unitId, tcam] : units_) {
     tcam.clear();
   }
+  adjacencies_.clear();
+  adjacencies_.clearUsers();
+  // Adjacencies first, as the agent commits them: a route whose adjacency
+  // is not found was written after this walk, above the version last
+  // published, and the log brings it in order.
+  if (adjacencyConfig_ && !options_.acknowledgeOnly) {
+    for (auto record = adjacencyConfig_->first(); record;
+         record = adjacencyConfig_->nextAfter(record->key)) {
+      // A next hop whose delete is not taken yet stays until the log
+      // deletes it, after the routes that used it.
+      bool const present = record->inDeletion == 0 || record->logVersion > adjacencyTaken_;
+      if (present && record->key.valid() && record->index != 0) {
+        adjacencies_.write(record->index, record->key);
+        ++counters_.rebuilt;
+      }
+    }
+  }
   mountConfigs();
   for (auto const& [unitId, mounted] : configs_) {
     SimulatedTcam& tcam = unit(unitId);
     for (auto record = mounted->first(); record; record = mounted->nextAfter(record->key())) {
-      if (!record->inDeletion && validKey(record->key())) {
-        tcam.write(record->key().prefix, record->key().length,
-                   record->logEntry.entry.adjacencyIndex);
-        ++counters_.rebuilt;
+      ZaduLpmLib::TcamDataModelEntryData const& entry = record->logEntry.entry;
+      if (record->inDeletion || !validKey(record->key())) {
+        continue;
       }
+      if (followsAdjacencies() && forwards(entry) &&
+          adjacencies_.find(entry.adjacencyIndex) == nullptr) {
+        ++counters_.deferred;
+        continue;
+      }
+      if (tcam.write(record->key().prefix, record->key().length, entry.adjacencyIndex)) {
+        holdAdjacency(entry);
+      }
+      ++counters_.rebuilt;
     }
+  }
+  // The walks saw the configuration at some moment up to these versions;
+  // replaying records up to them may pass through states that never were
+  // (a route over an adjacency deleted later), so the adjacency checks
+  // start after them.
+  tcamHorizon_ = agentVersion();
+  adjacencyHorizon_ = agentAdjacencyVersion();
+}
+
+void HardwareSide::holdAdjacency(ZaduLpmLib::TcamDataModelEntryData const& entry) {
+  if (followsAdjacencies() && forwards(entry)) {
+    adjacencies_.hold(entry.adjacencyIndex);
+  }
+}
+
+void HardwareSide::releaseAdjacency(std::optional<std::uint32_t> index) {
+  if (index) {
+    adjacencies_.release(*index);
   }
 }
 
@@ -169,18 +281,118 @@ void HardwareSide::apply(ZaduLpmLib::TcamDataModelLogPantryEntry const& record) 
   SimulatedTcam& tcam = unit(record.unitId);
   ZaduLpmLib::TcamDataModelEntryKey const& key = record.entry.key;
   if (record.tableDeleted()) {
+    tcam.forEach([&](std::uint32_t, std::uint8_t, std::uint32_t result) {
+      adjacencies_.release(result);
+    });
     tcam.clear();
     ++counters_.tableDeletes;
   } else if (record.entryDeleted()) {
-    tcam.remove(key.prefix, key.length);
+    std::optional<std::uint32_t> const held = tcam.find(key.prefix, key.length);
+    if (tcam.remove(key.prefix, key.length)) {
+      releaseAdjacency(held);
+    }
     ++counters_.entryDeletes;
   } else {
-    tcam.write(key.prefix, key.length, record.entry.adjacencyIndex);
+    if (followsAdjacencies() && forwards(record.entry) && record.version > tcamHorizon_ &&
+        adjacencies_.find(record.entry.adjacencyIndex) == nullptr) {
+      throw HardwareFault(fmt::format(
+          "unit {}: version {} writes {}/{} with adjacency {}, which the chip does not hold",
+          record.unitId, record.version, ZaduLpmLib::formatIpv4(key.prefix), key.length,
+          record.entry.adjacencyIndex));
+    }
+    std::optional<std::uint32_t> const held = tcam.find(key.prefix, key.length);
+    if (tcam.write(key.prefix, key.length, record.entry.adjacencyIndex)) {
+      releaseAdjacency(held);
+      holdAdjacency(record.entry);
+    }
     ++counters_.writes;
   }
 }
 
+void HardwareSide::applyAdjacency(ZaduLpmLib::AdjacencyLogRecord const& record) {
+  ++counters_.adjacencyVersionsTaken;
+  if (options_.acknowledgeOnly) {
+    return;
+  }
+  if (!record.key.valid() || record.index == 0 ||
+      record.index > ZaduLpmLib::AdjacencyConstants::capacity) {
+    ++counters_.malformed;
+    return;
+  }
+  if (record.deleted()) {
+    if (std::uint32_t const users = adjacencies_.users(record.index);
+        users != 0 && record.version > adjacencyHorizon_) {
+      throw HardwareFault(fmt::format(
+          "version {} of the adjacency table removes adjacency {} ({}), which {} TCAM entries "
+          "still use",
+          record.version, record.index, record.key, users));
+    }
+    adjacencies_.remove(record.index);
+    ++counters_.adjacencyDeletes;
+    return;
+  }
+  if (SimulatedAdjacencies::Key const* held = adjacencies_.find(record.index);
+      held != nullptr && *held != record.key && adjacencies_.users(record.index) != 0 &&
+      record.version > adjacencyHorizon_) {
+    throw HardwareFault(fmt::format(
+        "version {} of the adjacency table gives adjacency {} to {} while {} TCAM entries use "
+        "it for {}",
+        record.version, record.index, record.key, adjacencies_.users(record.index), *held));
+  }
+  adjacencies_.write(record.index, record.key);
+  ++counters_.adjacencyWrites;
+}
+
+std::optional<ZaduLpmLib::TcamDataModelLogPantryEntry> HardwareSide::nextTcamRecord() {
+  // The agent stores a record before it raises the high key: a high key
+  // read first vouches for every version up to it, so it is read again only
+  // once the versions it vouches for are taken. Reading the log's header
+  // for every record would pull the line the agent writes on every commit
+  // back and forth between the two processes.
+  while (true) {
+    if (taken_ >= tcamHigh_) {
+      tcamHeld_ = changeLog_->count() != 0;
+      tcamHigh_ = changeLog_->highKey();
+    }
+    auto const found = changeLog_->lookup(taken_ + 1);
+    if (found.found) {
+      return found.record;
+    }
+    if (!tcamHeld_ || tcamHigh_ <= taken_) {
+      return std::nullopt;  // drained
+    }
+    // A version after ours is missing (the agent remade its log): the
+    // configuration holds what the missing records did, and replaying
+    // every record after the gap over it gives the state the log ends in.
+    auto const next = changeLog_->nextAfter(taken_);
+    if (!next) {
+      return std::nullopt;
+    }
+    rebuild();
+    ++counters_.gaps;
+    taken_ = next->version - 1;
+  }
+}
+
+bool HardwareSide::tcamReady(Zido::LogVersion version) {
+  if (options_.acknowledgeOnly || !tcamNeeds_) {
+    return true;
+  }
+  return tcamNeeds_->final(version) &&
+         tcamNeeds_->neededOf(version, adjacencyTableId) <= adjacencyTaken_;
+}
+
+bool HardwareSide::adjacencyReady(Zido::LogVersion version) {
+  if (options_.acknowledgeOnly || !adjacencyNeeds_) {
+    return true;
+  }
+  return adjacencyNeeds_->final(version) && adjacencyNeeds_->neededOf(version, tableId) <= taken_;
+}
+
 std::size_t HardwareSide::step() {
+  if (mountLater()) {
+    rebuild();  // the agent has made its adjacency table: program it first
+  }
   std::uint64_t budget = options_.batch;
   if (options_.rate > 0) {
     std::chrono::duration<double> const elapsed = std::chrono::steady_clock::now() - rateStart_;
@@ -188,55 +400,84 @@ std::size_t HardwareSide::step() {
     budget = std::min<std::uint64_t>(budget, allowed > rateApplied_ ? allowed - rateApplied_ : 0);
   }
   std::size_t applied = 0;
-  // The agent stores a record before it raises the high key: a high key
-  // read first vouches for every version up to it, so it is read again only
-  // once the versions it vouches for are taken. Reading the log's header
-  // for every record would pull the line the agent writes on every commit
-  // back and forth between the two processes.
-  bool held = false;
-  Zido::LogVersion high = 0;
+  std::size_t tcamApplied = 0;
   while (applied < budget) {
-    if (taken_ >= high) {
-      held = changeLog_->count() != 0;
-      high = changeLog_->highKey();
-    }
-    auto const found = changeLog_->lookup(taken_ + 1);
-    if (!found.found) {
-      if (!held || high <= taken_) {
-        break;  // drained
+    // The TCAM log while it can go on, then the adjacency log for a record.
+    std::optional<ZaduLpmLib::TcamDataModelLogPantryEntry> const record = nextTcamRecord();
+    bool const adjacencyFirst =
+        record && followsAdjacencies() && !options_.acknowledgeOnly && !record->tableDeleted() &&
+        !record->entryDeleted() && forwards(record->entry) &&
+        adjacencies_.find(record->entry.adjacencyIndex) == nullptr &&
+        agentAdjacencyVersion() > adjacencyTaken_;
+    if (record && !adjacencyFirst && tcamReady(record->version)) {
+      if (!valid(*record)) {
+        ++counters_.malformed;
+        if (counters_.malformed <= 10) {
+          std::fprintf(stderr,
+                       "zadulpm-hw: version %llu of unit %u names no key a TCAM can hold "
+                       "(%s/%u): skipped\n",
+                       static_cast<unsigned long long>(record->version), record->unitId,
+                       ZaduLpmLib::formatIpv4(record->entry.key.prefix).c_str(),
+                       record->entry.key.length);
+        }
+      } else {
+        apply(*record);
+        ++tcamApplied;
       }
-      // A version after ours is missing (the agent remade its log): the
-      // configuration holds what the missing records did, and replaying
-      // every record after the gap over it gives the state the log ends in.
-      auto const next = changeLog_->nextAfter(taken_);
-      if (!next) {
-        break;
-      }
-      rebuild();
-      ++counters_.gaps;
-      taken_ = next->version - 1;
+      taken_ = record->version;
+      ++applied;
       continue;
     }
-    if (!valid(found.record)) {
-      ++counters_.malformed;
-      taken_ = found.record.version;
-      continue;
+    if (!adjacencyLog_) {
+      break;
     }
-    apply(found.record);
-    taken_ = found.record.version;
+    auto const next = adjacencyLog_->lookup(adjacencyTaken_ + 1);
+    if (!next.found || !adjacencyReady(next.record.version)) {
+      if (!next.found && adjacencyLog_->count() != 0 &&
+          adjacencyLog_->highKey() > adjacencyTaken_) {
+        // The agent remade its adjacency log: follow it from its first
+        // record after ours.
+        if (auto const after = adjacencyLog_->nextAfter(adjacencyTaken_)) {
+          rebuild();
+          ++counters_.gaps;
+          adjacencyTaken_ = after->version - 1;
+          continue;
+        }
+      }
+      break;
+    }
+    applyAdjacency(next.record);
+    adjacencyTaken_ = next.record.version;
     ++applied;
   }
-  counters_.versionsTaken += applied;
+  counters_.versionsTaken += tcamApplied;
   rateApplied_ += applied;
   publish();
   return applied;
 }
 
 void HardwareSide::publish() {
+  // Adjacencies first: a TCAM version published needs the adjacencies it
+  // points at to be taken.
+  if (adjacencyTaken_ > adjacencyPublished_) {
+    publisher_->publish(adjacencyTableId, adjacencyTaken_);
+    adjacencyPublished_ = adjacencyTaken_;
+  }
   if (taken_ > published_) {
     publisher_->publish(tableId, taken_);
     published_ = taken_;
   }
+}
+
+Zido::LogVersion HardwareSide::agentAdjacencyVersion() const {
+  if (!adjacencyLog_) {
+    return 0;
+  }
+  Zido::LogVersion version = adjacencyLog_->scratchpad();
+  if (adjacencyLog_->count() != 0) {
+    version = std::max(version, adjacencyLog_->highKey());
+  }
+  return version;
 }
 
 Zido::LogVersion HardwareSide::agentVersion() const {
@@ -248,16 +489,17 @@ Zido::LogVersion HardwareSide::agentVersion() const {
 }
 
 bool HardwareSide::drained() const {
-  return taken_ >= agentVersion();
+  return taken_ >= agentVersion() && adjacencyTaken_ >= agentAdjacencyVersion();
 }
 
 std::optional<std::string> HardwareSide::verify() {
   Zido::LogVersion const before = agentVersion();
-  if (taken_ != before) {
+  Zido::LogVersion const adjacencyBefore = agentAdjacencyVersion();
+  if (taken_ != before || adjacencyTaken_ != adjacencyBefore) {
     return std::nullopt;
   }
   mountConfigs();
-  std::optional<std::string> problem;
+  std::optional<std::string> problem = compareAdjacencies();
   for (auto const& [unitId, tcam] : units_) {
     Config* const mounted = config(unitId);
     if (mounted == nullptr && tcam.size() != 0) {
@@ -270,7 +512,7 @@ std::optional<std::string> HardwareSide::verify() {
       problem = compare(unitId, *mounted);
     }
   }
-  if (agentVersion() != before) {
+  if (agentVersion() != before || agentAdjacencyVersion() != adjacencyBefore) {
     return std::nullopt;  // the agent wrote meanwhile: look again later
   }
   ++counters_.verifications;
@@ -302,6 +544,20 @@ std::optional<std::string> HardwareSide::compare(Zido::UnitId unitId, Config& mo
       return fmt::format("unit {}: {}/{} is configured with adjacency {}; the TCAM has {}", unitId,
                          ZaduLpmLib::formatIpv4(key.prefix), key.length, result, describe(held));
     }
+    if (followsAdjacencies() && forwards(record->logEntry.entry)) {
+      // The chip's adjacency must be the next hop the agent configured
+      // under that index.
+      auto const meant = configuredNextHops_.find(result);
+      SimulatedAdjacencies::Key const* const chip = adjacencies_.find(result);
+      if (meant == configuredNextHops_.end() || chip == nullptr || *chip != meant->second) {
+        return fmt::format(
+            "unit {}: {}/{} points at adjacency {}: the agent configured {}, the chip holds {}",
+            unitId, ZaduLpmLib::formatIpv4(key.prefix), key.length, result,
+            meant == configuredNextHops_.end() ? std::string("nothing")
+                                               : fmt::format("{}", meant->second),
+            describe(chip));
+      }
+    }
   }
   if (tcam.size() != live) {
     return fmt::format("unit {}: the TCAM holds {} entries, the configuration {}", unitId,
@@ -319,6 +575,31 @@ std::optional<std::string> HardwareSide::compare(Zido::UnitId unitId, Config& mo
       return fmt::format("unit {}: address {}: the TCAM gives {}, the reference {}", unitId,
                          ZaduLpmLib::formatIpv4(probe), describe(fromTcam),
                          describe(fromReference));
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> HardwareSide::compareAdjacencies() {
+  configuredNextHops_.clear();
+  if (!followsAdjacencies()) {
+    return std::nullopt;
+  }
+  for (auto record = adjacencyConfig_->first(); record;
+       record = adjacencyConfig_->nextAfter(record->key)) {
+    if (record->inDeletion == 0) {
+      configuredNextHops_.emplace(record->index, record->key);
+    }
+  }
+  if (adjacencies_.size() != configuredNextHops_.size()) {
+    return fmt::format("the chip holds {} adjacencies, the configuration {}", adjacencies_.size(),
+                       configuredNextHops_.size());
+  }
+  for (auto const& [index, key] : configuredNextHops_) {
+    SimulatedAdjacencies::Key const* const chip = adjacencies_.find(index);
+    if (chip == nullptr || *chip != key) {
+      return fmt::format("adjacency {} is configured as {}; the chip holds {}", index, key,
+                         describe(chip));
     }
   }
   return std::nullopt;

@@ -27,7 +27,8 @@ void printStatistics(ZaduHw::HardwareSide const& hardware) {
   std::fprintf(
       stderr,
       "zadulpm-hw: version %llu taken; applied %llu writes, %llu entry deletes, %llu "
-      "table deletes; rebuilt %llu records; %llu verifications; %llu gaps, %llu malformed\n",
+      "table deletes; rebuilt %llu records; %llu verifications; %llu gaps, %llu malformed\n"
+      "  adjacencies: version %llu taken; %u held; applied %llu writes, %llu deletes\n",
       static_cast<unsigned long long>(hardware.taken()),
       static_cast<unsigned long long>(counters.writes),
       static_cast<unsigned long long>(counters.entryDeletes),
@@ -35,7 +36,10 @@ void printStatistics(ZaduHw::HardwareSide const& hardware) {
       static_cast<unsigned long long>(counters.rebuilt),
       static_cast<unsigned long long>(counters.verifications),
       static_cast<unsigned long long>(counters.gaps),
-      static_cast<unsigned long long>(counters.malformed));
+      static_cast<unsigned long long>(counters.malformed),
+      static_cast<unsigned long long>(hardware.adjacencyTaken()), hardware.adjacencies().size(),
+      static_cast<unsigned long long>(counters.adjacencyWrites),
+      static_cast<unsigned long long>(counters.adjacencyDeletes));
   for (auto const& [unitId, tcam] : hardware.units()) {
     ZaduHw::TcamCounters const& cost = tcam.counters();
     std::uint64_t const updates = cost.inserts + cost.deletes + cost.rewrites;
@@ -53,14 +57,19 @@ void printStatistics(ZaduHw::HardwareSide const& hardware) {
   }
 }
 
-// One line per TCAM entry, "unit prefix/length adjacency", in unit order and
-// line order.
+// One line per TCAM entry, in unit order and line order: "unit
+// prefix/length NEXTHOP", the next hop's paths as the chip's adjacency table
+// resolves the entry's result ("adjacency N" when it holds none, or when the
+// agent has no adjacency table).
 void dump(ZaduHw::HardwareSide const& hardware, std::string const& file) {
   std::string text;
   for (auto const& [unitId, tcam] : hardware.units()) {
     tcam.forEach([&](std::uint32_t prefix, std::uint8_t length, std::uint32_t result) {
+      ZaduLpmLib::AdjacencyKey const* const nextHop = hardware.adjacencies().find(result);
       fmt::format_to(std::back_inserter(text), "{} {}/{} {}\n", unitId,
-                     ZaduLpmLib::formatIpv4(prefix), length, result);
+                     ZaduLpmLib::formatIpv4(prefix), length,
+                     nextHop != nullptr ? fmt::format("{}", *nextHop)
+                                        : fmt::format("adjacency {}", result));
     });
   }
   writeOutputFile(file, text);
@@ -144,6 +153,9 @@ int main(int argc, char** argv) {
       dump(hardware, dumpFile);
     }
     return 0;
+  } catch (ZaduHw::HardwareFault const& error) {
+    std::fprintf(stderr, "zadulpm-hw: fault: %s\n", error.what());
+    return 3;
   } catch (ZaduHw::HardwareError const& error) {
     std::fprintf(stderr, "zadulpm-hw: %s\n", error.what());
     return 1;
