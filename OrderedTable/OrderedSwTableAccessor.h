@@ -17,7 +17,11 @@
 // What the table type provides: Key, Entry, EntryHandle (with Ptr and
 // PtrConst), the pending-collection and queue operations, entryLog(),
 // groupResolver(), swTableHelper(), unitId(), tableId(), stats(),
-// swTableSet(), setRsrcPtrs and getNeededEntrySet. The entry log provides
+// swTableSet(), setRsrcPtrs, getNeededEntrySet and requireValidKey (raises
+// for a key the table cannot hold). Every algorithm that writes a key checks
+// it first, before anything changes: a refused key takes no version, leaves
+// nothing pending and calls no handler. Reads take any key: one the table
+// cannot hold is simply not found. The entry log provides
 // entryLogRecords, entryIs, entryDel, tableDel, cleanupEntryLog, entryHas,
 // entryLogVersion, tableVersion, cleanupVersion and tableConfigPantry.
 //
@@ -73,6 +77,7 @@ class OrderedSwTableAccessor {
                                                           DependencyPtr const& dependency,
                                                           ResponseHandler const& handler) {
     QUOR_TRACE(traceHandle(), 8, "", "key: {}", key);
+    Table::requireValidKey(key);
     typename EntryHandle::Ptr const handle = acceptedHandle(table, key, handler);
     Vesk::Ptr<Wrapper> const wrapper = makeWrapper(entry, handle);
     wrapper->entryKeyIs(key);
@@ -93,6 +98,7 @@ class OrderedSwTableAccessor {
                                                            DependencyPtr const& dependency,
                                                            ResponseHandler const& handler) {
     QUOR_TRACE(traceHandle(), 8, "", " Key: {} ", key);
+    Table::requireValidKey(key);
     typename EntryHandle::Ptr const handle = acceptedHandle(table, key, handler);
     Entry removed;
     removed.keyIs(key);
@@ -339,6 +345,7 @@ class OrderedSwTableAccessor {
   }
 
   static Vesk::Ptr<Zido::OrderedEntryHandle const> updateEntry(Table& table, Key const& key) {
+    Table::requireValidKey(key);
     bool committed;
     {
       auto const entryLog = table.entryLog();

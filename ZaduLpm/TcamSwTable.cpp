@@ -366,6 +366,7 @@ void TcamSwTable::wrapperIs(WrapperMap& map, std::string_view attribute,
     throw Vesk::NullArgumentException(
         fmt::format("ZaduLpm::TcamSwTable::{}: a null wrapper cannot be held", attribute));
   }
+  requireValidKey(wrapper->key());
   Quor::publishedIs(*this, map, attribute, TransientAddEntryKeyFunktor()(*wrapper), wrapper);
 }
 
@@ -384,6 +385,7 @@ Zido::EntryVersion TcamSwTable::transientVersionForKey(Key const& key) const {
 }
 
 void TcamSwTable::transientVersionForKeyIs(Key const& key, Zido::EntryVersion const& version) {
+  requireValidKey(key);
   Quor::publishedIs(*this, transientVersionForKey_, "transientVersionForKey", key, version);
 }
 

@@ -94,6 +94,12 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
   // The name of the table's trace handles.
   static constexpr char const* traceHandleName = "TcamSwTable";
 
+  // Raises ZaduLpmLib::InvalidKeyError, naming the key and what is wrong
+  // with it, for a key the TCAM cannot hold (a length above 32, host bits
+  // set): every operation that writes a key refuses one before anything
+  // changes. Reads take any key and find nothing under such a one.
+  static void requireValidKey(Key const& key) { ZaduLpmLib::requireValidKey(key); }
+
   // The keys' own hash (the same in every process).
   struct KeyHash {
     std::size_t operator()(Key const& key) const noexcept { return key.hash(); }
@@ -261,7 +267,8 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
 
   Vesk::Ptr<TcamEntryWrapper> transientAddEntry(Key const& key) const;
   // Inserts under the wrapper's own key. Raises Vesk::NullArgumentException
-  // for a null wrapper.
+  // for a null wrapper and ZaduLpmLib::InvalidKeyError for a key the TCAM
+  // cannot hold (as transientRemoveEntryIs and transientVersionForKeyIs do).
   void transientAddEntryIs(Vesk::Ptr<TcamEntryWrapper> const& wrapper);
   Vesk::Ptr<TcamEntryWrapper> transientAddEntryDel(Key const& key);
   void transientAddEntryDelAll();

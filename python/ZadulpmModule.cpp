@@ -7,7 +7,10 @@
 //   record. Records of the data model (keys, entries) are zadulpm.Record
 //   objects; a dict or a "A.B.C.D/LEN" string is accepted where a key is
 //   expected. Errors of the reflection interface raise zadulpm.ReflectionError
-//   and zadulpm.TypeMismatchError with the same text.
+//   and zadulpm.TypeMismatchError with the same text; a key the TCAM cannot
+//   hold, given to a writer (or to zadulpm.key and zadulpm.entry), raises
+//   ValueError with the library's text ("10.1.0.1/16: host bits set below
+//   the prefix length"), and reads simply find nothing under it.
 //
 //   An agent: zadulpm.Agent makes the event loop, the central store, the
 //   ordered-table interface and the TCAM interface; agent.table(unit) gives a
@@ -434,6 +437,8 @@ PYBIND11_MODULE(zadulpm, module) {
       if (thrown) {
         std::rethrow_exception(thrown);
       }
+    } catch (ZaduLpmLib::InvalidKeyError const& failure) {
+      PyErr_SetString(PyExc_ValueError, failure.what());
     } catch (Vesk::ReflectionError const& failure) {
       reflectionError(failure.what());
     } catch (Vesk::TypeMismatchError const& failure) {
@@ -578,19 +583,19 @@ PYBIND11_MODULE(zadulpm, module) {
   module.def(
       "key",
       [](std::string const& text) {
-        auto const key = ZaduLpmLib::parsePrefix(text);
-        if (!key) {
-          throw Vesk::TypeMismatchError("'" + text + "' is not a prefix A.B.C.D/LEN");
-        }
-        return toPython(Vesk::Codec<ZaduLpmLib::TcamDataModelEntryKey>::encode(*key));
+        ZaduLpmLib::TcamDataModelEntryKey const key =
+            Vesk::Codec<ZaduLpmLib::TcamDataModelEntryKey>::decode(Vesk::Value(text));
+        ZaduLpmLib::requireValidKey(key);
+        return toPython(Vesk::Codec<ZaduLpmLib::TcamDataModelEntryKey>::encode(key));
       },
-      "The key of a prefix \"A.B.C.D/LEN\".");
+      "The key of a prefix \"A.B.C.D/LEN\"; ValueError when the TCAM cannot hold it.");
   module.def(
       "entry",
       [](py::handle key, std::uint32_t adjacency, std::uint32_t action, std::uint32_t classId,
          std::uint32_t cookie) {
         ZaduLpmLib::TcamDataModelEntry entry;
         entry.keyIs(keyOf(key));
+        ZaduLpmLib::requireValidKey(entry.key());
         entry.data.adjacencyIndex = adjacency;
         entry.data.classId = static_cast<std::uint8_t>(classId);
         entry.clientCookie = cookie;

@@ -14,11 +14,6 @@
 
 namespace ZaduLpmLib {
 
-// The mask of a prefix length (0 to 32).
-constexpr std::uint32_t prefixMaskOf(std::uint8_t length) noexcept {
-  return length == 0 ? 0u : ~std::uint32_t{0} << (32 - length);
-}
-
 inline std::string formatIpv4(std::uint32_t address) {
   return fmt::format("{}.{}.{}.{}", address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF,
                      address & 0xFF);
@@ -60,10 +55,14 @@ inline std::optional<TcamDataModelEntryKey> parsePrefix(std::string_view text) {
   auto const [end, error] =
       std::from_chars(lengthText.data(), lengthText.data() + lengthText.size(), length);
   if (!address || error != std::errc() || end != lengthText.data() + lengthText.size() ||
-      length > 32 || (*address & ~prefixMaskOf(static_cast<std::uint8_t>(length))) != 0) {
+      length > 32) {
     return std::nullopt;
   }
-  return TcamDataModelEntryKey(*address, static_cast<std::uint8_t>(length));
+  TcamDataModelEntryKey const key(*address, static_cast<std::uint8_t>(length));
+  if (!key.valid()) {
+    return std::nullopt;
+  }
+  return key;
 }
 
 }  // namespace ZaduLpmLib

@@ -17,7 +17,8 @@ T field(Value const& record, std::string_view name) {
   return Codec<T>::decode(record.field(name));
 }
 
-// "a.b.c.d/len" to a key.
+// "a.b.c.d/len" to a key, as written: whether the TCAM can hold it is for
+// the writers to check (TcamDataModelEntryKey::valid).
 TcamDataModelEntryKey keyFromText(std::string const& text) {
   std::uint32_t prefix = 0;
   char const* at = text.data();
@@ -34,7 +35,7 @@ TcamDataModelEntryKey keyFromText(std::string const& text) {
   }
   unsigned length = 0;
   auto const [next, error] = std::from_chars(at, end, length);
-  if (error != std::errc() || next != end || length > 32) {
+  if (error != std::errc() || next != end || length > 255) {
     throw TypeMismatchError(fmt::format("'{}' is not a prefix such as 10.1.0.0/16", text));
   }
   return TcamDataModelEntryKey(prefix, static_cast<std::uint8_t>(length));
@@ -71,11 +72,8 @@ TcamDataModelEntryKey Codec<TcamDataModelEntryKey>::decode(Value const& value) {
   if (value.kind() == Value::Kind::String) {
     return keyFromText(value.asString());
   }
-  std::uint8_t const length = field<std::uint8_t>(value, "length");
-  if (length > 32) {
-    throw TypeMismatchError(fmt::format("prefix length {} is above 32", length));
-  }
-  return TcamDataModelEntryKey(field<std::uint32_t>(value, "prefix"), length);
+  return TcamDataModelEntryKey(field<std::uint32_t>(value, "prefix"),
+                               field<std::uint8_t>(value, "length"));
 }
 
 Value Codec<TcamDataModelEntry>::encode(TcamDataModelEntry const& entry) {

@@ -4,8 +4,10 @@
 //   entry  {key, adjacencyIndex, action, classId, clientCookie}
 //   log entry {key, adjacencyIndex, action, classId}
 //   entry version {counter, second}
-// A record missing a field, a field out of range, or malformed text raises
-// Vesk::TypeMismatchError.
+// A record missing a field, a field out of range of its type, or malformed
+// text raises Vesk::TypeMismatchError. A key decodes as written, a length
+// above 32 or host bits included: reads find nothing under it, and writers
+// refuse it (TcamDataModelEntryKey::valid).
 #pragma once
 
 #include "Vesk/Codec.h"

@@ -2,6 +2,7 @@
 //
 //   TcamDataModelEntryKey        an IPv4 prefix and its length; text form
 //                                "10.1.0.0/16". Ordered by prefix, then length.
+//                                valid() when the TCAM can hold it.
 //   TcamDataModelEntryData       the logged part of an entry: what the hardware
 //                                side needs to program the TCAM line.
 //   TcamDataModelEntry           the logged part, then a trailing 32-bit field
@@ -20,11 +21,18 @@
 #include <compare>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <type_traits>
 
 #include "Pantry/SegmentFormat.h"
+#include "Vesk/Exception.h"
 
 namespace ZaduLpmLib {
+
+// The mask of a prefix length (0 to 32).
+constexpr std::uint32_t prefixMaskOf(std::uint8_t length) noexcept {
+  return length == 0 ? 0u : ~std::uint32_t{0} << (32 - length);
+}
 
 struct TcamDataModelEntryKey {
   std::uint32_t prefix = 0;  // IPv4 address, host order
@@ -36,6 +44,19 @@ struct TcamDataModelEntryKey {
       : prefix(prefixValue), length(lengthValue) {}
 
   bool isEq(TcamDataModelEntryKey const& other) const noexcept { return *this == other; }
+  // What keeps the TCAM from holding the key, or empty when it can: a length
+  // up to 32 and no address bit set beyond the length (a line matches on the
+  // masked address, so such a key would be a second name of its prefix).
+  constexpr std::string_view fault() const noexcept {
+    if (length > 32) {
+      return "prefix length above 32";
+    }
+    if ((prefix & ~prefixMaskOf(length)) != 0) {
+      return "host bits set below the prefix length";
+    }
+    return {};
+  }
+  constexpr bool valid() const noexcept { return fault().empty(); }
   // The same in every process and every run.
   std::uint64_t hash() const noexcept {
     return Pantry::Format::mix(0x4C504D, (std::uint64_t{prefix} << 8) | length);
@@ -50,6 +71,23 @@ struct TcamDataModelEntryKey {
     return length <=> other.length;
   }
 };
+
+// A key the TCAM cannot hold was given to an operation that writes it; the
+// text is "10.1.0.1/16: host bits set below the prefix length".
+class InvalidKeyError : public Vesk::Exception {
+ public:
+  using Exception::Exception;
+};
+
+// Raises InvalidKeyError naming `key` and its fault. REQUIRES: !key.valid().
+[[noreturn]] void throwInvalidKey(TcamDataModelEntryKey const& key);
+
+// Raises InvalidKeyError, naming the key and its fault, unless key.valid().
+inline void requireValidKey(TcamDataModelEntryKey const& key) {
+  if (!key.valid()) [[unlikely]] {
+    throwInvalidKey(key);
+  }
+}
 
 // What an action of a TCAM line does with a matching packet.
 enum class TcamAction : std::uint8_t {

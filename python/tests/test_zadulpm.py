@@ -31,7 +31,7 @@ def test_reflection_reads_and_sets_attributes_calls_operations_and_maps_collecti
     with pytest.raises(zadulpm.ReflectionError, match="expected unsigned integer"):
         intf.makeSwTable("three", None, True)
     with pytest.raises(zadulpm.TypeMismatchError, match="not a prefix"):
-        zadulpm.key("10.0.0.1/8")
+        zadulpm.key("10.0.0/8")
     with pytest.raises(zadulpm.ReflectionError, match="argument"):
         intf.makeSwTable(3)
 
@@ -69,6 +69,46 @@ def test_an_agent_writes_with_handlers_reads_and_walks(agent, hardware, capfd):
     assert agent.run_until(lambda: len(answers) == 7, 10000)
     assert agent.handler_errors == 1
     assert "handler failed on purpose" in capfd.readouterr().err
+
+
+HOST_BITS = "10.1.0.1/16: host bits set below the prefix length"
+TOO_LONG = "10.1.0.0/33: prefix length above 32"
+
+
+@pytest.mark.parametrize("bad, text", [
+    ("10.1.0.1/16", HOST_BITS),
+    ({"prefix": (10 << 24) | (1 << 16) | 1, "length": 16}, HOST_BITS),
+    ("10.1.0.0/33", TOO_LONG),
+    ({"prefix": (10 << 24) | (1 << 16), "length": 33}, TOO_LONG),
+])
+def test_a_key_the_tcam_cannot_hold_is_refused_by_every_writer_and_found_by_no_read(
+        agent, bad, text):
+    table = agent.table(0, reset=True)
+    table.write("10.1.0.0/16", zadulpm.entry("10.1.0.0/16", 1))
+    answers = []
+    writers = [
+        lambda: table.write(bad, zadulpm.entry("10.1.0.0/16", 2), answers.append),
+        lambda: table.write(bad, zadulpm.entry("10.1.0.0/16", 2)),
+        lambda: table.remove(bad, answers.append),
+        lambda: table.entity.updateEntry(bad),
+        lambda: zadulpm.entry(bad, 2),
+    ]
+    if isinstance(bad, str):
+        writers.append(lambda: zadulpm.key(bad))
+    for writer in writers:
+        with pytest.raises(ValueError) as refused:
+            writer()
+        assert str(refused.value) == text
+    # Nothing changed: one pending write, one version taken, no answer.
+    entity = table.entity
+    assert len(entity.transientAddEntry) == 1 and len(entity.transientRemoveEntry) == 0
+    assert list(entity.transientVersionForKey) == [zadulpm.key("10.1.0.0/16")]
+    assert answers == []
+    agent.run_until_idle()
+    assert [str(entry.key) for entry in table.entries()] == ["10.1.0.0/16"]
+    assert not table.has(bad)
+    assert table.read(bad).adjacencyIndex == 0
+    assert table.read("10.1.0.0/16").adjacencyIndex == 1
 
 
 def test_the_reader_reads_what_the_agent_committed(agent, hardware, root, store):

@@ -3,6 +3,7 @@
 // in-log queue, notifications, reflection and object lifetimes.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -39,6 +40,44 @@ class TcamSwTableTest : public TcamTableFixture {
   }
   Vesk::Ptr<TcamSwTable::EntryHandle> handleOf(std::uint32_t n) {
     return ZaduLpm::entryHandleFactory(Zido::EntryVersion(n, 0), keyOf(n), table.get());
+  }
+
+  // Every attribute and collection of the table through reflection, as text.
+  std::map<std::string, std::string> snapshot() const {
+    std::map<std::string, std::string> values;
+    for (auto const* member : table->typeData().allMembers()) {
+      using Kind = Vesk::TypeData::Member::Kind;
+      if (member->kind == Kind::Attribute) {
+        values[member->name] = Vesk::attribute(*table, member->name).toString();
+      } else if (member->kind == Kind::Collection && member->forEach) {
+        std::string text;
+        Vesk::collectionForEach(*table, member->name, [&](auto const& key, auto const& value) {
+          text += key.toString() + "=" + value.toString() + ";";
+          return true;
+        });
+        values[member->name] = text;
+      }
+    }
+    return values;
+  }
+
+  // The attributes `step` changes, checked to be the ones it published.
+  template <class Step>
+  std::set<std::string> changedBy(Step const& step) {
+    Recorder recorder;
+    recorder.observe(table);
+    auto const before = snapshot();
+    step();
+    auto const after = snapshot();
+    std::set<std::string> changed;
+    for (auto const& [name, value] : after) {
+      if (before.at(name) != value) {
+        changed.insert(name);
+      }
+    }
+    std::vector<std::string> const names = recorder.attributes();
+    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), changed);
+    return changed;
   }
 };
 
@@ -161,39 +200,6 @@ TEST_F(TcamSwTableTest, PendingCollectionsAndTheInLogQueuePublishRealChangesOnly
 // only those: a snapshot of every attribute and collection through
 // reflection, taken before and after each step, names what changed.
 TEST_F(TcamSwTableTest, AcceptingAndCommittingPublishEveryAttributeTheyChange) {
-  auto const snapshot = [&] {
-    std::map<std::string, std::string> values;
-    for (auto const* member : table->typeData().allMembers()) {
-      using Kind = Vesk::TypeData::Member::Kind;
-      if (member->kind == Kind::Attribute) {
-        values[member->name] = Vesk::attribute(*table, member->name).toString();
-      } else if (member->kind == Kind::Collection && member->forEach) {
-        std::string text;
-        Vesk::collectionForEach(*table, member->name, [&](auto const& key, auto const& value) {
-          text += key.toString() + "=" + value.toString() + ";";
-          return true;
-        });
-        values[member->name] = text;
-      }
-    }
-    return values;
-  };
-  auto const changedBy = [&](auto const& step) {
-    Recorder recorder;
-    recorder.observe(table);
-    auto const before = snapshot();
-    step();
-    auto const after = snapshot();
-    std::set<std::string> changed;
-    for (auto const& [name, value] : after) {
-      if (before.at(name) != value) {
-        changed.insert(name);
-      }
-    }
-    std::vector<std::string> const names = recorder.attributes();
-    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), changed);
-    return changed;
-  };
   table->entryWrite(keyOf(2), entryOf(2), nullptr);
   commitAll();
   EXPECT_EQ(changedBy([&] { table->entryWrite(keyOf(1), entryOf(1), nullptr); }),
@@ -209,6 +215,72 @@ TEST_F(TcamSwTableTest, AcceptingAndCommittingPublishEveryAttributeTheyChange) {
   EXPECT_EQ(changedBy([&] { commitAll(); }),
             (std::set<std::string>{"transientRemoveAllVersion", "entryHandleInLog"}));
   EXPECT_FALSE(table->transientRemoveAllVersion().valid());
+}
+
+// A key the TCAM cannot hold (host bits set, a length above 32) is refused
+// by every operation that writes a key, with its text and fault, before
+// anything changes: no version, nothing pending or queued, nothing logged, no
+// handler. Reads take it and find nothing.
+TEST_F(TcamSwTableTest, KeysTheTcamCannotHoldAreRefusedByEveryWriterAndFoundByNoRead) {
+  writeKeys(1, 3);
+  table->entryWrite(keyOf(3), entryOf(3), nullptr);  // one write left pending
+  TcamDataModelEntryKey const hostBits(keyOf(1).prefix | 1, 24);
+  TcamDataModelEntryKey const tooLong(keyOf(1).prefix, 33);
+  std::vector<std::pair<TcamDataModelEntryKey, std::string>> const refused = {
+      {hostBits, "10.0.1.1/24: host bits set below the prefix length"},
+      {tooLong, "10.0.1.0/33: prefix length above 32"},
+      {TcamDataModelEntryKey(0x80000000, 0), "128.0.0.0/0: host bits set below the prefix length"},
+  };
+  Zido::LogVersion const version = entryLog->tableVersion();
+  auto const queued = group->resolver()->queued();
+  auto const entries = table->entrys();
+  bool called = false;
+  auto const handler = [&](auto const&) { called = true; };
+  for (auto const& [key, text] : refused) {
+    TcamDataModelEntry entry = entryOf(1);
+    entry.keyIs(key);
+    auto const wrapper = ZaduLpm::tcamEntryWrapperFactory(
+        entry, ZaduLpm::entryHandleFactory(Zido::EntryVersion(0, 0), key, table.get()));
+    std::vector<std::function<void()>> const writers = {
+        [&] { table->entryWrite(key, entryOf(1), nullptr); },
+        [&] { table->entryWriteWithResponseHandler(key, entryOf(1), nullptr, handler); },
+        [&] { table->entryRemove(key, nullptr); },
+        [&] { table->entryRemoveWithResponseHandler(key, nullptr, handler); },
+        [&] { table->updateEntry(key); },
+        [&] { table->transientAddEntryIs(wrapper); },
+        [&] { table->transientRemoveEntryIs(wrapper); },
+        [&] {
+          table->transientVersionForKeyIs(key, {4, 0});
+        },
+    };
+    for (std::size_t writer = 0; writer < writers.size(); ++writer) {
+      SCOPED_TRACE(text + ", writer " + std::to_string(writer));
+      EXPECT_EQ(changedBy([&] {
+                  try {
+                    writers[writer]();
+                    ADD_FAILURE() << "accepted";
+                  } catch (ZaduLpmLib::InvalidKeyError const& error) {
+                    EXPECT_EQ(error.what(), text);
+                  }
+                }),
+                std::set<std::string>{});
+    }
+    EXPECT_EQ(table->entryRead(key), TcamDataModelEntry{});
+    EXPECT_EQ(table->entry(key), TcamDataModelEntry{});
+    EXPECT_FALSE(table->entryHas(key));
+    EXPECT_FALSE(table->committedHas(key));
+    EXPECT_TRUE(table->entryIteratorConst(key).isEnd());
+  }
+  EXPECT_EQ(table->stats()->entryWriteCnt(), 3u);
+  EXPECT_EQ(table->stats()->entryRemoveCnt(), 0u);
+  EXPECT_EQ(group->resolver()->queued(), queued);
+  EXPECT_EQ(entryLog->tableVersion(), version);
+  EXPECT_EQ(commitAll(), 1u);  // the pending write of key 3, and nothing else
+  EXPECT_FALSE(called);
+  EXPECT_EQ(table->entrys(), entries);
+  EXPECT_EQ(entryLog->tableVersion(), version + 1);
+  // The refused key's prefix itself is a key like any other.
+  EXPECT_EQ(table->entryRead(keyOf(1)), committedOf(entryOf(1)));
 }
 
 TEST_F(TcamSwTableTest, AcceptedOperationsLeaveNoLiveObjectOnceReleased) {

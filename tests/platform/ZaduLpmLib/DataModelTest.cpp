@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "ZaduLpmLib/Ipv4Text.h"
 #include "ZaduLpmLib/TcamDataModelCodecs.h"
 #include "Zido/NeededEntry.h"
 
@@ -13,6 +14,46 @@ TcamDataModelEntryKey key(char const* text) {
   return Vesk::Codec<TcamDataModelEntryKey>::decode(Vesk::Value(text));
 }
 
+// Whether the TCAM can hold a key is decided in one place; the codec reads a
+// key as written (reads must find nothing under a bad one, not fail), and
+// the text parser and the writers' check agree with it.
+TEST(DataModelTest, AKeyIsValidWithALengthUpTo32AndNoHostBitsAndAnErrorNamesItsFault) {
+  struct Case {
+    char const* text;
+    char const* fault;
+  };
+  for (Case const& each : {
+           Case{"0.0.0.0/0", ""},
+           Case{"10.0.0.0/8", ""},
+           Case{"10.1.255.255/32", ""},
+           Case{"10.1.128.0/17", ""},
+           Case{"10.1.0.1/16", "host bits set below the prefix length"},
+           Case{"10.1.128.0/16", "host bits set below the prefix length"},
+           Case{"0.0.0.1/0", "host bits set below the prefix length"},
+           Case{"10.1.0.0/33", "prefix length above 32"},
+           Case{"0.0.0.0/255", "prefix length above 32"},
+       }) {
+    SCOPED_TRACE(each.text);
+    TcamDataModelEntryKey const decoded = key(each.text);
+    EXPECT_EQ(fmt::format("{}", decoded), each.text);
+    EXPECT_EQ(decoded.fault(), each.fault);
+    EXPECT_EQ(decoded.valid(), *each.fault == '\0');
+    EXPECT_EQ(ZaduLpmLib::parsePrefix(each.text).has_value(), decoded.valid());
+    if (decoded.valid()) {
+      EXPECT_NO_THROW(ZaduLpmLib::requireValidKey(decoded));
+    } else {
+      try {
+        ZaduLpmLib::requireValidKey(decoded);
+        ADD_FAILURE() << "accepted";
+      } catch (ZaduLpmLib::InvalidKeyError const& error) {
+        EXPECT_EQ(error.what(), std::string(each.text) + ": " + each.fault);
+      }
+    }
+  }
+  static_assert(TcamDataModelEntryKey(0x0A010000, 16).valid());
+  static_assert(!TcamDataModelEntryKey(0x0A010001, 16).valid());
+}
+
 TEST(DataModelTest, KeysAndEntriesRoundTripThroughTheirCodecsAndTracedValuesPrint) {
   TcamDataModelEntryKey const net = key("10.1.0.0/16");
   EXPECT_EQ(net, TcamDataModelEntryKey(0x0A010000, 16));
@@ -22,9 +63,12 @@ TEST(DataModelTest, KeysAndEntriesRoundTripThroughTheirCodecsAndTracedValuesPrin
   EXPECT_EQ(net.hash(), key("10.1.0.0/16").hash());
   EXPECT_NE(net.hash(), key("10.1.0.0/17").hash());
   for (char const* bad :
-       {"10.1.0/16", "10.1.0.0", "10.1.0.0/33", "256.1.0.0/8", "a.b.c.d/1", "10.1.0.0/16x"}) {
+       {"10.1.0/16", "10.1.0.0", "10.1.0.0/256", "256.1.0.0/8", "a.b.c.d/1", "10.1.0.0/16x"}) {
     EXPECT_THROW(key(bad), Vesk::TypeMismatchError) << bad;
   }
+  EXPECT_THROW(Vesk::Codec<TcamDataModelEntryKey>::decode(
+                   Vesk::Value::Record{{"prefix", Vesk::Value(0u)}, {"length", Vesk::Value(256u)}}),
+               Vesk::TypeMismatchError);
 
   TcamDataModelEntry const entry{{key("192.168.4.0/22"), 77, ZaduLpmLib::TcamAction::trapToCpu, 3},
                                  9};
