@@ -357,7 +357,8 @@ int run(Options const& options) {
       }
     }
     settled = programmer.settle(options.timeout);
-    std::fprintf(stderr, "zadulpm-agent: programmed %zu routes\n", routes.size());
+    std::fprintf(stderr, "zadulpm-agent: programmed %zu routes%s\n", routes.size(),
+                 options.churn ? "; churning" : "");
     if (options.churn) {
       programmer.step("churning", churn.rewritten.size() + churn.removed.size() +
                                       intended.size() / options.units);

@@ -14,24 +14,20 @@ Workload makeWorkload(std::uint16_t units, std::uint32_t keysPerUnit, int rounds
   Workload workload;
   workload.units = units;
   workload.keysPerUnit = keysPerUnit;
-  std::vector<ZaduAgent::Route> routes =
-      ZaduAgent::generateRoutes(keysPerUnit * std::uint32_t{units}, 1, seed);
-  std::vector<std::uint32_t> const nextHops = ZaduAgent::nextHopsOf(routes);
-  workload.nextHops = static_cast<std::uint32_t>(nextHops.size());
+  ZaduAgent::RouteSet set = ZaduAgent::generateRoutes(keysPerUnit * std::uint32_t{units}, 1, seed);
+  std::vector<ZaduAgent::Route>& routes = set.routes;
+  workload.nextHops = static_cast<std::uint32_t>(set.nextHops.size());
+  workload.nextHopKeys = set.nextHops;
   std::vector<std::uint32_t> adjacency(routes.size());
   for (std::size_t index = 0; index < routes.size(); ++index) {
     routes[index].unit = static_cast<std::uint16_t>(index % units);
-    adjacency[index] = static_cast<std::uint32_t>(
-        std::lower_bound(nextHops.begin(), nextHops.end(), routes[index].nextHop) -
-        nextHops.begin());
+    adjacency[index] = routes[index].nextHop;
   }
   std::vector<Operation>& operations = workload.operations;
-  std::uint64_t writes = 0;
   auto const write = [&](std::size_t index) {
     ZaduAgent::Route const& route = routes[index];
     operations.push_back({.prefix = route.prefix,
                           .length = route.length,
-                          .dependsOnNextHop = writes++ % 8 == 0,
                           .unit = route.unit,
                           .adjacency = adjacency[index]});
   };

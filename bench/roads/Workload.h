@@ -2,11 +2,12 @@
 // took.
 //
 // U units of N keys each, made as the client agent's generated table makes
-// them (prefix lengths as in public routing tables, a few hundred next hops),
-// dealt to the units in turn so that each holds exactly N. Phase 1 writes
-// every key. Phase 2 is `rounds` rounds, each rewriting a random half of the
-// keys with another next hop and removing a random tenth, then writing that
-// tenth back. One write in eight depends on the handle of its next hop.
+// them (prefix lengths as in public routing tables, a few hundred next hops,
+// some of them ECMP groups), dealt to the units in turn so that each holds
+// exactly N. Phase 1 writes every key. Phase 2 is `rounds` rounds, each
+// rewriting a random half of the keys with another next hop and removing a
+// random tenth, then writing that tenth back. A road with an adjacency table
+// makes every write depend on the handle of its next hop.
 //
 // Thread safety: none; a road uses its workload and recorder on one thread.
 #pragma once
@@ -17,15 +18,16 @@
 
 #include <x86intrin.h>
 
+#include "ZaduLpmLib/AdjacencyDataModel.h"
+
 namespace ZaduBench {
 
 struct Operation {
   std::uint32_t prefix = 0;
   std::uint8_t length = 0;
   bool remove = false;
-  bool dependsOnNextHop = false;
   std::uint16_t unit = 0;
-  std::uint32_t adjacency = 0;  // index of the next hop, for a write
+  std::uint32_t adjacency = 0;  // the next hop's id (its index in nextHopKeys), for a write
 
   // The key as one number: prefix in the high bits, length in the low byte.
   std::uint64_t keyNumber() const noexcept { return (std::uint64_t{prefix} << 8) | length; }
@@ -35,6 +37,7 @@ struct Workload {
   std::uint16_t units = 1;
   std::uint32_t keysPerUnit = 0;
   std::uint32_t nextHops = 0;
+  std::vector<ZaduLpmLib::AdjacencyKey> nextHopKeys;  // by id
   std::vector<Operation> operations;
   std::size_t firstSteadyOperation = 0;  // where phase 2 starts
 };

@@ -3,13 +3,13 @@
 // the hardware's version itself after every batch.
 #include <cstdlib>
 
+#include "ZaduLpm/AdjacencyInterface.h"
 #include "ZaduLpm/TcamInterface.h"
 #include "ZaduLpmLib/TcamConstants.h"
 #include "Zido/Agent.h"
 #include "Zido/Constants.h"
 #include "Zido/GroupInterface.h"
 #include "Zido/OrderedSwTableSet.h"
-#include "agent/NextHopTable.h"
 #include "bench/roads/ChildProcess.h"
 #include "bench/roads/Road.h"
 
@@ -19,14 +19,13 @@ namespace {
 
 using ZaduLpm::TcamSwTable;
 using Tables = std::vector<Vesk::Ptr<TcamSwTable>>;
-
-constexpr Zido::SwTableId nextHopTableId{0x0201080A};
+using NextHops = std::vector<Vesk::Ptr<ZaduLpm::AdjacencyTable::EntryHandle>>;
 
 // Accepts every operation of the workload, calling `pump` after each batch,
 // and `steady` where phase 2 starts.
 template <class Pump, class Steady>
 void accept(Workload const& workload, Recorder& recorder, Tables const& tables,
-            std::vector<Vesk::Ptr<Zido::OrderedEntryHandle>> const& nextHops, Pump&& pump,
+            NextHops const& nextHops, Pump&& pump,
             Steady&& steady) {
   for (std::size_t index = 0; index < workload.operations.size(); ++index) {
     if (index == workload.firstSteadyOperation) {
@@ -42,12 +41,12 @@ void accept(Workload const& workload, Recorder& recorder, Tables const& tables,
     if (operation.remove) {
       table.entryRemoveWithResponseHandler(key, nullptr, handler);
     } else {
+      // A route points at its next hop's adjacency and commits after it.
+      ZaduLpm::AdjacencyTable::EntryHandle const& nextHop = *nextHops[operation.adjacency];
       ZaduLpmLib::TcamDataModelEntry entry;
       entry.keyIs(key);
-      entry.data.adjacencyIndex = operation.adjacency;
-      table.entryWriteWithResponseHandler(
-          key, entry, operation.dependsOnNextHop ? nextHops[operation.adjacency] : nullptr,
-          handler);
+      entry.data.adjacencyIndex = nextHop.index();
+      table.entryWriteWithResponseHandler(key, entry, nextHops[operation.adjacency], handler);
     }
     if ((index + 1) % batch == 0) {
       pump();
@@ -55,11 +54,10 @@ void accept(Workload const& workload, Recorder& recorder, Tables const& tables,
   }
 }
 
-std::vector<Vesk::Ptr<Zido::OrderedEntryHandle>> nextHopHandles(ZaduAgent::NextHopTable& table,
-                                                                Workload const& workload) {
-  std::vector<Vesk::Ptr<Zido::OrderedEntryHandle>> handles;
-  for (std::uint32_t nextHop = 0; nextHop < workload.nextHops; ++nextHop) {
-    handles.push_back(table.nextHopWrite(nextHop));
+NextHops nextHopHandles(ZaduLpm::AdjacencyTable& table, Workload const& workload) {
+  NextHops handles;
+  for (ZaduLpmLib::AdjacencyKey const& key : workload.nextHopKeys) {
+    handles.push_back(table.adjacencyWrite(key));
   }
   return handles;
 }
@@ -93,12 +91,8 @@ RoadResult runZadulpmRoad(Workload const& workload, RoadOptions const& options) 
       arguments.push_back("--acknowledge-only");
     }
     ChildProcess hardware(options.hwProgram, arguments);
-    auto const group = agent.orderedTableInterface()->groupInterfaceColl()->groupIntf(
-        Zido::Constants::canonicalizeGroupName(ZaduLpmLib::TcamConstants::agentName,
-                                               ZaduLpmLib::TcamConstants::groupName));
-    Vesk::Ptr<ZaduAgent::NextHopTable> const nextHopTable =
-        new ZaduAgent::NextHopTable(nextHopTableId, 0, group->resolver());
-    auto const nextHops = nextHopHandles(*nextHopTable, workload);
+    auto const adjacencies = ZaduLpm::AdjacencyInterface::getIntf(agent.orderedTableInterface());
+    auto const nextHops = nextHopHandles(*adjacencies->table(), workload);
 
     ProcessMeter meter;
     accept(
@@ -139,12 +133,13 @@ RoadResult runCeilingRoad(Workload const& workload, RoadOptions const& options) 
                                  unit, *set, entryLog, group->resolver(), 0));
     set->swTableIs(tables.back());
   }
-  Vesk::Ptr<ZaduAgent::NextHopTable> const nextHopTable =
-      new ZaduAgent::NextHopTable(nextHopTableId, 0, group->resolver());
-  auto const nextHops = nextHopHandles(*nextHopTable, workload);
+  group->neededEntryLogIs(tableId, entryLog->tableVersion());
+  Vesk::Ptr<ZaduLpm::AdjacencyTable> const adjacencies =
+      new ZaduLpm::AdjacencyTable(central, group, nullptr);
+  auto const nextHops = nextHopHandles(*adjacencies, workload);
   auto const publish = [&] {
     group->resolver()->runUntilIdle();
-    nextHopTable->tableStatusVersion(nextHopTable->lastLogVersion());
+    adjacencies->tableStatusVersion(adjacencies->tableVersion());
     set->tableStatusVersion(entryLog->tableVersion());
   };
 
