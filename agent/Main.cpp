@@ -133,10 +133,7 @@ class Programmer {
       if (users != 0 || adjacencies_.indexOf(nextHops_[id]) == 0) {
         continue;
       }
-      std::size_t const operation = accept();
-      adjacencies_.adjacencyRemove(
-          nextHops_[id], lastLetGo_[id],
-          [this, operation](auto const& done) { answer(operation, done, nullptr); });
+      adjacencies_.adjacencyRemove(nextHops_[id], lastLetGo_[id]);
       handles_.erase(id);
       ++nextHopsRemoved_;
     }
@@ -145,10 +142,11 @@ class Programmer {
   }
   std::uint64_t nextHopsRemoved() const { return nextHopsRemoved_; }
 
-  // Runs the loop until every operation is answered; false on timeout.
+  // Runs the loop until every operation is answered and the hardware side
+  // has taken every next hop written or removed; false on timeout.
   bool settle(double seconds) {
     bool const settled = agent_.runUntil(
-        [&] { return answered_ == accepted(); },
+        [&] { return answered_ == accepted() && !adjacencies_.hasPendingHwWrites(); },
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));
     if (showProgress_) {
       std::fprintf(stderr, "\r%-60s\r", "");
@@ -229,10 +227,7 @@ class Programmer {
   Vesk::Ptr<ZaduLpm::AdjacencyTable::EntryHandle> handleOf(std::uint32_t nextHop) {
     auto& handle = handles_[nextHop];
     if (!handle) {
-      std::size_t const operation = accept();
-      handle = adjacencies_.adjacencyWrite(
-          nextHops_[nextHop],
-          [this, operation](auto const& done) { answer(operation, done, nullptr); });
+      handle = adjacencies_.adjacencyWrite(nextHops_[nextHop]);
     }
     return handle;
   }
