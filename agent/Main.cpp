@@ -298,8 +298,7 @@ int run(Options const& options) {
   std::vector<Route> const& routes = set.routes;
   ZaduAgent::Churn const churn =
       options.churn ? ZaduAgent::planChurn(routes, options.seed) : ZaduAgent::Churn{};
-  std::vector<Route> const intended =
-      ZaduAgent::intendedRoutes(routes, churn, set.nextHops.size());
+  std::vector<Route> const intended = ZaduAgent::intendedRoutes(routes, churn, set.nextHops.size());
   auto const claimed = [&](std::uint16_t unit) { return unit != options.skipUnit; };
 
   Zido::Agent agent;

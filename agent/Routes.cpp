@@ -169,8 +169,9 @@ RouteSet generateRoutes(std::uint32_t count, std::uint16_t units, std::uint64_t 
   RouteSet set;
   std::vector<ZaduLpmLib::NextHopPath> paths;
   while (set.nextHops.size() < 300) {
-    ZaduLpmLib::NextHopPath const path{(10u << 24) | static_cast<std::uint32_t>(random() & 0xFFFFFF),
-                                       static_cast<std::uint32_t>(1 + random() % 48)};
+    ZaduLpmLib::NextHopPath const path{
+        (10u << 24) | static_cast<std::uint32_t>(random() & 0xFFFFFF),
+        static_cast<std::uint32_t>(1 + random() % 48)};
     if (set.idOf(ZaduLpmLib::AdjacencyKey::of(path)) == paths.size()) {
       paths.push_back(path);
     }

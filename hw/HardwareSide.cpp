@@ -281,9 +281,8 @@ void HardwareSide::apply(ZaduLpmLib::TcamDataModelLogPantryEntry const& record) 
   SimulatedTcam& tcam = unit(record.unitId);
   ZaduLpmLib::TcamDataModelEntryKey const& key = record.entry.key;
   if (record.tableDeleted()) {
-    tcam.forEach([&](std::uint32_t, std::uint8_t, std::uint32_t result) {
-      adjacencies_.release(result);
-    });
+    tcam.forEach(
+        [&](std::uint32_t, std::uint8_t, std::uint32_t result) { adjacencies_.release(result); });
     tcam.clear();
     ++counters_.tableDeletes;
   } else if (record.entryDeleted()) {
@@ -404,11 +403,11 @@ std::size_t HardwareSide::step() {
   while (applied < budget) {
     // The TCAM log while it can go on, then the adjacency log for a record.
     std::optional<ZaduLpmLib::TcamDataModelLogPantryEntry> const record = nextTcamRecord();
-    bool const adjacencyFirst =
-        record && followsAdjacencies() && !options_.acknowledgeOnly && !record->tableDeleted() &&
-        !record->entryDeleted() && forwards(record->entry) &&
-        adjacencies_.find(record->entry.adjacencyIndex) == nullptr &&
-        agentAdjacencyVersion() > adjacencyTaken_;
+    bool const adjacencyFirst = record && followsAdjacencies() && !options_.acknowledgeOnly &&
+                                !record->tableDeleted() && !record->entryDeleted() &&
+                                forwards(record->entry) &&
+                                adjacencies_.find(record->entry.adjacencyIndex) == nullptr &&
+                                agentAdjacencyVersion() > adjacencyTaken_;
     if (record && !adjacencyFirst && tcamReady(record->version)) {
       if (!valid(*record)) {
         ++counters_.malformed;

@@ -66,10 +66,9 @@ void dump(ZaduHw::HardwareSide const& hardware, std::string const& file) {
   for (auto const& [unitId, tcam] : hardware.units()) {
     tcam.forEach([&](std::uint32_t prefix, std::uint8_t length, std::uint32_t result) {
       ZaduLpmLib::AdjacencyKey const* const nextHop = hardware.adjacencies().find(result);
-      fmt::format_to(std::back_inserter(text), "{} {}/{} {}\n", unitId,
-                     ZaduLpmLib::formatIpv4(prefix), length,
-                     nextHop != nullptr ? fmt::format("{}", *nextHop)
-                                        : fmt::format("adjacency {}", result));
+      fmt::format_to(
+          std::back_inserter(text), "{} {}/{} {}\n", unitId, ZaduLpmLib::formatIpv4(prefix), length,
+          nextHop != nullptr ? fmt::format("{}", *nextHop) : fmt::format("adjacency {}", result));
     });
   }
   writeOutputFile(file, text);

@@ -25,8 +25,7 @@ using NextHops = std::vector<Vesk::Ptr<ZaduLpm::AdjacencyTable::EntryHandle>>;
 // and `steady` where phase 2 starts.
 template <class Pump, class Steady>
 void accept(Workload const& workload, Recorder& recorder, Tables const& tables,
-            NextHops const& nextHops, Pump&& pump,
-            Steady&& steady) {
+            NextHops const& nextHops, Pump&& pump, Steady&& steady) {
   for (std::size_t index = 0; index < workload.operations.size(); ++index) {
     if (index == workload.firstSteadyOperation) {
       steady();

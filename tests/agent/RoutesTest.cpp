@@ -37,11 +37,10 @@ class RoutesTest : public ::testing::Test {
 };
 
 TEST_F(RoutesTest, AGoodFileGivesItsRoutesAndEachBadLineIsNamedByFileAndLine) {
-  auto const set = readRouteFile(
-      fileWith("# a comment\n\n10.0.0.0/8 192.168.1.1 2\n"
-               "10.1.0.0/16 192.168.1.2@7,192.168.1.1   # trailing\n"
-               "10.2.0.0/16 192.168.1.1@0\n"),
-      4);
+  auto const set = readRouteFile(fileWith("# a comment\n\n10.0.0.0/8 192.168.1.1 2\n"
+                                          "10.1.0.0/16 192.168.1.2@7,192.168.1.1   # trailing\n"
+                                          "10.2.0.0/16 192.168.1.1@0\n"),
+                                 4);
   ASSERT_EQ(set.routes.size(), 3u);
   EXPECT_EQ(set.routes[0].prefix, 0x0A000000u);
   EXPECT_EQ(set.routes[0].length, 8);
@@ -64,8 +63,7 @@ TEST_F(RoutesTest, AGoodFileGivesItsRoutesAndEachBadLineIsNamedByFileAndLine) {
             path + ":1: '1.1.1.256' is not a next hop A.B.C.D[@IFINDEX]");
   EXPECT_EQ(errorOf("10.0.0.0/24 1.1.1.1@x\n"),
             path + ":1: '1.1.1.1@x' is not a next hop A.B.C.D[@IFINDEX]");
-  EXPECT_EQ(errorOf("10.0.0.0/24 1.1.1.1,1.1.1.1\n"),
-            path + ":1: path 1.1.1.1@0 is named twice");
+  EXPECT_EQ(errorOf("10.0.0.0/24 1.1.1.1,1.1.1.1\n"), path + ":1: path 1.1.1.1@0 is named twice");
   EXPECT_EQ(errorOf("10.0.0.0/24 1.1.1.1 4\n"), path + ":1: unit '4' is not one of 0 to 3");
   EXPECT_EQ(errorOf("10.0.0.0/24 1.1.1.1 1\n10.0.0.0/24 2.2.2.2 1\n"),
             path + ":2: 10.0.0.0/24 is already on unit 1");
