@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "Quor/Assert.h"
+#include "Quor/Log.h"
 #include "QuorSharedMem/EntityManager.h"
 #include "Vesk/Exception.h"
 #include "Vesk/TypeBuilder.h"
@@ -20,6 +21,14 @@ namespace {
   QuorPantry::registerCollectionEntity<TableVersionMap>(GroupInterface::tableVersionPantryType);
   return true;
 }();
+
+QUOR_LOG_DESCRIPTOR(neededEntriesDroppedDescriptor, "NEEDED_ENTRIES_DROPPED",
+                    "Needed entries of table %s not recorded: %s",
+                    "The shared-memory record of what a table's changes need of other tables is "
+                    "full; the hardware side orders the changes by its own checks",
+                    "Check that the hardware side is taking the table's versions", 3);
+Quor::LogHandle neededEntriesDroppedLog(neededEntriesDroppedDescriptor, Quor::LogHandle::Seconds(1),
+                                        1.0, 0, 0);
 
 QuorPantry::MountInfo tableVersionMountInfo(std::uint32_t pantryType) {
   QuorPantry::MountInfo info(pantryType);
@@ -106,9 +115,15 @@ void GroupInterface::addLogEntry(SwTableId tableId, LogVersion version,
       }
     }
     if (grew) {
+      grown.sequence = log->highest.sequence + 1;
       grown.version = version;
       grown.tableIdValue = tableId.value();
-      ring.insert(grown);
+      try {
+        ring.insert(grown);
+      } catch (Pantry::CollectionFullError const& error) {
+        Quor::log(neededEntriesDroppedLog, fmt::format("{}", tableId), error.what());
+        grown.sequence = log->highest.sequence;
+      }
       log->highest = grown;
     }
   }
@@ -168,8 +183,14 @@ void GroupInterface::cleanupNeededEntries(SwTableId tableId, LogVersion version)
   if (log == nullptr) {
     return;
   }
+  // The newest record stays: it carries the sequence and the running
+  // maximum to the next agent.
   NeededEntryRing& ring = log->pantry->collection();
-  while (ring.count() != 0 && ring.lowKey() <= version) {
+  while (ring.count() > 1) {
+    auto const lowest = ring.lookup(ring.lowKey());
+    if (lowest.found && lowest.record.version > version) {
+      break;
+    }
     ring.del(ring.lowKey());
   }
 }

@@ -5,35 +5,43 @@
 //
 //   path         Constants::neededEntryPantryPath(group, tableId)
 //                ("zido/<group>/neededEntries/<tableId as 8 hex digits>")
-//   collection   a Pantry::PantryRing of NeededEntryRecord keyed by the
-//                dependant table's log version
+//   collection   a Pantry::PantryRing of NeededEntryRecord keyed by a
+//                sequence number (dense, in the order the records were
+//                written, never reused); each record names the dependant
+//                table's log version it starts at
 //   scratchpad   the last log version of the dependant table whose needed
-//                entries are final: every record at or below it that will
-//                ever exist is in the ring
+//                entries are final: every record of a version at or below
+//                it that will ever exist is in the ring
 //
-// Format. A record is written only when the needs grow: record (v, N) says
-// that the change at version v of the dependant table, and every later one
-// until the next record, may be applied once the hardware side has taken,
+// Format. A record is written only when the needs grow: record (s, v, N)
+// says that the change at version v of the dependant table, and every later
+// one until the next record, may be applied once the hardware side has taken,
 // of every table version t in N, version t.version of table t.tableId. N
 // holds the highest version needed so far of each table id (at most
 // maxTables). Versions of one table id are taken in order, so the highest
 // needed covers the lower ones; carrying the running maximum is
 // conservative (a change may wait for a version that an earlier change
 // needed) and never deadlocks: every version in N was logged before v.
-// Holding the maximum keeps the collection sparse: routes sharing a few
+// Holding the maximum keeps the collection small: routes sharing a few
 // hundred next hops add a record only when a new next hop appears, and a
-// commit costs one compare and the scratchpad store.
+// commit costs one compare and the scratchpad store. The needs can grow at
+// most once per version of the tables needed, so the collection holds at
+// most about as many records as those tables' change logs; one that fills
+// anyway drops the record (reported) and the hardware side orders that
+// change by its own checks.
 //
 // How a hardware side follows it. Before applying version v of the
 // dependant table: wait until the scratchpad is at least v (the agent
 // writes the change log record, then the needed entries, then the
-// scratchpad); adopt every record up to v in key order (keep the latest);
-// apply v once every table version it names is taken. A collection that
-// does not exist means an agent that records no needs: apply in the
-// table's own order. The agent removes records at or below the version the
-// hardware side published for the dependant table; a hardware side that
-// restarts rebuilds every table from its configuration first, which covers
-// what those records asked for.
+// scratchpad); adopt, in key order, every record whose version is at most
+// v (keep the latest); apply v once every table version it names is taken.
+// A collection that does not exist means an agent that records no needs:
+// apply in the table's own order. The agent removes the records whose
+// version is at or below the one the hardware side published for the
+// dependant table, but for the newest, which keeps the sequence and the
+// running maximum across restarts; a hardware side that restarts rebuilds
+// every table from its configuration first, which covers what the removed
+// records asked for.
 //
 // Crash safety. The agent's group mounts the collection when a table
 // registers (neededEntryLogIs) and sets the scratchpad to the table's
@@ -58,6 +66,7 @@ namespace Zido {
 struct NeededEntryRecord {
   static constexpr std::uint32_t maxTables = 3;
 
+  std::uint64_t sequence = 0;      // the key: 1, 2, ... in writing order
   LogVersion version = 0;          // the dependant table's log version
   std::uint32_t tableIdValue = 0;  // the dependant table id
   std::uint32_t count = 0;         // table versions used in `needed`
@@ -67,11 +76,11 @@ struct NeededEntryRecord {
 };
 
 static_assert(std::is_trivially_copyable_v<NeededEntryRecord>);
-static_assert(sizeof(NeededEntryRecord) == 64 && offsetof(NeededEntryRecord, needed) == 16);
+static_assert(sizeof(NeededEntryRecord) == 72 && offsetof(NeededEntryRecord, needed) == 24);
 
 struct NeededEntryKeyOf {
   using Key = std::uint64_t;
-  static Key key(NeededEntryRecord const& record) { return record.version; }
+  static Key key(NeededEntryRecord const& record) { return record.sequence; }
 };
 
 using NeededEntryRing = Pantry::PantryRing<NeededEntryRecord, NeededEntryKeyOf>;
@@ -80,9 +89,9 @@ using NeededEntryPantry = QuorPantry::CollectionEntity<NeededEntryRing>;
 struct NeededEntryLogFormat {
   static constexpr char const* typeName = "Zido::NeededEntryPantry";
   static constexpr char const* collectionName = "neededEntry";
-  // As many records as the largest change log of a table (one per version
-  // at most); the file is sparse, so unused room costs no memory.
-  static constexpr std::uint64_t capacity = 1u << 20;
+  // Four times the adjacency table's change log: needs grow at most once
+  // per version of the table needed.
+  static constexpr std::uint64_t capacity = 1u << 16;
 };
 
 // Follows one dependant table's needed entries for a hardware side: the
@@ -100,7 +109,7 @@ class NeededEntryFollower {
  private:
   Vesk::Ptr<NeededEntryRing> ring_;
   NeededEntryRecord current_;  // the latest record adopted
-  LogVersion scanned_ = 0;     // every record at or below it is adopted
+  std::uint64_t next_ = 0;     // the sequence of the next record to adopt
 };
 
 }  // namespace Zido

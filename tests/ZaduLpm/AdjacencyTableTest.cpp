@@ -43,9 +43,7 @@ class AdjacencyTableTest : public TcamTableFixture {
   // The hardware side takes everything logged.
   void hardwareTakesAll() { adjacencies->tableStatusVersion(adjacencies->tableVersion()); }
 
-  Zido::NeededEntryRing& neededOfRoutes() {
-    return group->neededEntryLog(tableId)->collection();
-  }
+  Zido::NeededEntryRing& neededOfRoutes() { return group->neededEntryLog(tableId)->collection(); }
 
   Vesk::Ptr<AdjacencyTable> adjacencies;
 };
@@ -72,8 +70,7 @@ TEST_F(AdjacencyTableTest, ANextHopKeepsItsIndexAcrossARestartAndIsNotWrittenAga
   EXPECT_EQ(*adjacencies->nextHop(2), nextHop(1));
   // The same next hop again: its index, completed at once, nothing logged.
   int answers = 0;
-  auto const again =
-      adjacencies->adjacencyWrite(nextHop(1), [&](auto const&) { ++answers; });
+  auto const again = adjacencies->adjacencyWrite(nextHop(1), [&](auto const&) { ++answers; });
   EXPECT_EQ(again->index(), 2u);
   EXPECT_EQ(again->entryState(), Zido::EntryState::completed);
   EXPECT_EQ(again->logVersion(), 2u);
@@ -126,10 +123,8 @@ TEST_F(AdjacencyTableTest, AFullTableFailsTheNewNextHopAndTheRouteThatDependsOnI
     ASSERT_NE(adjacencies->adjacencyWrite(nextHop(n))->index(), 0u);
   }
   int answers = 0;
-  auto const refused =
-      adjacencies->adjacencyWrite(nextHop(AdjacencyConstants::capacity), [&](auto const&) {
-        ++answers;
-      });
+  auto const refused = adjacencies->adjacencyWrite(nextHop(AdjacencyConstants::capacity),
+                                                   [&](auto const&) { ++answers; });
   EXPECT_EQ(refused->entryState(), Zido::EntryState::failed);
   EXPECT_EQ(refused->index(), 0u);
   EXPECT_EQ(answers, 1);
@@ -140,7 +135,8 @@ TEST_F(AdjacencyTableTest, AFullTableFailsTheNewNextHopAndTheRouteThatDependsOnI
   EXPECT_EQ(adjacencies->indexesHeld(), AdjacencyConstants::capacity);
 }
 
-TEST_F(AdjacencyTableTest, AConfigurationRecordAKilledWriterLeftWithoutItsLogRecordIsRolledForward) {
+TEST_F(AdjacencyTableTest,
+       AConfigurationRecordAKilledWriterLeftWithoutItsLogRecordIsRolledForward) {
   adjacencies->adjacencyWrite(nextHop(0));
   commitAll();
   hardwareTakesAll();
