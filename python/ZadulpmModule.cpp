@@ -415,6 +415,17 @@ py::dict entryDict(ZaduLpmLib::TcamDataModelEntryData const& entry) {
   return result;
 }
 
+py::list nextHopList(ZaduLpmLib::AdjacencyKey const& nextHop) {
+  py::list paths;
+  for (ZaduLpmLib::NextHopPath const& path : nextHop.pathSpan()) {
+    py::dict each;
+    each["gateway"] = ZaduLpmLib::formatIpv4(path.gateway);
+    each["ifIndex"] = path.ifIndex;
+    paths.append(each);
+  }
+  return paths;
+}
+
 py::dict entryRecordDict(ZaduRead::EntryRecord const& record) {
   py::dict result = entryDict(record.entry);
   result["logVersion"] = record.logVersion;
@@ -705,7 +716,25 @@ PYBIND11_MODULE(zadulpm, module) {
             if (!found) {
               return py::none();
             }
-            return entryRecordDict(*found);
+            py::dict result = entryRecordDict(*found);
+            result["nextHop"] =
+                found->nextHop ? py::object(nextHopList(*found->nextHop)) : py::object(py::none());
+            return result;
           },
-          py::arg("unit"), py::arg("address"));
+          py::arg("unit"), py::arg("address"))
+      .def(
+          "adjacencies",
+          [](ZaduRead::Reader& reader, bool deleted) {
+            py::list records;
+            for (ZaduRead::AdjacencyRecord const& record : reader.adjacencies(deleted)) {
+              py::dict each;
+              each["index"] = record.index;
+              each["nextHop"] = nextHopList(record.nextHop);
+              each["logVersion"] = record.logVersion;
+              each["inDeletion"] = record.inDeletion;
+              records.append(each);
+            }
+            return records;
+          },
+          "The adjacency table: next hops by index.", py::arg("deleted") = false);
 }

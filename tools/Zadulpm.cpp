@@ -5,7 +5,10 @@
 //                                          the units, the writers
 //   zadulpm log [--from V] [--to V] [--limit N]
 //   zadulpm entries --unit N [--prefix P] [--deleted]
-//   zadulpm route-get --unit N A.B.C.D     the record an address selects
+//   zadulpm route-get --unit N A.B.C.D     the record an address selects, and
+//                                          the next hop it forwards to
+//   zadulpm adjacencies [--deleted]        the adjacency table (next hops by
+//                                          index; one for the switch)
 //   zadulpm trace FILE [--messages]        a Rapidlog trace file, decoded
 //
 // Common options: --root DIR, --store NAME, --json. Exit status: 0, 1 other
@@ -37,6 +40,15 @@ json entryJson(ZaduLpmLib::TcamDataModelEntryData const& entry) {
 
 json writerJson(ZaduRead::Writer const& writer) {
   return {{"pid", writer.pid}, {"alive", writer.alive}};
+}
+
+// A next hop's paths: [{"gateway": "10.0.0.1", "ifIndex": 3}, ...].
+json nextHopJson(ZaduLpmLib::AdjacencyKey const& nextHop) {
+  json paths = json::array();
+  for (ZaduLpmLib::NextHopPath const& path : nextHop.pathSpan()) {
+    paths.push_back({{"gateway", ZaduLpmLib::formatIpv4(path.gateway)}, {"ifIndex", path.ifIndex}});
+  }
+  return paths;
 }
 
 std::string writerText(ZaduRead::Writer const& writer) {
@@ -156,12 +168,15 @@ int main(int argc, char** argv) {
   std::string addressArgument;
   routeGet->add_option("--unit", unit, "the unit")->required();
   routeGet->add_option("ADDRESS", addressArgument, "an IPv4 address")->required();
+  CLI::App* adjacencies = app.add_subcommand(
+      "adjacencies", "the adjacency table: next hops by index (one table for the switch)");
+  adjacencies->add_flag("--deleted", deleted, "the records in deletion instead of the live ones");
   CLI::App* trace = app.add_subcommand("trace", "a Rapidlog trace file, decoded");
   std::string traceFile;
   bool messagesOnly = false;
   trace->add_option("FILE", traceFile, "the trace file")->required();
   trace->add_flag("--messages", messagesOnly, "the message texts only");
-  for (CLI::App* each : {status, log, entries, routeGet, trace}) {
+  for (CLI::App* each : {status, log, entries, routeGet, adjacencies, trace}) {
     each->fallthrough();
   }
   app.failure_message(
@@ -243,15 +258,36 @@ int main(int argc, char** argv) {
         document["match"] = found ? entryJson(found->entry) : json(nullptr);
         if (found) {
           document["match"]["logVersion"] = found->logVersion;
+          document["match"]["nextHop"] =
+              found->nextHop ? nextHopJson(*found->nextHop) : json(nullptr);
         }
         std::puts(document.dump(2).c_str());
       } else if (found) {
-        std::printf("%s on unit %u: %s, adjacency %u (version %llu)\n",
+        std::printf("%s on unit %u: %s, adjacency %u%s (version %llu)\n",
                     ZaduLpmLib::formatIpv4(*address).c_str(), unit,
                     ZaduRead::formatKey(found->entry.key).c_str(), found->entry.adjacencyIndex,
+                    found->nextHop ? fmt::format(" via {}", *found->nextHop).c_str() : "",
                     static_cast<unsigned long long>(found->logVersion));
       } else {
         std::printf("%s on unit %u: no route\n", ZaduLpmLib::formatIpv4(*address).c_str(), unit);
+      }
+    } else if (adjacencies->parsed()) {
+      json list = json::array();
+      for (ZaduRead::AdjacencyRecord const& record : reader.adjacencies(deleted)) {
+        if (asJson) {
+          list.push_back({{"index", record.index},
+                          {"nextHop", nextHopJson(record.nextHop)},
+                          {"logVersion", record.logVersion},
+                          {"inDeletion", record.inDeletion}});
+        } else {
+          std::printf("%-6u %-40s version %llu%s\n", record.index,
+                      fmt::format("{}", record.nextHop).c_str(),
+                      static_cast<unsigned long long>(record.logVersion),
+                      record.inDeletion ? " (in deletion)" : "");
+        }
+      }
+      if (asJson) {
+        std::puts(list.dump(2).c_str());
       }
     }
     return 0;

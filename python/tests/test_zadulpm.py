@@ -128,7 +128,11 @@ def test_the_reader_reads_what_the_agent_committed(agent, hardware, root, store)
     assert reader.entries(2) == [{"prefix": "10.1.2.0/24", "adjacency": 6, "action": 0,
                                      "classId": 0, "logVersion": 2, "inDeletion": False}]
     assert reader.route_get(2, "10.1.2.9")["prefix"] == "10.1.2.0/24"
+    assert reader.route_get(2, "10.1.2.9")["nextHop"] is None  # this agent has no next hops
     assert reader.route_get(2, "10.1.3.9") is None
+    with pytest.raises(zadulpm.ReadError) as no_adjacencies:
+        reader.adjacencies()
+    assert no_adjacencies.value.code == 6
     with pytest.raises(zadulpm.ReadError) as missing:
         reader.entries(7)
     assert missing.value.code == 6

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "ZaduLpm/AdjacencyTable.h"
 #include "support/ChildProcess.h"
 #include "support/TcamTableFixture.h"
 #include "tools/CommandLine.h"
@@ -89,6 +90,39 @@ TEST_F(ZadulpmCommandTest, LogEntriesAndRouteGetListAndAnswerWithinBounds) {
   EXPECT_EQ(zadulpm("route-get --unit 0 10.0.1.1"), "10.0.1.1 on unit 0: no route\n");
   auto const routed = nlohmann::json::parse(zadulpm("route-get --unit 1 10.0.7.9 --json"));
   EXPECT_EQ(routed["match"]["prefix"], "10.0.7.0/24");
+}
+
+TEST_F(ZadulpmCommandTest, AdjacenciesListTheNextHopsAndRouteGetNamesTheOneARouteUses) {
+  EXPECT_EQ(zadulpm("adjacencies"),
+            "zadulpm: no adjacency table in " + storeDirectory() + "\n (status 1536)");  // 6
+  Vesk::Ptr<ZaduLpm::AdjacencyTable> const adjacencies =
+      new ZaduLpm::AdjacencyTable(central, group, nullptr);
+  using ZaduLpmLib::AdjacencyKey;
+  using ZaduLpmLib::NextHopPath;
+  adjacencies->adjacencyWrite(
+      AdjacencyKey::of(std::vector<NextHopPath>{{0x0A000002, 4}, {0x0A000001, 3}}));
+  adjacencies->adjacencyWrite(AdjacencyKey::of(NextHopPath{0x0A000009, 1}));
+  commitAll();
+  adjacencies->adjacencyRemove(AdjacencyKey::of(NextHopPath{0x0A000009, 1}), nullptr);
+  commitAll();
+  entryLog->entryIs(ZaduLpmLib::TcamDataModelLogEntry{entryOf(9, 1).data, {}}, {}, nullptr, 0,
+                    nullptr, false);
+  EXPECT_EQ(zadulpm("adjacencies"), "1      10.0.0.1@3,10.0.0.2@4                    version 1\n");
+  EXPECT_EQ(zadulpm("adjacencies --deleted"),
+            "2      10.0.0.9@1                               version 3 (in deletion)\n");
+  auto const listed = nlohmann::json::parse(zadulpm("adjacencies --json"));
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(listed[0]["index"], 1);
+  EXPECT_EQ(listed[0]["nextHop"][1]["gateway"], "10.0.0.2");
+  EXPECT_EQ(listed[0]["nextHop"][1]["ifIndex"], 4);
+  EXPECT_EQ(zadulpm("route-get --unit 0 10.0.9.1"),
+            "10.0.9.1 on unit 0: 10.0.9.0/24, adjacency 1 via 10.0.0.1@3,10.0.0.2@4 (version 6)\n");
+  auto const routed = nlohmann::json::parse(zadulpm("route-get --unit 0 10.0.9.1 --json"));
+  EXPECT_EQ(routed["match"]["nextHop"].size(), 2u);
+  // An index no live next hop holds resolves to nothing.
+  EXPECT_TRUE(
+      nlohmann::json::parse(zadulpm("route-get --unit 0 10.0.2.1 --json"))["match"]["nextHop"]
+          .is_null());
 }
 
 TEST_F(ZadulpmCommandTest, EachErrorIsOneLineWithItsOwnStatus) {

@@ -43,7 +43,7 @@ auto consistently(std::string const& what, Read const& read) -> decltype(read())
 }
 
 EntryRecord entryRecordOf(ZaduLpmLib::TcamDataModelConfigPantryEntry const& record) {
-  return EntryRecord{record.logVersion, record.inDeletion, record.logEntry.entry};
+  return EntryRecord{record.logVersion, record.inDeletion, record.logEntry.entry, std::nullopt};
 }
 
 }  // namespace
@@ -278,16 +278,61 @@ std::optional<EntryRecord> Reader::routeGet(std::uint16_t unit, std::uint32_t ad
                     fmt::format("unit {} has no configuration table in {}", unit, directory_));
   }
   // One probe per prefix length, longest first.
-  return consistently(mounted->path(), [&]() -> std::optional<EntryRecord> {
-    for (int length = 32; length >= 0; --length) {
-      auto const byLength = static_cast<std::uint8_t>(length);
-      auto const found = mounted->lookup(
-          TcamDataModelEntryKey(address & ZaduLpmLib::prefixMaskOf(byLength), byLength));
-      if (found.found && !found.record.inDeletion) {
-        return entryRecordOf(found.record);
+  std::optional<EntryRecord> match =
+      consistently(mounted->path(), [&]() -> std::optional<EntryRecord> {
+        for (int length = 32; length >= 0; --length) {
+          auto const byLength = static_cast<std::uint8_t>(length);
+          auto const found = mounted->lookup(
+              TcamDataModelEntryKey(address & ZaduLpmLib::prefixMaskOf(byLength), byLength));
+          if (found.found && !found.record.inDeletion) {
+            return entryRecordOf(found.record);
+          }
+        }
+        return std::nullopt;
+      });
+  if (match) {
+    if (auto const nextHops = adjacencyConfig()) {
+      std::uint32_t const index = match->entry.adjacencyIndex;
+      match->nextHop =
+          consistently(nextHops->path(), [&]() -> std::optional<ZaduLpmLib::AdjacencyKey> {
+            for (auto record = nextHops->first(); record;
+                 record = nextHops->nextAfter(record->key)) {
+              if (record->index == index && record->inDeletion == 0) {
+                return record->key;
+              }
+            }
+            return std::nullopt;
+          });
+    }
+  }
+  return match;
+}
+
+Vesk::Ptr<ZaduLpmLib::AdjacencyConfigMap> Reader::adjacencyConfig() {
+  using ZaduLpmLib::AdjacencyConstants;
+  return mount<ZaduLpmLib::AdjacencyConfigMap>(
+      AdjacencyConstants::configPantryPath(), AdjacencyConstants::capacity,
+      AdjacencyConstants::configTypeName, AdjacencyConstants::configCollectionName);
+}
+
+std::vector<AdjacencyRecord> Reader::adjacencies(bool deleted) {
+  auto const mounted = adjacencyConfig();
+  if (!mounted) {
+    throw ReadError(ReadError::noUnit, fmt::format("no adjacency table in {}", directory_));
+  }
+  return consistently(mounted->path(), [&] {
+    std::vector<AdjacencyRecord> records;
+    for (auto record = mounted->first(); record; record = mounted->nextAfter(record->key)) {
+      if ((record->inDeletion != 0) == deleted) {
+        records.push_back(
+            {record->index, record->logVersion, record->inDeletion != 0, record->key});
       }
     }
-    return std::nullopt;
+    std::sort(records.begin(), records.end(),
+              [](AdjacencyRecord const& left, AdjacencyRecord const& right) {
+                return left.index < right.index;
+              });
+    return records;
   });
 }
 

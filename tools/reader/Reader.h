@@ -13,7 +13,7 @@
 //   3  no shared memory at the root (no root, or no store under it)
 //   4  a root, directory or file that this user may not read
 //   5  a file of another layout version, or damaged
-//   6  a unit that has no configuration table
+//   6  a unit that has no configuration table, or no adjacency table
 //
 // Thread safety: one thread per Reader.
 #pragma once
@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "Vesk/Ptr.h"
+#include "ZaduLpmLib/AdjacencyDataModel.h"
 #include "ZaduLpmLib/TcamDataModelPantry.h"
 #include "Zido/GroupInterface.h"
 
@@ -86,11 +87,22 @@ struct LogRecord {
   ZaduLpmLib::TcamDataModelEntryData entry;
 };
 
-// One configuration record.
+// One configuration record; `nextHop` is what the entry's adjacency index
+// names in the adjacency table (filled by routeGet; empty when the table has
+// no live next hop under that index, or the agent has no adjacency table).
 struct EntryRecord {
   std::uint64_t logVersion = 0;
   bool inDeletion = false;
   ZaduLpmLib::TcamDataModelEntryData entry;
+  std::optional<ZaduLpmLib::AdjacencyKey> nextHop;
+};
+
+// One record of the adjacency table: a next hop and its index.
+struct AdjacencyRecord {
+  std::uint32_t index = 0;
+  std::uint64_t logVersion = 0;
+  bool inDeletion = false;
+  ZaduLpmLib::AdjacencyKey nextHop;
 };
 
 class Reader {
@@ -108,8 +120,13 @@ class Reader {
   std::vector<EntryRecord> entries(std::uint16_t unit,
                                    std::optional<ZaduLpmLib::TcamDataModelEntryKey> prefix,
                                    bool deleted);
-  // The live record that longest-prefix match selects for `address`.
+  // The live record that longest-prefix match selects for `address`, with
+  // the next hop its adjacency index names.
   std::optional<EntryRecord> routeGet(std::uint16_t unit, std::uint32_t address);
+  // The adjacency table's records in index order (one table for the
+  // switch); records in deletion only when `deleted`. Raises ReadError 6
+  // when the agent has no adjacency table.
+  std::vector<AdjacencyRecord> adjacencies(bool deleted);
 
   std::string const& directory() const noexcept { return directory_; }
 
@@ -120,6 +137,7 @@ class Reader {
   Vesk::Ptr<Collection> mount(std::string const& entityPath, std::uint64_t capacity,
                               char const* typeName, char const* collectionName);
   Vesk::Ptr<ZaduLpmLib::TcamDataModelConfigMap> config(std::uint16_t unit);
+  Vesk::Ptr<ZaduLpmLib::AdjacencyConfigMap> adjacencyConfig();
   std::vector<std::uint16_t> units();
   Writer writerOf(std::string const& file, std::uint64_t recordedPid) const;
 
