@@ -85,13 +85,13 @@ RoadResult runZadulpmRoad(Workload const& workload, RoadOptions const& options) 
     for (std::uint16_t unit = 0; unit < workload.units; ++unit) {
       tables.push_back(intf->makeSwTable(unit, nullptr, true));
     }
+    auto const adjacencies = ZaduLpm::AdjacencyInterface::getIntf(agent.orderedTableInterface());
+    auto const nextHops = nextHopHandles(*adjacencies->table(), workload);
     std::vector<std::string> arguments{"--root", options.scratch, "--wait", "30"};
     if (options.acknowledgeOnly) {
       arguments.push_back("--acknowledge-only");
     }
     ChildProcess hardware(options.hwProgram, arguments);
-    auto const adjacencies = ZaduLpm::AdjacencyInterface::getIntf(agent.orderedTableInterface());
-    auto const nextHops = nextHopHandles(*adjacencies->table(), workload);
 
     ProcessMeter meter;
     accept(

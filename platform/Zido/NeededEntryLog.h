@@ -95,21 +95,35 @@ struct NeededEntryLogFormat {
 };
 
 // Follows one dependant table's needed entries for a hardware side: the
-// latest record at or below a version, adopted in key order.
+// latest record whose version is at or below the one asked about, adopted
+// in key order. The collection's header (scratchpad, count, keys) is read
+// only when a version above the last scratchpad read is asked about: every
+// record of a version at or below a scratchpad value was stored before it,
+// so one read of the header serves a whole run of versions, and the line
+// the agent writes on every commit is not pulled across for every version.
 class NeededEntryFollower {
  public:
   explicit NeededEntryFollower(Vesk::Ptr<NeededEntryRing> ring) : ring_(std::move(ring)) {}
 
   // Whether the needs of `version` are final (the scratchpad has reached it).
-  bool final(LogVersion version) const { return ring_->scratchpad() >= version; }
-  // The version of `tableId` that changes up to `version` need (0: none).
-  // Calls must come with `version` not decreasing.
+  bool final(LogVersion version) {
+    if (version > final_) {
+      refresh();
+    }
+    return version <= final_;
+  }
+  // The version of `tableId` that the change at `version` needs (0: none).
+  // REQUIRES: final(version); calls come with `version` not decreasing.
   LogVersion neededOf(LogVersion version, SwTableId tableId);
 
  private:
+  void refresh();
+
   Vesk::Ptr<NeededEntryRing> ring_;
-  NeededEntryRecord current_;  // the latest record adopted
+  LogVersion final_ = 0;       // the scratchpad, as last read
+  std::uint64_t high_ = 0;     // the newest sequence, read after final_
   std::uint64_t next_ = 0;     // the sequence of the next record to adopt
+  NeededEntryRecord current_;  // the latest record adopted
 };
 
 }  // namespace Zido

@@ -187,6 +187,8 @@ TEST_F(AdjacencyTableTest, RoutesRecordTheAdjacencyVersionTheyNeedOnlyWhenTheNee
   // A hardware side follows the latest record at or below each version.
   Zido::NeededEntryFollower follower{Vesk::Ptr<Zido::NeededEntryRing>(&needed)};
   Zido::SwTableId const adjacencyTable(AdjacencyConstants::tableIdValue);
+  ASSERT_TRUE(follower.final(4));
+  EXPECT_FALSE(follower.final(5));
   EXPECT_EQ(follower.neededOf(1, adjacencyTable), 1u);
   EXPECT_EQ(follower.neededOf(3, adjacencyTable), 2u);
   EXPECT_EQ(follower.neededOf(4, tableId), 0u);
