@@ -6,22 +6,10 @@
 
 namespace ZaduLpm {
 
-namespace {
-
-Vesk::Ptr<Zido::SwTableInterfacesSingleton> registry() {
-  Vesk::Ptr<Quor::Entity> singleton =
-      Quor::Entity::singletonExists(Zido::SwTableInterfacesSingleton::typeName);
-  if (!singleton) {
-    singleton = Quor::Entity::singletonIs(Zido::SwTableInterfacesSingleton::typeName);
-  }
-  return Vesk::staticPtrCast<Zido::SwTableInterfacesSingleton>(singleton);
-}
-
-}  // namespace
-
 Vesk::Ptr<AdjacencyInterface> AdjacencyInterface::getIntf(
     Vesk::Ptr<Zido::OrderedTableInterface> const& ordTblIntf) {
-  Vesk::Ptr<Zido::SwTableInterfacesSingleton> const singleton = registry();
+  Vesk::Ptr<Zido::SwTableInterfacesSingleton> const singleton =
+      Zido::SwTableInterfacesSingleton::instance();
   if (singleton->swTableIntfHas(registrationKey)) {
     return Vesk::staticPtrCast<AdjacencyInterface>(singleton->swTableIntf(registrationKey));
   }

@@ -27,21 +27,12 @@ QUOR_LOG_DESCRIPTOR(skippedDescriptor, "TCAM_CONFIG_ENTITY_SKIPPED",
                     "Remove the file if nothing else owns it", 4);
 Quor::LogHandle skippedLog(skippedDescriptor, Quor::LogHandle::Seconds(0), 1.0, 0, 0);
 
-// The process registry of table interfaces, made if needed.
-Vesk::Ptr<Zido::SwTableInterfacesSingleton> registry() {
-  Vesk::Ptr<Quor::Entity> singleton =
-      Quor::Entity::singletonExists(Zido::SwTableInterfacesSingleton::typeName);
-  if (!singleton) {
-    singleton = Quor::Entity::singletonIs(Zido::SwTableInterfacesSingleton::typeName);
-  }
-  return Vesk::staticPtrCast<Zido::SwTableInterfacesSingleton>(singleton);
-}
-
 }  // namespace
 
 Vesk::Ptr<TcamInterface> TcamInterface::getIntf(
     Vesk::Ptr<Zido::OrderedTableInterface> const& ordTblIntf) {
-  Vesk::Ptr<Zido::SwTableInterfacesSingleton> const singleton = registry();
+  Vesk::Ptr<Zido::SwTableInterfacesSingleton> const singleton =
+      Zido::SwTableInterfacesSingleton::instance();
   if (singleton->swTableIntfHas(registrationKey)) {
     return Vesk::staticPtrCast<TcamInterface>(singleton->swTableIntf(registrationKey));
   }
@@ -72,7 +63,8 @@ TcamInterface::~TcamInterface() {
 }
 
 void TcamInterface::handleInitialized() {
-  Vesk::Ptr<Zido::SwTableInterfacesSingleton> const singleton = registry();
+  Vesk::Ptr<Zido::SwTableInterfacesSingleton> const singleton =
+      Zido::SwTableInterfacesSingleton::instance();
   QUOR_ASSERT_TEXT_MSG(!singleton->swTableIntfHas(registrationKey),
                        "!singleton->swTableIntfHas( \"ZaduLpm::TcamInterface\" )",
                        "Interface already created");

@@ -113,6 +113,14 @@ Vesk::TypeData const& TableInterfaceBase::staticTypeData() {
   return type;
 }
 
+Vesk::Ptr<SwTableInterfacesSingleton> SwTableInterfacesSingleton::instance() {
+  Vesk::Ptr<Quor::Entity> singleton = Quor::Entity::singletonExists(typeName);
+  if (!singleton) {
+    singleton = Quor::Entity::singletonIs(typeName);
+  }
+  return Vesk::staticPtrCast<SwTableInterfacesSingleton>(singleton);
+}
+
 Vesk::Ptr<TableInterfaceBase> SwTableInterfacesSingleton::swTableIntf(
     std::string const& name) const {
   auto const found = interfaces_.find(name);

@@ -108,6 +108,8 @@ class SwTableInterfacesSingleton : public Quor::Entity {
 
  public:
   static constexpr char const* typeName = "Zido::SwTableInterfacesSingleton";
+  // The process's registry, made on the first call.
+  static Vesk::Ptr<SwTableInterfacesSingleton> instance();
 
   Vesk::Ptr<TableInterfaceBase> swTableIntf(std::string const& name) const;
   bool swTableIntfHas(std::string const& name) const { return interfaces_.contains(name); }
