@@ -388,6 +388,11 @@ bool HardwareSide::adjacencyReady(Zido::LogVersion version) {
   return adjacencyNeeds_->final(version) && adjacencyNeeds_->neededOf(version, tableId) <= taken_;
 }
 
+bool HardwareSide::nextAdjacencyReady() {
+  auto const next = adjacencyLog_->lookup(adjacencyTaken_ + 1);
+  return next.found && adjacencyReady(next.record.version);
+}
+
 std::size_t HardwareSide::step() {
   if (mountLater()) {
     rebuild();  // the agent has made its adjacency table: program it first
@@ -403,11 +408,13 @@ std::size_t HardwareSide::step() {
   while (applied < budget) {
     // The TCAM log while it can go on, then the adjacency log for a record.
     std::optional<ZaduLpmLib::TcamDataModelLogPantryEntry> const record = nextTcamRecord();
-    bool const adjacencyFirst = record && followsAdjacencies() && !options_.acknowledgeOnly &&
-                                !record->tableDeleted() && !record->entryDeleted() &&
-                                forwards(record->entry) &&
-                                adjacencies_.find(record->entry.adjacencyIndex) == nullptr &&
-                                agentAdjacencyVersion() > adjacencyTaken_;
+    // A route whose adjacency is absent while the adjacency log can go on
+    // takes the adjacency log first (its needed entry was lost with a killed
+    // agent); when it cannot, applying the route is the fault it is.
+    bool const adjacencyFirst =
+        record && followsAdjacencies() && !options_.acknowledgeOnly && valid(*record) &&
+        !record->tableDeleted() && !record->entryDeleted() && forwards(record->entry) &&
+        adjacencies_.find(record->entry.adjacencyIndex) == nullptr && nextAdjacencyReady();
     if (record && !adjacencyFirst && tcamReady(record->version)) {
       if (!valid(*record)) {
         ++counters_.malformed;

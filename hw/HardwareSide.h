@@ -148,6 +148,8 @@ class HardwareSide {
   // Whether the record may be applied now: its needs are final and taken.
   bool tcamReady(Zido::LogVersion version);
   bool adjacencyReady(Zido::LogVersion version);
+  // Whether the adjacency log's next record is there and may be applied.
+  bool nextAdjacencyReady();
   void applyAdjacency(ZaduLpmLib::AdjacencyLogRecord const& record);
   // A TCAM line now points at `index` (forward entries only), or no more.
   void holdAdjacency(ZaduLpmLib::TcamDataModelEntryData const& entry);
