@@ -4,6 +4,7 @@
 
 #include "Pantry/GuardedRead.h"
 #include "Quor/TraceHandle.h"
+#include "Vesk/Exception.h"
 #include "Vesk/TypeBuilder.h"
 #include "ZaduLpm/TcamEntryLog.h"
 #include "ZaduLpmLib/TcamConstants.h"
@@ -220,6 +221,9 @@ Vesk::Ptr<AdjacencyTable::EntryHandle> AdjacencyTable::adjacencyRemove(
   group_->resolver()->resolverQueueEnq(
       new AdjacencyResolverEntry(this, handle, dependency, Zido::EntryFlags::entryDelete));
   nudge();
+  if (swTableSet() != nullptr) {
+    swTableSet()->maybeUpdatePendingHwWrites(*this);
+  }
   return handle;
 }
 
@@ -250,14 +254,27 @@ void AdjacencyTable::commit(Zido::ResolverEntry const& entry,
     completeNow(handle, known.logVersion, Zido::EntryState::completed);  // written meanwhile
   } else {
     bool const deleted = entry.isEntryDeleted();
-    known.live = !deleted;
-    live_ = deleted ? live_ - 1 : live_ + 1;
-    known.logVersion = log(key, known, deleted, dependency.get());
-    known.inConfig = true;
-    handle->logVersionIs(known.logVersion);
-    handle->entryStateIs(Zido::EntryState::logged);
-    waiting_.push_back(handle);
-    stats()->commitCntInc(1);
+    Zido::LogVersion version = 0;
+    try {
+      version = log(key, known, deleted, dependency.get());
+    } catch (Vesk::Exception const& error) {
+      // Nothing of the change is known to have happened: the operation
+      // fails, and the routes that depend on it with it.
+      QUOR_TRACE(traceHandle, 1, tag, " Failed to commit next hop {}: {}", key, error.what());
+      completeNow(handle, 0, Zido::EntryState::failed);
+      maybeForget(key);
+      version = 0;
+    }
+    if (version != 0) {
+      known.live = !deleted;
+      live_ = deleted ? live_ - 1 : live_ + 1;
+      known.logVersion = version;
+      known.inConfig = true;
+      handle->logVersionIs(version);
+      handle->entryStateIs(Zido::EntryState::logged);
+      waiting_.push_back(handle);
+      stats()->commitCntInc(1);
+    }
   }
   nudge();
   if (swTableSet() != nullptr) {

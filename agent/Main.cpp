@@ -226,8 +226,8 @@ class Programmer {
   // every route that uses it depends on it.
   Vesk::Ptr<ZaduLpm::AdjacencyTable::EntryHandle> handleOf(std::uint32_t nextHop) {
     auto& handle = handles_[nextHop];
-    if (!handle) {
-      handle = adjacencies_.adjacencyWrite(nextHops_[nextHop]);
+    if (!handle || Zido::isFailure(handle->entryState())) {
+      handle = adjacencies_.adjacencyWrite(nextHops_[nextHop]);  // again, once refused
     }
     return handle;
   }
@@ -409,8 +409,12 @@ int run(Options const& options) {
     }
   }
   settled = programmer.settle(options.timeout) && settled;
-  programmer.removeUnusedNextHops();
-  settled = programmer.settle(options.timeout) && settled;
+  if (settled) {
+    // Only once every route change is answered, and so taken by the
+    // hardware side on every unit: a next hop is removed after all of them.
+    programmer.removeUnusedNextHops();
+    settled = programmer.settle(options.timeout);
+  }
   double const seconds = std::chrono::duration<double>(Clock::now() - began).count();
 
   // Routes name their next hop by its paths: "unit prefix/length paths".

@@ -259,7 +259,9 @@ void HardwareSide::rebuild() {
 }
 
 void HardwareSide::holdAdjacency(ZaduLpmLib::TcamDataModelEntryData const& entry) {
-  if (followsAdjacencies() && forwards(entry)) {
+  // Every line counts against its result, whatever its action: a line that
+  // is removed releases its result without knowing the action it had.
+  if (followsAdjacencies()) {
     adjacencies_.hold(entry.adjacencyIndex);
   }
 }
@@ -463,15 +465,18 @@ std::size_t HardwareSide::step() {
 }
 
 void HardwareSide::publish() {
-  // Adjacencies first: a TCAM version published needs the adjacencies it
-  // points at to be taken.
-  if (adjacencyTaken_ > adjacencyPublished_) {
-    publisher_->publish(adjacencyTableId, adjacencyTaken_);
-    adjacencyPublished_ = adjacencyTaken_;
-  }
+  // The TCAM's version first: the agent frees an adjacency's index once the
+  // delete is published, and the route changes that let the adjacency go
+  // (taken before it) must be published by then, or a hardware side
+  // restarted between the two would replay old routes onto the index's new
+  // next hop.
   if (taken_ > published_) {
     publisher_->publish(tableId, taken_);
     published_ = taken_;
+  }
+  if (adjacencyTaken_ > adjacencyPublished_) {
+    publisher_->publish(adjacencyTableId, adjacencyTaken_);
+    adjacencyPublished_ = adjacencyTaken_;
   }
 }
 

@@ -151,7 +151,7 @@ class HardwareSide {
   // Whether the adjacency log's next record is there and may be applied.
   bool nextAdjacencyReady();
   void applyAdjacency(ZaduLpmLib::AdjacencyLogRecord const& record);
-  // A TCAM line now points at `index` (forward entries only), or no more.
+  // A TCAM line now holds `entry`'s result, or no more.
   void holdAdjacency(ZaduLpmLib::TcamDataModelEntryData const& entry);
   void releaseAdjacency(std::optional<std::uint32_t> index);
   std::optional<std::string> compareAdjacencies();

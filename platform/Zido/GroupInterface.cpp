@@ -86,6 +86,43 @@ Vesk::Ptr<OrderedSwTableSet> GroupInterface::swTableSetDel(SwTableId tableId) {
   return removed;
 }
 
+namespace {
+
+// The running maximum `highest` raised by `needed`; false when nothing grew
+// (the common case, found without copying the record).
+bool grow(NeededEntryRecord const& highest, NeededEntry const& needed, NeededEntryRecord& grown) {
+  auto const slotOf = [](NeededEntryRecord const& record, std::uint32_t tableIdValue) {
+    std::uint32_t slot = 0;
+    while (slot < record.count && record.needed[slot].tableIdValue != tableIdValue) {
+      ++slot;
+    }
+    return slot;
+  };
+  bool grew = false;
+  for (TableVersion const& each : needed.tableVersions()) {
+    std::uint32_t const slot = slotOf(highest, each.tableIdValue);
+    grew = grew || slot == highest.count || each.version > highest.needed[slot].version;
+  }
+  if (!grew) {
+    return false;
+  }
+  grown = highest;
+  for (TableVersion const& each : needed.tableVersions()) {
+    std::uint32_t const slot = slotOf(grown, each.tableIdValue);
+    if (slot == grown.count) {
+      if (grown.count == NeededEntryRecord::maxTables) {
+        throw Pantry::CollectionFullError(
+            fmt::format("needs of more than {} tables", NeededEntryRecord::maxTables));
+      }
+      grown.needed[grown.count++] = TableVersion(each.tableId(), 0);
+    }
+    grown.needed[slot].version = std::max(grown.needed[slot].version, each.version);
+  }
+  return true;
+}
+
+}  // namespace
+
 void GroupInterface::addLogEntry(SwTableId tableId, LogVersion version,
                                  Vesk::Ptr<NeededEntry const> const& neededEntry) {
   lastLogVersions_[tableId.value()] = version;
@@ -95,36 +132,19 @@ void GroupInterface::addLogEntry(SwTableId tableId, LogVersion version,
   }
   NeededEntryRing& ring = log->pantry->collection();
   if (neededEntry && !neededEntry->empty()) {
-    NeededEntryRecord grown = log->highest;
-    bool grew = false;
-    for (TableVersion const& needed : neededEntry->tableVersions()) {
-      std::uint32_t slot = 0;
-      while (slot < grown.count && grown.needed[slot].tableIdValue != needed.tableIdValue) {
-        ++slot;
-      }
-      if (slot == grown.count) {
-        if (grown.count == NeededEntryRecord::maxTables) {
-          throw Vesk::Exception(fmt::format("{} needs versions of more than {} tables", tableId,
-                                            NeededEntryRecord::maxTables));
-        }
-        grown.needed[grown.count++] = TableVersion(needed.tableId(), 0);
-      }
-      if (needed.version > grown.needed[slot].version) {
-        grown.needed[slot].version = needed.version;
-        grew = true;
-      }
-    }
-    if (grew) {
-      grown.sequence = log->highest.sequence + 1;
-      grown.version = version;
-      grown.tableIdValue = tableId.value();
-      try {
+    // The change is logged already: a need that cannot be recorded is
+    // reported and dropped, never raised into the commit.
+    try {
+      NeededEntryRecord grown;
+      if (grow(log->highest, *neededEntry, grown)) {
+        grown.sequence = log->highest.sequence + 1;
+        grown.version = version;
+        grown.tableIdValue = tableId.value();
         ring.insert(grown);
-      } catch (Pantry::CollectionFullError const& error) {
-        Quor::log(neededEntriesDroppedLog, fmt::format("{}", tableId), error.what());
-        grown.sequence = log->highest.sequence;
+        log->highest = grown;
       }
-      log->highest = grown;
+    } catch (Pantry::CollectionFullError const& error) {
+      Quor::log(neededEntriesDroppedLog, fmt::format("{}", tableId), error.what());
     }
   }
   ring.scratchpadIs(version);
@@ -158,7 +178,11 @@ void GroupInterface::neededEntryLogIs(SwTableId tableId, LogVersion tableVersion
       try {
         highest = ring.lookup(ring.highKey()).record;
       } catch (Vesk::CorruptionDetectedException const& error) {
-        ring.doCorruptionDetected(error.msg());  // start afresh: the needs only grow from here
+        // The needs start afresh from here; the sequence goes on after the
+        // newest record, which a hardware side may have adopted.
+        ring.doCorruptionDetected(error.msg());
+        highest = NeededEntryRecord{};
+        highest.sequence = ring.highKey();
       }
     }
     log = &neededLogs_.emplace_back(NeededLog{tableId.value(), std::move(pantry), highest});
