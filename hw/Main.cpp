@@ -28,7 +28,8 @@ void printStatistics(ZaduHw::HardwareSide const& hardware) {
       stderr,
       "zadulpm-hw: version %llu taken; applied %llu writes, %llu entry deletes, %llu "
       "table deletes; rebuilt %llu records; %llu verifications; %llu gaps, %llu malformed\n"
-      "  adjacencies: version %llu taken; %u held; applied %llu writes, %llu deletes\n",
+      "  adjacencies: version %llu taken; %u held; applied %llu writes, %llu deletes; %llu "
+      "rebuilt routes left to the log\n",
       static_cast<unsigned long long>(hardware.taken()),
       static_cast<unsigned long long>(counters.writes),
       static_cast<unsigned long long>(counters.entryDeletes),
@@ -39,7 +40,8 @@ void printStatistics(ZaduHw::HardwareSide const& hardware) {
       static_cast<unsigned long long>(counters.malformed),
       static_cast<unsigned long long>(hardware.adjacencyTaken()), hardware.adjacencies().size(),
       static_cast<unsigned long long>(counters.adjacencyWrites),
-      static_cast<unsigned long long>(counters.adjacencyDeletes));
+      static_cast<unsigned long long>(counters.adjacencyDeletes),
+      static_cast<unsigned long long>(counters.deferred));
   for (auto const& [unitId, tcam] : hardware.units()) {
     ZaduHw::TcamCounters const& cost = tcam.counters();
     std::uint64_t const updates = cost.inserts + cost.deletes + cost.rewrites;

@@ -4,15 +4,10 @@ namespace ZaduHw {
 
 void SimulatedAdjacencies::write(std::uint32_t index, Key const& key) {
   table_[index] = key;
-  ++counters_.writes;
 }
 
 bool SimulatedAdjacencies::remove(std::uint32_t index) {
-  if (table_.erase(index) == 0) {
-    return false;
-  }
-  ++counters_.deletes;
-  return true;
+  return table_.erase(index) != 0;
 }
 
 SimulatedAdjacencies::Key const* SimulatedAdjacencies::find(std::uint32_t index) const {

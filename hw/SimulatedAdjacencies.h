@@ -18,11 +18,6 @@
 
 namespace ZaduHw {
 
-struct AdjacencyCounters {
-  std::uint64_t writes = 0;   // adjacencies and groups programmed (rewrites included)
-  std::uint64_t deletes = 0;  // adjacencies and groups removed
-};
-
 class SimulatedAdjacencies {
  public:
   using Key = ZaduLpmLib::AdjacencyKey;
@@ -49,12 +44,9 @@ class SimulatedAdjacencies {
   std::uint32_t users(std::uint32_t index) const;
   void clearUsers() { users_.clear(); }
 
-  AdjacencyCounters const& counters() const noexcept { return counters_; }
-
  private:
   absl::flat_hash_map<std::uint32_t, Key> table_;
   absl::flat_hash_map<std::uint32_t, std::uint32_t> users_;
-  AdjacencyCounters counters_;
 };
 
 }  // namespace ZaduHw

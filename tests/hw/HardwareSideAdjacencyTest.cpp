@@ -38,7 +38,6 @@ ZaduLpmLib::TcamDataModelEntry routeTo(std::uint32_t n, std::uint32_t index) {
 }
 
 struct Agent {
-  TcamInterface& tcam;
   Vesk::Ptr<ZaduLpm::TcamSwTable> unit0;
   AdjacencyTable& adjacencies;
   Zido::GroupResolver& resolver;
@@ -70,7 +69,7 @@ class HardwareSideAdjacencyTest : public ::testing::Test {
       auto const group =
           tables->groupInterfaceColl()->groupIntf(Zido::Constants::canonicalizeGroupName(
               ZaduLpmLib::TcamConstants::agentName, ZaduLpmLib::TcamConstants::groupName));
-      Agent agent{*tcam, unit0, *adjacencies->table(), *group->resolver()};
+      Agent agent{unit0, *adjacencies->table(), *group->resolver()};
       body(agent);
       agent.resolver.runUntilIdle();
       sendMessage(reportFd, 1);
