@@ -26,6 +26,7 @@
 #include "ZaduLpmLib/Ipv4Text.h"
 #include "Zido/Agent.h"
 #include "Zido/Constants.h"
+#include "agent/Programmer.h"
 #include "agent/Routes.h"
 #include "tools/CommandLine.h"
 
@@ -33,6 +34,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using ZaduAgent::Route;
+using ZaduAgent::Programmer;
 
 struct Options {
   std::string routeFile;
@@ -54,226 +56,6 @@ struct Options {
 std::uint64_t keyNumber(std::uint32_t prefix, std::uint8_t length) {
   return (std::uint64_t{prefix} << 8) | length;
 }
-
-std::uint64_t routeNumber(std::uint16_t unit, std::uint32_t prefix, std::uint8_t length) {
-  return (std::uint64_t{unit} << 40) | keyNumber(prefix, length);
-}
-
-// Accepts operations, keeps the loop turning, and counts their answers.
-// Keeps, for every next hop, the routes that use it (routes are keyed by
-// unit and prefix), so that a next hop no route uses any more is removed
-// from the adjacency table, after the route change that let it go.
-class Programmer {
- public:
-  Programmer(Zido::Agent& agent, ZaduLpm::AdjacencyTable& adjacencies,
-             std::vector<ZaduLpmLib::AdjacencyKey> const& nextHops)
-      : agent_(agent), adjacencies_(adjacencies), nextHops_(nextHops) {
-    for (std::uint32_t id = 0; id < nextHops_.size(); ++id) {
-      ids_.emplace(nextHops_[id], id);
-    }
-  }
-
-  // Counts the routes a restored table holds against their next hops.
-  void learn(std::uint16_t unit, ZaduLpm::TcamSwTable const& table) {
-    for (auto const& entry : table.entryIteratorConst()) {
-      std::optional<ZaduLpmLib::AdjacencyKey> const nextHop =
-          adjacencies_.nextHop(entry.data.adjacencyIndex);
-      if (nextHop) {
-        use(routeNumber(unit, entry.key().prefix, entry.key().length), idOf(*nextHop), nullptr);
-      }
-    }
-  }
-  // The id of a next hop, added when new.
-  std::uint32_t idOf(ZaduLpmLib::AdjacencyKey const& nextHop) {
-    auto const [at, added] =
-        ids_.try_emplace(nextHop, static_cast<std::uint32_t>(nextHops_.size()));
-    if (added) {
-      nextHops_.push_back(nextHop);
-    }
-    return at->second;
-  }
-  // The adjacency index of a next hop (0 when the table is full).
-  std::uint32_t indexOf(std::uint32_t nextHop) { return handleOf(nextHop)->index(); }
-  ZaduLpmLib::AdjacencyKey const& nextHop(std::uint32_t id) const { return nextHops_[id]; }
-
-  void write(ZaduLpm::TcamSwTable& table, Route const& route, std::uint32_t nextHop) {
-    ZaduLpmLib::TcamDataModelEntryKey const key(route.prefix, route.length);
-    Vesk::Ptr<ZaduLpm::AdjacencyTable::EntryHandle> const adjacency = handleOf(nextHop);
-    ZaduLpmLib::TcamDataModelEntry entry;
-    entry.keyIs(key);
-    entry.data.adjacencyIndex = adjacency->index();
-    std::size_t const operation = accept();
-    auto const handle = table.entryWriteWithResponseHandler(
-        key, entry, adjacency,
-        [this, operation, route](auto const& done) { answer(operation, done, &route); });
-    use(routeNumber(table.unitId(), route.prefix, route.length), nextHop, handle);
-    pump();
-  }
-  void remove(ZaduLpm::TcamSwTable& table, ZaduLpmLib::TcamDataModelEntryKey const& key) {
-    std::size_t const operation = accept();
-    auto const handle = table.entryRemoveWithResponseHandler(
-        key, nullptr, [this, operation](auto const& done) { answer(operation, done, nullptr); });
-    letGo(routeNumber(table.unitId(), key.prefix, key.length), handle);
-    pump();
-  }
-  void removeAll(ZaduLpm::TcamSwTable& table) {
-    table.entryRemoveAll(nullptr);
-    std::uint64_t const first = routeNumber(table.unitId(), 0, 0);
-    std::uint64_t const last = routeNumber(static_cast<std::uint16_t>(table.unitId() + 1), 0, 0);
-    for (auto at = routes_.lower_bound(first); at != routes_.end() && at->first < last;) {
-      release(at->second, nullptr);
-      at = routes_.erase(at);
-    }
-  }
-  // Removes every next hop that no route uses, each after the last route
-  // change that let it go. Call once the routes are answered: the hardware
-  // side has then taken every change, on every unit, that let them go.
-  void removeUnusedNextHops() {
-    for (auto const& [id, users] : users_) {
-      if (users != 0 || adjacencies_.indexOf(nextHops_[id]) == 0) {
-        continue;
-      }
-      adjacencies_.adjacencyRemove(nextHops_[id], lastLetGo_[id]);
-      handles_.erase(id);
-      ++nextHopsRemoved_;
-    }
-    std::erase_if(users_, [](auto const& each) { return each.second == 0; });
-    lastLetGo_.clear();
-  }
-  std::uint64_t nextHopsRemoved() const { return nextHopsRemoved_; }
-
-  // Runs the loop until every operation is answered and the hardware side
-  // has taken every next hop written or removed; false on timeout.
-  bool settle(double seconds) {
-    bool const settled = agent_.runUntil(
-        [&] { return answered_ == accepted() && !adjacencies_.hasPendingHwWrites(); },
-        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));
-    if (showProgress_) {
-      std::fprintf(stderr, "\r%-60s\r", "");
-    }
-    return settled;
-  }
-  // Names the step that the progress line shows, with the operations it
-  // will accept.
-  void step(char const* name, std::uint64_t operations) {
-    stepName_ = name;
-    stepStart_ = accepted();
-    stepOperations_ = operations;
-  }
-  void showProgress(bool show) { showProgress_ = show; }
-
-  std::uint64_t accepted() const { return operations_.size(); }
-  std::uint64_t answered() const { return answered_; }
-  // Handlers called more than once for one operation: never, or a bug.
-  std::uint64_t duplicateAnswers() const { return duplicateAnswers_; }
-  std::map<std::string, std::uint64_t> const& states() const { return states_; }
-  std::vector<std::string> const& refused() const { return refused_; }
-  // Latency quantile in microseconds.
-  double latency(double quantile) {
-    if (latencies_.empty()) {
-      return 0;
-    }
-    std::sort(latencies_.begin(), latencies_.end());
-    auto const at = static_cast<std::size_t>(quantile * static_cast<double>(latencies_.size() - 1));
-    return static_cast<double>(latencies_[at]) / 1000.0;
-  }
-
- private:
-  struct Operation {
-    Clock::time_point accepted;
-    std::uint32_t answers = 0;
-  };
-
-  std::size_t accept() {
-    operations_.push_back(Operation{Clock::now(), 0});
-    return operations_.size() - 1;
-  }
-  void answer(std::size_t index, Vesk::Ptr<Zido::OrderedEntryHandle const> const& done,
-              Route const* route) {
-    Operation& operation = operations_[index];
-    if (operation.answers++ != 0) {
-      ++duplicateAnswers_;
-      return;
-    }
-    ++answered_;
-    latencies_.push_back(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - operation.accepted)
-            .count());
-    Zido::EntryState const state = done->entryState();
-    ++states_[std::string(Zido::entryStateName(state))];
-    if (state == Zido::EntryState::failed && route != nullptr) {
-      refused_.push_back(fmt::format("{}/{} unit {}", ZaduLpmLib::formatIpv4(route->prefix),
-                                     route->length, route->unit));
-    }
-  }
-  void pump() {
-    if (accepted() % 512 != 0) {
-      return;
-    }
-    agent_.runUntilIdle();
-    if (showProgress_ && stepOperations_ != 0) {
-      std::uint64_t const done = accepted() - stepStart_;
-      int const filled = static_cast<int>(30 * done / stepOperations_);
-      std::fprintf(stderr, "\r%-12s [%-30s] %llu/%llu", stepName_, std::string(filled, '#').c_str(),
-                   static_cast<unsigned long long>(done),
-                   static_cast<unsigned long long>(stepOperations_));
-    }
-  }
-
-  using Dependency = Vesk::Ptr<Zido::DependencyEntryHandle const>;
-
-  // The handle of the next hop's write in this life: written once, then
-  // every route that uses it depends on it.
-  Vesk::Ptr<ZaduLpm::AdjacencyTable::EntryHandle> handleOf(std::uint32_t nextHop) {
-    auto& handle = handles_[nextHop];
-    if (!handle || Zido::isFailure(handle->entryState())) {
-      handle = adjacencies_.adjacencyWrite(nextHops_[nextHop]);  // again, once refused
-    }
-    return handle;
-  }
-  // Route `route` now uses `nextHop`; `change` made it so.
-  void use(std::uint64_t route, std::uint32_t nextHop, Dependency const& change) {
-    auto const [at, added] = routes_.try_emplace(route, nextHop);
-    if (!added) {
-      if (at->second == nextHop) {
-        return;
-      }
-      release(at->second, change);
-      at->second = nextHop;
-    }
-    ++users_[nextHop];
-  }
-  void letGo(std::uint64_t route, Dependency const& change) {
-    if (auto const at = routes_.find(route); at != routes_.end()) {
-      release(at->second, change);
-      routes_.erase(at);
-    }
-  }
-  void release(std::uint32_t nextHop, Dependency const& change) {
-    --users_[nextHop];
-    lastLetGo_[nextHop] = change;
-  }
-
-  Zido::Agent& agent_;
-  ZaduLpm::AdjacencyTable& adjacencies_;
-  std::vector<ZaduLpmLib::AdjacencyKey> nextHops_;
-  std::map<ZaduLpmLib::AdjacencyKey, std::uint32_t> ids_;
-  std::map<std::uint32_t, Vesk::Ptr<ZaduLpm::AdjacencyTable::EntryHandle>> handles_;
-  std::map<std::uint64_t, std::uint32_t> routes_;  // route number -> next hop id
-  std::map<std::uint32_t, std::int64_t> users_;    // next hop id -> routes using it
-  std::map<std::uint32_t, Dependency> lastLetGo_;
-  std::uint64_t nextHopsRemoved_ = 0;
-  std::vector<Operation> operations_;
-  std::uint64_t answered_ = 0;
-  std::uint64_t duplicateAnswers_ = 0;
-  bool showProgress_ = false;
-  char const* stepName_ = "";
-  std::uint64_t stepStart_ = 0;
-  std::uint64_t stepOperations_ = 0;
-  std::vector<std::int64_t> latencies_;
-  std::map<std::string, std::uint64_t> states_;
-  std::vector<std::string> refused_;
-};
 
 // Writes "unit prefix/length adjacency" lines.
 void writeLines(std::string const& file, std::vector<std::string> const& lines) {
@@ -334,7 +116,7 @@ int run(Options const& options) {
   }
   auto const adjacencies = ZaduLpm::AdjacencyInterface::getIntf(agent.orderedTableInterface());
   ZaduLpm::AdjacencyTable& adjacencyTable = *adjacencies->table();
-  Programmer programmer(agent, adjacencyTable, set.nextHops);
+  Programmer programmer(agent, adjacencyTable, set.nextHops, Programmer::Settings{});
   for (auto const& [unit, table] : tables) {
     programmer.learn(unit, *table);
   }
@@ -386,11 +168,8 @@ int run(Options const& options) {
         continue;
       }
       wanted[route.unit].insert(keyNumber(route.prefix, route.length));
-      ZaduLpmLib::TcamDataModelEntryKey const key(route.prefix, route.length);
       ZaduLpm::TcamSwTable& table = *tables[route.unit];
-      ZaduLpmLib::TcamDataModelEntry const now = table.entryRead(key);
-      if (now.data.key == key && now.data.adjacencyIndex != 0 &&
-          now.data.adjacencyIndex == programmer.indexOf(route.nextHop)) {
+      if (programmer.holds(table, route, route.nextHop)) {
         ++unchanged;  // already as intended: nothing to write
         continue;
       }

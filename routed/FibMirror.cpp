@@ -1,0 +1,200 @@
+#include "routed/FibMirror.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace ZaduRouted {
+
+std::optional<ZaduLpmLib::AdjacencyKey> keyOf(std::vector<ZaduLpmLib::NextHopPath> paths) {
+  std::sort(paths.begin(), paths.end());
+  paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
+  if (paths.empty() || paths.size() > ZaduLpmLib::AdjacencyKey::maxPaths) {
+    return std::nullopt;
+  }
+  return ZaduLpmLib::AdjacencyKey::of(paths);
+}
+
+std::optional<ZaduLpmLib::AdjacencyKey> FibMirror::lookup(Prefix prefix) const {
+  auto const at = routes_.find(prefix.number());
+  return at == routes_.end() ? std::nullopt : at->second.resolved;
+}
+
+void FibMirror::learn(Prefix prefix, ZaduLpmLib::AdjacencyKey const& nextHop) {
+  Route& route = routes_[prefix.number()];
+  route.generation = 0;
+  route.priority = std::numeric_limits<std::uint32_t>::max();
+  route.resolved = nextHop;
+}
+
+std::optional<ZaduLpmLib::AdjacencyKey> FibMirror::resolve(std::uint32_t id) const {
+  auto const at = objects_.find(id);
+  if (at == objects_.end()) {
+    return std::nullopt;
+  }
+  if (at->second.group.empty()) {
+    return ZaduLpmLib::AdjacencyKey::of(at->second.path);
+  }
+  std::vector<ZaduLpmLib::NextHopPath> paths;
+  for (std::uint32_t const member : at->second.group) {
+    auto const found = objects_.find(member);
+    if (found == objects_.end() || !found->second.group.empty()) {
+      return std::nullopt;  // unknown, or a group in a group
+    }
+    paths.push_back(found->second.path);
+  }
+  return keyOf(std::move(paths));
+}
+
+void FibMirror::settle(std::uint64_t prefix, Route& route,
+                       std::optional<ZaduLpmLib::AdjacencyKey> const& nextHop) {
+  bool const unresolved = !nextHop.has_value();
+  if (unresolved != route.unresolved) {
+    unresolvedRoutes_ += unresolved ? 1 : -1;
+    route.unresolved = unresolved;
+  }
+  if (nextHop) {
+    route.resolved = nextHop;
+    target_.install(Prefix::of(prefix), *nextHop);
+    ++counts_.installs;
+    return;
+  }
+  ++counts_.unresolved;
+  if (route.resolved) {
+    route.resolved.reset();
+    target_.withdraw(Prefix::of(prefix));
+    ++counts_.withdraws;
+  }
+}
+
+void FibMirror::nameObject(Route& route, std::uint32_t id) {
+  if (route.nextHopId == id) {
+    return;
+  }
+  if (route.nextHopId != 0 && --users_[route.nextHopId] == 0) {
+    users_.erase(route.nextHopId);
+  }
+  route.nextHopId = id;
+  if (id != 0) {
+    ++users_[id];
+  }
+}
+
+void FibMirror::forget(std::uint64_t prefix, Route& route) {
+  if (route.resolved) {
+    target_.withdraw(Prefix::of(prefix));
+    ++counts_.withdraws;
+  }
+  if (route.unresolved) {
+    --unresolvedRoutes_;
+  }
+  nameObject(route, 0);
+}
+
+void FibMirror::apply(RouteMessage const& message) {
+  std::uint64_t const prefix = Prefix{message.prefix, message.length}.number();
+  if (message.remove) {
+    auto const at = routes_.find(prefix);
+    if (at == routes_.end() || (byMetric_ && at->second.generation == generation_ &&
+                                at->second.priority != message.priority)) {
+      return;
+    }
+    forget(prefix, at->second);
+    routes_.erase(at);
+    return;
+  }
+  auto const [at, added] = routes_.try_emplace(prefix);
+  Route& route = at->second;
+  if (!added && byMetric_ && route.generation == generation_ &&
+      message.priority > route.priority) {
+    return;  // a worse route of a prefix that has a better one
+  }
+  route.generation = generation_;
+  route.priority = message.priority;
+  nameObject(route, message.nextHopId);
+  if (message.nextHopId != 0) {
+    settle(prefix, route, resolve(message.nextHopId));
+  } else {
+    std::vector<ZaduLpmLib::NextHopPath> paths(message.pathSpan().begin(),
+                                               message.pathSpan().end());
+    settle(prefix, route, keyOf(std::move(paths)));
+  }
+}
+
+std::vector<std::uint32_t> FibMirror::withGroupsOf(std::uint32_t id) const {
+  std::vector<std::uint32_t> ids{id};
+  for (auto const& [groupId, object] : objects_) {
+    if (std::find(object.group.begin(), object.group.end(), id) != object.group.end()) {
+      ids.push_back(groupId);
+    }
+  }
+  return ids;
+}
+
+bool FibMirror::used(std::vector<std::uint32_t> const& ids) const {
+  return std::any_of(ids.begin(), ids.end(), [&](std::uint32_t id) { return users_.contains(id); });
+}
+
+void FibMirror::reresolve(std::vector<std::uint32_t> const& ids, bool remove) {
+  for (auto at = routes_.begin(); at != routes_.end();) {
+    Route& route = at->second;
+    if (route.nextHopId == 0 ||
+        std::find(ids.begin(), ids.end(), route.nextHopId) == ids.end()) {
+      ++at;
+      continue;
+    }
+    if (remove) {
+      forget(at->first, route);
+      routes_.erase(at++);
+    } else {
+      settle(at->first, route, resolve(route.nextHopId));
+      ++at;
+    }
+  }
+}
+
+void FibMirror::apply(NextHopMessage const& message) {
+  if (message.remove) {
+    if (objects_.erase(message.id) == 0) {
+      return;
+    }
+    // The kernel removes the routes of a removed object; groups that named
+    // it no longer resolve.
+    std::vector<std::uint32_t> const ids = withGroupsOf(message.id);
+    if (users_.contains(message.id)) {
+      reresolve({message.id}, true);
+    }
+    if (used(ids)) {
+      reresolve(ids, false);
+    }
+    return;
+  }
+  Object object{message.path, message.group};
+  auto const [at, added] = objects_.try_emplace(message.id, object);
+  if (!added) {
+    if (at->second == object) {
+      return;  // the same object again, as a replay sends it
+    }
+    at->second = std::move(object);
+  }
+  std::vector<std::uint32_t> const ids = withGroupsOf(message.id);
+  if (used(ids) && (!added || unresolvedRoutes_ != 0)) {
+    reresolve(ids, false);
+  }
+}
+
+std::size_t FibMirror::sweep() {
+  std::size_t swept = 0;
+  for (auto at = routes_.begin(); at != routes_.end();) {
+    if (at->second.generation == generation_) {
+      ++at;
+      continue;
+    }
+    forget(at->first, at->second);
+    routes_.erase(at++);
+    ++swept;
+  }
+  counts_.swept += swept;
+  return swept;
+}
+
+}  // namespace ZaduRouted

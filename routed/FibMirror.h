@@ -1,0 +1,136 @@
+// ZaduRouted FIB mirror: the routing suite's IPv4 forwarding table as its
+// route and next-hop messages describe it, each route resolved to the next
+// hop (an AdjacencyKey) it forwards to, and the changes that follow from
+// every message handed to a Target that programs them.
+//
+// Resolution. A route names its paths itself, or a next-hop object by id;
+// an object is one path or a group of other objects (the union of their
+// paths; weights are not kept). A route whose object is unknown, or whose
+// group names an unknown member, is unresolved: withdrawn from the target
+// and kept, so that it is installed once the object arrives. A replaced
+// object re-resolves every route that uses it (a scan of the routes: objects
+// change rarely, routes often). A removed object takes its routes with it,
+// as the kernel does.
+//
+// Mark and sweep. Every route carries the generation in which a message last
+// refreshed it. beginResync() starts a new generation; sweep() withdraws and
+// forgets every route the current generation has not refreshed. Routes
+// learned from a restored table belong to no generation until refreshed.
+//
+// Metrics. With `byMetric` (the kernel's table, where a prefix may have
+// routes of several metrics) a route replaces the stored one only when its
+// metric is not worse, and a delete removes the stored route only when the
+// metrics match; a worse route of the same prefix is not kept. Without it
+// (FPM, which carries the suite's one chosen route per prefix) every new
+// route replaces and every delete removes.
+//
+// Invariant: the target holds, for every resolved route in the mirror, the
+// next hop it resolved to, and nothing for other prefixes, as far as the
+// target accepted what it was handed.
+//
+// Thread safety: one thread.
+#pragma once
+
+#include <absl/container/flat_hash_map.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "ZaduLpmLib/AdjacencyDataModel.h"
+#include "routed/NetlinkRoutes.h"
+
+namespace ZaduRouted {
+
+struct Prefix {
+  std::uint32_t address = 0;
+  std::uint8_t length = 0;
+
+  std::uint64_t number() const noexcept { return (std::uint64_t{address} << 8) | length; }
+  static Prefix of(std::uint64_t number) {
+    return {static_cast<std::uint32_t>(number >> 8), static_cast<std::uint8_t>(number & 0xff)};
+  }
+};
+
+class FibMirror {
+ public:
+  class Target {
+   public:
+    virtual ~Target() = default;
+    // `prefix` forwards to `nextHop` now (new, or changed, or the same).
+    virtual void install(Prefix prefix, ZaduLpmLib::AdjacencyKey const& nextHop) = 0;
+    // `prefix` is gone, or forwards nowhere the mirror can name.
+    virtual void withdraw(Prefix prefix) = 0;
+  };
+
+  struct Counts {
+    std::uint64_t installs = 0;
+    std::uint64_t withdraws = 0;
+    std::uint64_t unresolved = 0;  // route messages whose next hop was unknown
+    std::uint64_t swept = 0;
+  };
+
+  FibMirror(Target& target, bool byMetric) : target_(target), byMetric_(byMetric) {}
+
+  // A route a restored table holds: known, not installed again, and swept
+  // unless a message refreshes it.
+  void learn(Prefix prefix, ZaduLpmLib::AdjacencyKey const& nextHop);
+
+  void apply(RouteMessage const& message);
+  void apply(NextHopMessage const& message);
+
+  void beginResync() { ++generation_; }
+  // Withdraws every route not refreshed since beginResync(); returns how many.
+  std::size_t sweep();
+
+  std::size_t routes() const noexcept { return routes_.size(); }
+  std::size_t nextHopObjects() const noexcept { return objects_.size(); }
+  Counts const& counts() const noexcept { return counts_; }
+  // The next hop a prefix resolves to, when it does.
+  std::optional<ZaduLpmLib::AdjacencyKey> lookup(Prefix prefix) const;
+
+ private:
+  struct Route {
+    std::uint32_t generation = 0;
+    std::uint32_t priority = 0;
+    std::uint32_t nextHopId = 0;  // the object it names, or 0
+    bool unresolved = false;      // it names an object that does not resolve
+    std::optional<ZaduLpmLib::AdjacencyKey> resolved;  // what the target holds
+  };
+  struct Object {
+    ZaduLpmLib::NextHopPath path;       // a single next hop's path
+    std::vector<std::uint32_t> group;   // or a group's members
+
+    bool operator==(Object const&) const = default;
+  };
+
+  // The next hop of an object, when it and its members are known.
+  std::optional<ZaduLpmLib::AdjacencyKey> resolve(std::uint32_t id) const;
+  // Hands the route's new resolution to the target.
+  void settle(std::uint64_t prefix, Route& route,
+              std::optional<ZaduLpmLib::AdjacencyKey> const& nextHop);
+  void nameObject(Route& route, std::uint32_t id);
+  void forget(std::uint64_t prefix, Route& route);
+  // `id` and the groups that contain it.
+  std::vector<std::uint32_t> withGroupsOf(std::uint32_t id) const;
+  bool used(std::vector<std::uint32_t> const& ids) const;
+  // Re-resolves every route whose object is among `ids`; with `remove`,
+  // withdraws and forgets them instead.
+  void reresolve(std::vector<std::uint32_t> const& ids, bool remove);
+
+  Target& target_;
+  bool const byMetric_;
+  std::uint32_t generation_ = 1;
+  absl::flat_hash_map<std::uint64_t, Route> routes_;
+  absl::flat_hash_map<std::uint32_t, Object> objects_;
+  absl::flat_hash_map<std::uint32_t, std::uint32_t> users_;  // object id -> routes naming it
+  std::size_t unresolvedRoutes_ = 0;
+  Counts counts_;
+};
+
+// The adjacency key of a set of paths, duplicates merged; none when there
+// are none or more than 64.
+std::optional<ZaduLpmLib::AdjacencyKey> keyOf(std::vector<ZaduLpmLib::NextHopPath> paths);
+
+}  // namespace ZaduRouted
