@@ -33,8 +33,8 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using ZaduAgent::Route;
 using ZaduAgent::Programmer;
+using ZaduAgent::Route;
 
 struct Options {
   std::string routeFile;

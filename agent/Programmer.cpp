@@ -64,8 +64,7 @@ void Programmer::write(ZaduLpm::TcamSwTable& table, Route const& route, std::uin
   pump();
 }
 
-void Programmer::remove(ZaduLpm::TcamSwTable& table,
-                        ZaduLpmLib::TcamDataModelEntryKey const& key) {
+void Programmer::remove(ZaduLpm::TcamSwTable& table, ZaduLpmLib::TcamDataModelEntryKey const& key) {
   std::uint64_t const operation = accept();
   auto const handle = table.entryRemoveWithResponseHandler(
       key, nullptr, [this, operation](auto const& done) { answer(operation, done, nullptr); });
@@ -134,8 +133,7 @@ std::uint64_t Programmer::accept() {
   return accepted() - 1;
 }
 
-void Programmer::answer(std::uint64_t number,
-                        Vesk::Ptr<Zido::OrderedEntryHandle const> const& done,
+void Programmer::answer(std::uint64_t number, Vesk::Ptr<Zido::OrderedEntryHandle const> const& done,
                         Route const* route) {
   // An operation before the first outstanding one was answered already.
   if (number < firstOutstanding_ || operations_[number - firstOutstanding_].answered) {

@@ -104,8 +104,7 @@ void FibMirror::apply(RouteMessage const& message) {
   }
   auto const [at, added] = routes_.try_emplace(prefix);
   Route& route = at->second;
-  if (!added && byMetric_ && route.generation == generation_ &&
-      message.priority > route.priority) {
+  if (!added && byMetric_ && route.generation == generation_ && message.priority > route.priority) {
     return;  // a worse route of a prefix that has a better one
   }
   route.generation = generation_;
@@ -137,8 +136,7 @@ bool FibMirror::used(std::vector<std::uint32_t> const& ids) const {
 void FibMirror::reresolve(std::vector<std::uint32_t> const& ids, bool remove) {
   for (auto at = routes_.begin(); at != routes_.end();) {
     Route& route = at->second;
-    if (route.nextHopId == 0 ||
-        std::find(ids.begin(), ids.end(), route.nextHopId) == ids.end()) {
+    if (route.nextHopId == 0 || std::find(ids.begin(), ids.end(), route.nextHopId) == ids.end()) {
       ++at;
       continue;
     }

@@ -94,13 +94,13 @@ class FibMirror {
   struct Route {
     std::uint32_t generation = 0;
     std::uint32_t priority = 0;
-    std::uint32_t nextHopId = 0;  // the object it names, or 0
-    bool unresolved = false;      // it names an object that does not resolve
+    std::uint32_t nextHopId = 0;                       // the object it names, or 0
+    bool unresolved = false;                           // it names an object that does not resolve
     std::optional<ZaduLpmLib::AdjacencyKey> resolved;  // what the target holds
   };
   struct Object {
-    ZaduLpmLib::NextHopPath path;       // a single next hop's path
-    std::vector<std::uint32_t> group;   // or a group's members
+    ZaduLpmLib::NextHopPath path;      // a single next hop's path
+    std::vector<std::uint32_t> group;  // or a group's members
 
     bool operator==(Object const&) const = default;
   };

@@ -84,8 +84,8 @@ FpmListener::~FpmListener() {
 void FpmListener::acceptReady() {
   sockaddr_in peer{};
   socklen_t size = sizeof peer;
-  int const fd = accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &size,
-                         SOCK_NONBLOCK | SOCK_CLOEXEC);
+  int const fd =
+      accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd < 0) {
     return;  // gone before it was taken, or out of descriptors: the next try tells
   }

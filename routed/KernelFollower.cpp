@@ -34,7 +34,8 @@ constexpr int receiveBuffer = 32 * 1024 * 1024;
 }  // namespace
 
 KernelFollower::KernelFollower(RouteDaemon& daemon)
-    : daemon_(daemon), watch_(std::make_unique<DumpWatch>(*this)),
+    : daemon_(daemon),
+      watch_(std::make_unique<DumpWatch>(*this)),
       buffer_(new std::uint8_t[bufferSize]) {
   socket_ = mnl_socket_open2(NETLINK_ROUTE, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (socket_ == nullptr) {
@@ -118,8 +119,7 @@ void KernelFollower::readReady() {
     if (got <= 0) {
       return;  // EAGAIN: all read
     }
-    decodeNetlink({buffer_.get(), static_cast<std::size_t>(got)}, *watch_,
-                  daemon_.decodeCounts());
+    decodeNetlink({buffer_.get(), static_cast<std::size_t>(got)}, *watch_, daemon_.decodeCounts());
   }
 }
 

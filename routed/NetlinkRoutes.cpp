@@ -60,8 +60,7 @@ Problem readMultipath(nlattr const* attribute, RouteMessage& route, bool& otherF
     auto const* const attributes = at + sizeof(rtnexthop);
     std::size_t offset = 0;
     while (offset + sizeof(nlattr) <= attributesSize) {
-      auto const* nested =
-          reinterpret_cast<nlattr const*>(attributes + offset);
+      auto const* nested = reinterpret_cast<nlattr const*>(attributes + offset);
       if (!mnl_attr_ok(nested, static_cast<int>(attributesSize - offset))) {
         return {"a multipath attribute's length does not fit"};
       }
@@ -91,9 +90,9 @@ nlattr const* firstAttribute(nlmsghdr const* message, std::size_t headerSize) {
   return static_cast<nlattr const*>(mnl_nlmsg_get_payload_offset(message, headerSize));
 }
 bool attributeFits(nlmsghdr const* message, nlattr const* attr) {
-  return mnl_attr_ok(attr, static_cast<int>(
-                               static_cast<char const*>(mnl_nlmsg_get_payload_tail(message)) -
-                               reinterpret_cast<char const*>(attr)));
+  return mnl_attr_ok(
+      attr, static_cast<int>(static_cast<char const*>(mnl_nlmsg_get_payload_tail(message)) -
+                             reinterpret_cast<char const*>(attr)));
 }
 // Whether the walk reached the end, rather than stopping at an attribute
 // whose length does not fit.

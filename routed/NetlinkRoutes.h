@@ -51,7 +51,7 @@ struct RouteMessage {
 struct NextHopMessage {
   bool remove = false;
   std::uint32_t id = 0;
-  ZaduLpmLib::NextHopPath path;  // a single next hop (dropPath for a blackhole)
+  ZaduLpmLib::NextHopPath path;      // a single next hop (dropPath for a blackhole)
   std::vector<std::uint32_t> group;  // a group: its members' ids instead of a path
 };
 

@@ -38,7 +38,9 @@ RouteDaemon::RouteDaemon(DaemonOptions const& options)
   tickTimer_ = agent_.eventLoop().timerIs(tickPeriod, [this] { tick(); });
 }
 
-RouteDaemon::~RouteDaemon() { agent_.eventLoop().timerDel(tickTimer_); }
+RouteDaemon::~RouteDaemon() {
+  agent_.eventLoop().timerDel(tickTimer_);
+}
 
 void RouteDaemon::restore() {
   for (std::uint16_t unit = 0; unit < options_.units; ++unit) {
@@ -73,8 +75,7 @@ void RouteDaemon::restore() {
       ++misplaced;
     }
   }
-  std::fprintf(stderr,
-               "zadulpm-routed: restored %llu routes over %u units from shared memory%s\n",
+  std::fprintf(stderr, "zadulpm-routed: restored %llu routes over %u units from shared memory%s\n",
                static_cast<unsigned long long>(learned), options_.units,
                misplaced == 0
                    ? ""
@@ -144,10 +145,10 @@ void RouteDaemon::dumpEnded() {
 
 void RouteDaemon::sourceUp(std::string const& description, bool sweepOnDumpEnd) {
   mirror_.beginResync();
-  resync_ = Resync{true,     sweepOnDumpEnd, Clock::now(), std::nullopt, writes_, unchanged_,
-                   removes_, 0};
-  std::fprintf(stderr, "zadulpm-routed: %s: resync begins (%zu routes held)\n",
-               description.c_str(), mirror_.routes());
+  resync_ =
+      Resync{true, sweepOnDumpEnd, Clock::now(), std::nullopt, writes_, unchanged_, removes_, 0};
+  std::fprintf(stderr, "zadulpm-routed: %s: resync begins (%zu routes held)\n", description.c_str(),
+               mirror_.routes());
 }
 
 void RouteDaemon::sourceDown(std::string const& description) {
@@ -159,10 +160,9 @@ void RouteDaemon::sourceDown(std::string const& description) {
 void RouteDaemon::sweep(char const* why) {
   std::size_t const swept = mirror_.sweep();
   double const took = secondsSince(resync_.began);
-  lastResync_ =
-      fmt::format("{} refreshed, {} written, {} unchanged, {} swept in {:.3f} s ({})",
-                  resync_.routesRefreshed, writes_ - resync_.writesBefore,
-                  unchanged_ - resync_.unchangedBefore, swept, took, why);
+  lastResync_ = fmt::format("{} refreshed, {} written, {} unchanged, {} swept in {:.3f} s ({})",
+                            resync_.routesRefreshed, writes_ - resync_.writesBefore,
+                            unchanged_ - resync_.unchangedBefore, swept, took, why);
   std::fprintf(stderr, "zadulpm-routed: %s resync done: %s\n", options_.sourceName.c_str(),
                lastResync_.c_str());
   settling_ = Settling{resync_.firstMessage.has_value(),
