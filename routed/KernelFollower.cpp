@@ -71,7 +71,7 @@ void KernelFollower::startResync(char const* why) {
 }
 
 void KernelFollower::request(std::uint16_t type) {
-  char message[MNL_SOCKET_BUFFER_SIZE];
+  alignas(8) char message[256] = {};
   nlmsghdr* const header = mnl_nlmsg_put_header(message);
   header->nlmsg_type = type;
   header->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;

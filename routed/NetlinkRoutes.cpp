@@ -183,7 +183,8 @@ Problem decodeRoute(nlmsghdr const* message, MessageSink& sink, DecodeCounts& co
   if ((route.prefix & hostMask) != 0) {
     return {"a prefix with host bits set"};
   }
-  switch (header.rtm_type) {
+  // A delete needs no next hop, and zebra sends its deletes with type 0.
+  switch (route.remove ? std::uint8_t{RTN_UNICAST} : header.rtm_type) {
     case RTN_UNICAST:
       if (otherFamily) {
         ++counts.otherFamily;  // an IPv6 gateway for an IPv4 route
