@@ -73,7 +73,11 @@ void dump(ZaduHw::HardwareSide const& hardware, std::string const& file) {
           nextHop != nullptr ? fmt::format("{}", *nextHop) : fmt::format("adjacency {}", result));
     });
   }
-  writeOutputFile(file, text);
+  // Whole or not at all: a reader polling the file never sees half of it.
+  writeOutputFile(file + ".new", text);
+  if (std::rename((file + ".new").c_str(), file.c_str()) != 0) {
+    throw std::runtime_error("cannot write " + file + ": " + std::strerror(errno));
+  }
 }
 
 }  // namespace
@@ -82,7 +86,7 @@ int main(int argc, char** argv) {
   CLI::App app{
       "zadulpm-hw: the hardware side. Follows the agent's change log into one simulated TCAM "
       "per unit and publishes the version it has taken. Stops on SIGTERM or SIGINT; prints "
-      "statistics on SIGUSR1 and at exit."};
+      "statistics (and writes --dump) on SIGUSR1 and at exit."};
   ZaduHw::HardwareOptions options;
   std::string root;
   double wait = 30;
@@ -106,7 +110,8 @@ int main(int argc, char** argv) {
   app.add_flag("--acknowledge-only", options.acknowledgeOnly,
                "take and publish versions without programming the TCAMs (measures the road alone)")
       ->excludes(verifyFlag);
-  app.add_option("--dump", dumpFile, "at exit, write every TCAM entry to this file");
+  app.add_option("--dump", dumpFile,
+                 "on SIGUSR1 and at exit, write every TCAM entry to this file");
   app.failure_message(
       [](CLI::App const*, CLI::Error const& error) { return oneLineFailure("zadulpm-hw", error); });
   CLI11_PARSE(app, argc, argv);
@@ -132,6 +137,9 @@ int main(int argc, char** argv) {
       changedSinceVerify = changedSinceVerify || applied != 0;
       if (statisticsRequested.exchange(false)) {
         printStatistics(hardware);
+        if (!dumpFile.empty()) {
+          dump(hardware, dumpFile);
+        }
       }
       if (applied != 0) {
         continue;
