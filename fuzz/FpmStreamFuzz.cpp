@@ -27,9 +27,7 @@ struct Target : ZaduRouted::FibMirror::Target {
 struct Feeder : ZaduRouted::MessageSink {
   explicit Feeder(ZaduRouted::FibMirror& mirror) : mirror(mirror) {}
   void routeChanged(ZaduRouted::RouteMessage const& route) override { mirror.apply(route); }
-  void nextHopChanged(ZaduRouted::NextHopMessage const& nextHop) override {
-    mirror.apply(nextHop);
-  }
+  void nextHopChanged(ZaduRouted::NextHopMessage const& nextHop) override { mirror.apply(nextHop); }
   ZaduRouted::FibMirror& mirror;
 };
 
@@ -41,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   }
   std::size_t const readSize = 1 + data[0];
   Target target;
-  ZaduRouted::FibMirror mirror(target, (data[0] & 1) != 0);
+  ZaduRouted::FibMirror mirror(target, (data[0] & 1) != 0,
+                               {.routeCapacity = 64, .objectCapacity = 16});
   Feeder feeder(mirror);
   ZaduRouted::DecodeCounts counts;
   ZaduRouted::FpmStream stream;

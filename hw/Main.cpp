@@ -110,8 +110,7 @@ int main(int argc, char** argv) {
   app.add_flag("--acknowledge-only", options.acknowledgeOnly,
                "take and publish versions without programming the TCAMs (measures the road alone)")
       ->excludes(verifyFlag);
-  app.add_option("--dump", dumpFile,
-                 "on SIGUSR1 and at exit, write every TCAM entry to this file");
+  app.add_option("--dump", dumpFile, "on SIGUSR1 and at exit, write every TCAM entry to this file");
   app.failure_message(
       [](CLI::App const*, CLI::Error const& error) { return oneLineFailure("zadulpm-hw", error); });
   CLI11_PARSE(app, argc, argv);

@@ -102,6 +102,10 @@ void FibMirror::apply(RouteMessage const& message) {
     routes_.erase(at);
     return;
   }
+  if (routes_.size() >= limits_.routeCapacity && !routes_.contains(prefix)) {
+    ++counts_.overCapacity;
+    return;
+  }
   auto const [at, added] = routes_.try_emplace(prefix);
   Route& route = at->second;
   if (!added && byMetric_ && route.generation == generation_ && message.priority > route.priority) {
@@ -164,6 +168,10 @@ void FibMirror::apply(NextHopMessage const& message) {
     if (used(ids)) {
       reresolve(ids, false);
     }
+    return;
+  }
+  if (objects_.size() >= limits_.objectCapacity && !objects_.contains(message.id)) {
+    ++counts_.overCapacity;
     return;
   }
   Object object{message.path, message.group};

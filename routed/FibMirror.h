@@ -24,6 +24,11 @@
 // (FPM, which carries the suite's one chosen route per prefix) every new
 // route replaces and every delete removes.
 //
+// Limits. The mirror holds at most `routeCapacity` routes and
+// `objectCapacity` next-hop objects: a peer that sends more (the units could
+// not hold them anyway) has the excess counted and ignored, so that a
+// hostile stream cannot grow the daemon without bound.
+//
 // Invariant: the target holds, for every resolved route in the mirror, the
 // next hop it resolved to, and nothing for other prefixes, as far as the
 // target accepted what it was handed.
@@ -69,9 +74,15 @@ class FibMirror {
     std::uint64_t withdraws = 0;
     std::uint64_t unresolved = 0;  // route messages whose next hop was unknown
     std::uint64_t swept = 0;
+    std::uint64_t overCapacity = 0;  // new routes and objects past the limits, ignored
+  };
+  struct Limits {
+    std::size_t routeCapacity = 1 << 24;
+    std::size_t objectCapacity = 1 << 16;
   };
 
-  FibMirror(Target& target, bool byMetric) : target_(target), byMetric_(byMetric) {}
+  FibMirror(Target& target, bool byMetric, Limits limits)
+      : target_(target), byMetric_(byMetric), limits_(limits) {}
 
   // A route a restored table holds: known, not installed again, and swept
   // unless a message refreshes it.
@@ -121,6 +132,7 @@ class FibMirror {
 
   Target& target_;
   bool const byMetric_;
+  Limits const limits_;
   std::uint32_t generation_ = 1;
   absl::flat_hash_map<std::uint64_t, Route> routes_;
   absl::flat_hash_map<std::uint32_t, Object> objects_;

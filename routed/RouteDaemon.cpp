@@ -2,9 +2,11 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "ZaduLpmLib/Ipv4Text.h"
+#include "ZaduLpmLib/TcamConstants.h"
 #include "agent/Routes.h"
 
 namespace ZaduRouted {
@@ -25,6 +27,13 @@ ZaduAgent::Programmer::Settings programmerSettings() {
   return settings;
 }
 
+// As many routes as the units can hold, under the placement.
+FibMirror::Limits mirrorLimits(DaemonOptions const& options) {
+  std::size_t const unit = ZaduLpmLib::TcamConstants::configCapacity;
+  return {.routeCapacity = options.placement == Placement::all ? unit : unit * options.units,
+          .objectCapacity = std::size_t{1} << 16};
+}
+
 }  // namespace
 
 RouteDaemon::RouteDaemon(DaemonOptions const& options)
@@ -32,7 +41,7 @@ RouteDaemon::RouteDaemon(DaemonOptions const& options)
       intf_(ZaduLpm::TcamInterface::getIntf(agent_.orderedTableInterface())),
       adjacencies_(ZaduLpm::AdjacencyInterface::getIntf(agent_.orderedTableInterface())),
       programmer_(agent_, *adjacencies_->table(), {}, programmerSettings()),
-      mirror_(*this, options.byMetric) {
+      mirror_(*this, options.byMetric, mirrorLimits(options)) {
   restore();
   lastMessage_ = Clock::now();
   tickTimer_ = agent_.eventLoop().timerIs(tickPeriod, [this] { tick(); });
@@ -118,10 +127,15 @@ void RouteDaemon::withdraw(Prefix prefix) {
 }
 
 void RouteDaemon::messageArrived() {
-  lastMessage_ = Clock::now();
-  if (resync_.active && !resync_.firstMessage) {
-    resync_.firstMessage = lastMessage_;
+  Clock::time_point const now = Clock::now();
+  if (resync_.active) {
+    if (!resync_.firstMessage) {
+      resync_.firstMessage = now;
+    } else {
+      resync_.longestPause = std::max(resync_.longestPause, now - lastMessage_);
+    }
   }
+  lastMessage_ = now;
 }
 
 void RouteDaemon::routeChanged(RouteMessage const& route) {
@@ -145,8 +159,13 @@ void RouteDaemon::dumpEnded() {
 
 void RouteDaemon::sourceUp(std::string const& description, bool sweepOnDumpEnd) {
   mirror_.beginResync();
-  resync_ =
-      Resync{true, sweepOnDumpEnd, Clock::now(), std::nullopt, writes_, unchanged_, removes_, 0};
+  resync_ = Resync{};
+  resync_.active = true;
+  resync_.sweepOnDumpEnd = sweepOnDumpEnd;
+  resync_.began = Clock::now();
+  resync_.writesBefore = writes_;
+  resync_.unchangedBefore = unchanged_;
+  resync_.removesBefore = removes_;
   std::fprintf(stderr, "zadulpm-routed: %s: resync begins (%zu routes held)\n", description.c_str(),
                mirror_.routes());
 }
@@ -160,9 +179,11 @@ void RouteDaemon::sourceDown(std::string const& description) {
 void RouteDaemon::sweep(char const* why) {
   std::size_t const swept = mirror_.sweep();
   double const took = secondsSince(resync_.began);
-  lastResync_ = fmt::format("{} refreshed, {} written, {} unchanged, {} swept in {:.3f} s ({})",
-                            resync_.routesRefreshed, writes_ - resync_.writesBefore,
-                            unchanged_ - resync_.unchangedBefore, swept, took, why);
+  lastResync_ = fmt::format(
+      "{} refreshed, {} written, {} unchanged, {} swept in {:.3f} s ({}; longest pause between "
+      "messages {:.3f} s)",
+      resync_.routesRefreshed, writes_ - resync_.writesBefore, unchanged_ - resync_.unchangedBefore,
+      swept, took, why, std::chrono::duration<double>(resync_.longestPause).count());
   std::fprintf(stderr, "zadulpm-routed: %s resync done: %s\n", options_.sourceName.c_str(),
                lastResync_.c_str());
   settling_ = Settling{resync_.firstMessage.has_value(),
@@ -220,6 +241,14 @@ void RouteDaemon::reportProblems() {
                  adjacencies_->table()->live(), static_cast<unsigned long long>(failed->second));
     dependencyFailedReported_ = failed->second;
   }
+  if (mirror_.counts().overCapacity != overCapacityReported_) {
+    std::fprintf(stderr,
+                 "zadulpm-routed: %llu new routes or next-hop objects ignored: the units hold at "
+                 "most %zu routes under this placement\n",
+                 static_cast<unsigned long long>(mirror_.counts().overCapacity),
+                 mirrorLimits(options_).routeCapacity);
+    overCapacityReported_ = mirror_.counts().overCapacity;
+  }
   if (decodeCounts_.malformed != malformedReported_) {
     std::fprintf(stderr, "zadulpm-routed: %llu malformed messages skipped (last: %s)\n",
                  static_cast<unsigned long long>(decodeCounts_.malformed),
@@ -233,12 +262,14 @@ std::string RouteDaemon::statistics() const {
   return fmt::format(
       "routes {} ({}), writes {}, unchanged {}, removes {}, pending {}, refused {}, next hops "
       "{} live {} removed, messages {} (skipped: {} other family, {} other table, {} other "
-      "type; {} malformed, {} unknown attributes, {} unresolved), last resync: {}",
+      "type; {} malformed, {} unknown attributes, {} unresolved, {} over capacity), last resync: "
+      "{}",
       mirror_.routes(), options_.sourceName, writes_, unchanged_, removes_,
       programmer_.accepted() - programmer_.answered(), programmer_.refusedCount(),
       adjacencies_->table()->live(), programmer_.nextHopsRemoved(), counts.messages,
       counts.otherFamily, counts.otherTable, counts.otherType, counts.malformed,
-      counts.unknownAttributes, mirror_.counts().unresolved, lastResync_);
+      counts.unknownAttributes, mirror_.counts().unresolved, mirror_.counts().overCapacity,
+      lastResync_);
 }
 
 bool RouteDaemon::drain(Clock::duration timeout) {

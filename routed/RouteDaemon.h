@@ -104,6 +104,7 @@ class RouteDaemon final : public MessageSink, private FibMirror::Target {
     std::uint64_t unchangedBefore = 0;
     std::uint64_t removesBefore = 0;
     std::uint64_t routesRefreshed = 0;
+    Clock::duration longestPause{};
   };
   struct Settling {  // a swept resync waiting for its last answer
     bool pending = false;
@@ -137,6 +138,7 @@ class RouteDaemon final : public MessageSink, private FibMirror::Target {
   std::uint64_t removes_ = 0;
   std::uint64_t refusedReported_ = 0;
   std::uint64_t malformedReported_ = 0;
+  std::uint64_t overCapacityReported_ = 0;
   std::uint64_t dependencyFailedReported_ = 0;
   std::string lastResync_ = "none";
   Clock::time_point lastMessage_;

@@ -59,7 +59,7 @@ std::map<std::string, std::string> const afterChanges = {
 
 TEST(FibMirrorTest, FollowsZebrasChanges) {
   Table table;
-  FibMirror mirror(table, false);
+  FibMirror mirror(table, false, {});
   Feeder feeder(mirror);
   feeder.play("static-routes.fpm");
   EXPECT_EQ(table.routes["10.30.0.0/16"], "10.1.0.7@2,10.1.0.8@2,10.1.0.9@2");  // the group
@@ -72,7 +72,7 @@ TEST(FibMirrorTest, FollowsZebrasChanges) {
 
 TEST(FibMirrorTest, AReplaySweepsOnlyWhatItDidNotRefresh) {
   Table table;
-  FibMirror mirror(table, false);
+  FibMirror mirror(table, false, {});
   Feeder feeder(mirror);
   feeder.play("static-routes.fpm");
   // A restarted daemon learns from its tables a route zebra no longer has.
@@ -109,7 +109,7 @@ RouteMessage routeVia(std::uint32_t prefix, std::uint32_t nextHopId, std::uint32
 
 TEST(FibMirrorTest, NextHopObjectsThatComeLateChangeOrGo) {
   Table table;
-  FibMirror mirror(table, false);
+  FibMirror mirror(table, false, {});
   mirror.apply(routeVia(0x0a000000, 7));  // its object is not known yet
   EXPECT_TRUE(table.routes.empty());
   EXPECT_EQ(mirror.counts().unresolved, 1u);
@@ -142,7 +142,7 @@ TEST(FibMirrorTest, NextHopObjectsThatComeLateChangeOrGo) {
 
 TEST(FibMirrorTest, TheKernelsMetricsDecideWhichRouteOfAPrefixHolds) {
   Table table;
-  FibMirror mirror(table, true);
+  FibMirror mirror(table, true, {});
   mirror.apply(single(1, 0x0b000001));
   mirror.apply(single(2, 0x0b000002));
   mirror.apply(routeVia(0x0a000000, 1, 100));
@@ -154,6 +154,23 @@ TEST(FibMirrorTest, TheKernelsMetricsDecideWhichRouteOfAPrefixHolds) {
   EXPECT_EQ(table.routes["10.0.0.0/24"], "11.0.0.2@2");
   mirror.apply(routeVia(0x0a000000, 0, 50, true));
   EXPECT_TRUE(table.routes.empty());
+}
+
+TEST(FibMirrorTest, APeerCannotGrowItPastItsLimits) {
+  Table table;
+  FibMirror mirror(table, false, {.routeCapacity = 2, .objectCapacity = 1});
+  mirror.apply(single(1, 0x0b000001));
+  mirror.apply(single(2, 0x0b000002));  // past the limit: ignored
+  mirror.apply(single(1, 0x0b000003));  // a known object still changes
+  for (std::uint32_t prefix : {0x0a000000u, 0x0a000100u, 0x0a000200u}) {
+    mirror.apply(routeVia(prefix, 1));
+  }
+  EXPECT_EQ(mirror.routes(), 2u);
+  EXPECT_EQ(mirror.nextHopObjects(), 1u);
+  EXPECT_EQ(mirror.counts().overCapacity, 2u);
+  mirror.apply(routeVia(0x0a000100, 0, 0, true));
+  mirror.apply(routeVia(0x0a000200, 1));  // room again
+  EXPECT_EQ(table.routes["10.0.2.0/24"], "11.0.0.3@2");
 }
 
 }  // namespace

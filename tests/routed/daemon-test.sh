@@ -24,10 +24,10 @@ ns=zadu-routed-test-$$
 work=$(mktemp -d)
 export ZADU_SHM_ROOT=$work/shm
 mkdir -p "$ZADU_SHM_ROOT"
-routed_pid= hw_pid=
+routed_pid= hw_pid= player=
 
 cleanup() {
-  for pid in $routed_pid $hw_pid; do
+  for pid in $player $routed_pid $hw_pid; do
     kill -9 "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   done
@@ -75,11 +75,13 @@ start_routed() {
   routed_pid=$!
 }
 # Plays recorded FPM files, one connection each, over 127.0.0.1:2620;
-# "hold" keeps the last connection open for a second.
+# "hold" keeps the last connection open while $work/hold exists (at most
+# 10 s), as zebra keeps its connection.
 play() {
-  ip netns exec "$ns" python3 - "$@" <<'EOF'
-import socket, sys, time
-files = [a for a in sys.argv[1:] if a != "hold"]
+  ip netns exec "$ns" python3 - "$@" "$work/hold" <<'EOF'
+import os, socket, sys, time
+hold_file = sys.argv[-1]
+files = [a for a in sys.argv[1:-1] if a != "hold"]
 for index, name in enumerate(files):
     deadline = time.time() + 10
     while True:
@@ -93,7 +95,9 @@ for index, name in enumerate(files):
     with open(name, "rb") as stream:
         peer.sendall(stream.read())
     if "hold" in sys.argv and index == len(files) - 1:
-        time.sleep(1)
+        deadline = time.time() + 10
+        while os.path.exists(hold_file) and time.time() < deadline:
+            time.sleep(0.02)
     peer.close()
 EOF
 }
@@ -108,14 +112,19 @@ start_routed --units 2 --placement hash --resync-quiet 0.3
 wait_log "listening for FPM" 1
 # zebra's first connection: eight routes (the IPv6 one skipped); they spread
 # over two units by prefix hash.
+touch "$work/hold"
 play "$data/static-routes.fpm" hold &
 player=$!
-wait_log "resync begins" 1
-# A second peer while the first is connected is refused by name.
-ip netns exec "$ns" python3 -c 'import socket; socket.create_connection(("127.0.0.1", 2620)).recv(1)' || true
-wait_log "refused an FPM connection from 127.0.0.1" 1
-wait "$player"
 wait_log "fpm resync done" 1
+# A second peer while the first is connected is refused by name.
+ip netns exec "$ns" python3 -c '
+import socket
+peer = socket.create_connection(("127.0.0.1", 2620), timeout=5)
+peer.settimeout(5)
+peer.recv(1)' || true
+wait_log "refused an FPM connection from 127.0.0.1" 1
+rm "$work/hold"
+wait "$player"
 before=(
   "0.0.0.0@2 10.1.0.0/16" "10.1.0.7@2 10.20.0.0/16" "10.1.0.8@2 10.21.1.0/24"
   "10.1.0.7@2,10.1.0.8@2,10.1.0.9@2 10.30.0.0/16" "10.1.0.5@2 10.77.0.0/16"
@@ -152,8 +161,12 @@ expect_hardware "${expected[@]}"
 # A reconnection replays zebra's table after two changes: 10.21.1.0/24 has a
 # new next hop, 10.30.0.0/16 a smaller group, and 192.0.2.0/24 is gone. Only
 # the sweep, after the quiet period, removes it.
-play "$data/replay.fpm" hold
+touch "$work/hold"
+play "$data/replay.fpm" hold &
+player=$!
 wait_log "fpm resync done" 2
+rm "$work/hold"
+wait "$player"
 grep "fpm resync done" "$work/routed.log" | tail -n 1 | grep -q ", 1 swept" ||
   fail "the replay's sweep did not remove exactly one route"
 after=(
@@ -169,8 +182,12 @@ kill -9 "$routed_pid"
 wait "$routed_pid" 2>/dev/null || true
 start_routed --units 2 --placement hash --resync-quiet 0.3
 wait_log "restored 7 routes over 2 units" 1
-play "$data/replay.fpm" hold
+touch "$work/hold"
+play "$data/replay.fpm" hold &
+player=$!
 wait_log "fpm resync done" 3
+rm "$work/hold"
+wait "$player"
 grep "fpm resync done" "$work/routed.log" | tail -n 1 | grep -q "7 refreshed, 0 written, 7 unchanged, 0 swept" ||
   fail "the warm restart's replay wrote to the hardware"
 expect_hardware "${expected[@]}"
