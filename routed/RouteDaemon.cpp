@@ -66,8 +66,9 @@ void RouteDaemon::restore() {
     std::vector<ZaduLpmLib::TcamDataModelEntryKey> elsewhere;
     for (auto const& entry : table->entryIteratorConst()) {
       Prefix const prefix{entry.key().prefix, entry.key().length};
+      ZaduLpm::TcamSwTable const* const here = table.get();
       bool placedHere = false;
-      forUnitsOf(prefix, [&](ZaduLpm::TcamSwTable& each) { placedHere |= &each == table.get(); });
+      forUnitsOf(prefix, [&](ZaduLpm::TcamSwTable& each) { placedHere |= &each == here; });
       std::optional<ZaduLpmLib::AdjacencyKey> const nextHop =
           adjacencyTable.nextHop(entry.data.adjacencyIndex);
       if (!placedHere || !nextHop) {
