@@ -615,10 +615,13 @@ def count_bgp(namespace):
 
 
 def alive(pids):
+    """The first pid that is gone or a zombie, or None."""
     for pid in pids:
         try:
-            os.kill(pid, 0)
-        except ProcessLookupError:
+            with open(f"/proc/{pid}/stat") as stat:
+                if stat.read().rsplit(")", 1)[1].split()[0] == "Z":
+                    return pid
+        except FileNotFoundError:
             return pid
     return None
 
