@@ -87,13 +87,13 @@ TEST(FpmStreamTest, DecodesWhatZebraSentWhateverTheReadsCutIt) {
                                              "route 0a620000/16 00000000@0",
                                              "route 0a630000/16 00000000@0",
                                              "route c0000200/24 nh 17",
-                                             "nh 21 0a01000a@2",
+                                             "nh 23 0a01000a@2",
                                              "del 0a150100/24",
-                                             "route 0a150100/24 nh 21",
+                                             "route 0a150100/24 nh 23",
                                              "del c0000200/24",
-                                             "nh 25 +14 +15",
+                                             "nh 27 +14 +15",
                                              "del 0a1e0000/16",
-                                             "route 0a1e0000/16 nh 25",
+                                             "route 0a1e0000/16 nh 27",
                                              "delnh 16 00000000@0",
                                              "delnh 17 00000000@0"};
   EXPECT_EQ(whole.lines, expected);
