@@ -80,6 +80,9 @@ void FibMirror::nameObject(Route& route, std::uint32_t id) {
 }
 
 void FibMirror::forget(std::uint64_t prefix, Route& route) {
+  if (route.generation == generation_) {
+    --refreshed_;
+  }
   if (route.resolved) {
     target_.withdraw(Prefix::of(prefix));
     ++counts_.withdraws;
@@ -111,7 +114,10 @@ void FibMirror::apply(RouteMessage const& message) {
   if (!added && byMetric_ && route.generation == generation_ && message.priority > route.priority) {
     return;  // a worse route of a prefix that has a better one
   }
-  route.generation = generation_;
+  if (route.generation != generation_) {
+    route.generation = generation_;
+    ++refreshed_;
+  }
   route.priority = message.priority;
   nameObject(route, message.nextHopId);
   if (message.nextHopId != 0) {
@@ -200,6 +206,7 @@ std::size_t FibMirror::sweep() {
     ++swept;
   }
   counts_.swept += swept;
+  refreshed_ = routes_.size();
   return swept;
 }
 

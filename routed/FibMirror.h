@@ -91,7 +91,13 @@ class FibMirror {
   void apply(RouteMessage const& message);
   void apply(NextHopMessage const& message);
 
-  void beginResync() { ++generation_; }
+  void beginResync() {
+    ++generation_;
+    refreshed_ = 0;
+  }
+  // Routes held that the current generation has not refreshed: what a
+  // sweep now would withdraw.
+  std::size_t unrefreshed() const noexcept { return routes_.size() - refreshed_; }
   // Withdraws every route not refreshed since beginResync(); returns how many.
   std::size_t sweep();
 
@@ -138,6 +144,7 @@ class FibMirror {
   absl::flat_hash_map<std::uint32_t, Object> objects_;
   absl::flat_hash_map<std::uint32_t, std::uint32_t> users_;  // object id -> routes naming it
   std::size_t unresolvedRoutes_ = 0;
+  std::size_t refreshed_ = 0;  // routes of the current generation
   Counts counts_;
 };
 

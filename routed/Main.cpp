@@ -71,8 +71,8 @@ int main(int argc, char** argv) {
   bool kernel = false;
   bool allowRemote = false;
   std::string placement = "all";
-  double quiet = 1.0;
-  double bound = 30.0;
+  double quiet = 2.0;
+  double bound = 60.0;
   app.add_option("--root", root, "shared-memory root (default: ZADU_SHM_ROOT, /dev/shm/zadulpm)")
       ->check(sharedMemoryRootCheck);
   CLI::Option* const fpmOption =
@@ -95,6 +95,11 @@ int main(int argc, char** argv) {
                  "seconds without a message, after the first, that end an FPM replay")
       ->capture_default_str()
       ->check(CLI::Range(0.05, 3600.0));
+  app.add_option("--resync-shortfall", options.shortfall,
+                 "the share of the routes held that an FPM replay may lack and still end on "
+                 "--resync-quiet")
+      ->capture_default_str()
+      ->check(CLI::Range(0.0, 1.0));
   app.add_option("--resync-bound", bound,
                  "seconds after an FPM connection by which its replay is taken as ended")
       ->capture_default_str()

@@ -301,7 +301,10 @@ bool decodeNetlink(std::span<std::uint8_t const> bytes, MessageSink& sink, Decod
   int left = static_cast<int>(bytes.size());
   auto const* message = reinterpret_cast<nlmsghdr const*>(bytes.data());
   while (left > 0) {
-    if (!mnl_nlmsg_ok(message, left)) {
+    // mnl_nlmsg_ok compares the length as a signed int: a length of 2^31 or
+    // more passes it and then aligns to 0, so it is checked unsigned first.
+    if (static_cast<std::size_t>(left) < sizeof(nlmsghdr) ||
+        message->nlmsg_len > static_cast<std::uint32_t>(left) || !mnl_nlmsg_ok(message, left)) {
       ++counts.malformed;
       counts.lastProblem = "a netlink length that disagrees with the bytes around it";
       return false;

@@ -187,7 +187,8 @@ void RouteDaemon::sweep(char const* why) {
       swept, took, why, std::chrono::duration<double>(resync_.longestPause).count());
   std::fprintf(stderr, "zadulpm-routed: %s resync done: %s\n", options_.sourceName.c_str(),
                lastResync_.c_str());
-  settling_ = Settling{resync_.firstMessage.has_value(),
+  std::uint64_t const changes = writes_ - resync_.writesBefore + removes_ - resync_.removesBefore;
+  settling_ = Settling{resync_.firstMessage.has_value() && changes != 0,
                        resync_.firstMessage.value_or(resync_.began), resync_.routesRefreshed};
   resync_.active = false;
 }
@@ -196,10 +197,21 @@ void RouteDaemon::tick() {
   tickTimer_ = agent_.eventLoop().timerIs(tickPeriod, [this] { tick(); });
   Clock::time_point const now = Clock::now();
   if (resync_.active && !resync_.sweepOnDumpEnd) {
-    if (resync_.firstMessage && now - lastMessage_ >= options_.quiet) {
+    bool const quiet = resync_.firstMessage && now - lastMessage_ >= options_.quiet;
+    // A replay that lacks more than the shortfall is taken as one still
+    // coming (a restarted suite relearning its routes), not as an end.
+    bool const complete = static_cast<double>(mirror_.unrefreshed()) <=
+                          options_.shortfall * static_cast<double>(mirror_.routes());
+    if (quiet && complete) {
       sweep("quiet");
     } else if (now - resync_.began >= options_.bound) {
       sweep("bound");
+    } else if (quiet && !resync_.heldBack) {
+      resync_.heldBack = true;
+      std::fprintf(stderr,
+                   "zadulpm-routed: %s resync: %zu of %zu routes not replayed yet, more than "
+                   "the shortfall allows: the sweep waits for more, at most until the bound\n",
+                   options_.sourceName.c_str(), mirror_.unrefreshed(), mirror_.routes());
     }
   }
   if (programmer_.settled()) {

@@ -14,9 +14,13 @@
 // with the same adjacency. The sweep removes every route the replay did not
 // refresh, and only then:
 //   - FPM sends no end marker: the sweep waits until no message has come
-//     for `quiet` since the first message, or `bound` since the connection,
-//     whichever comes first; a connection lost before it cancels it (a
-//     partial replay must not remove what it did not reach).
+//     for `quiet` since the first message and the replay lacks at most
+//     `shortfall` of the routes held, or until `bound` since the
+//     connection, whichever comes first. A restarted zebra replays only
+//     its connected routes at first and the rest as its daemons come back:
+//     the shortfall keeps that pause from ending the replay. A connection
+//     lost before the sweep cancels it (a partial replay must not remove
+//     what it did not reach).
 //   - the kernel's dump ends with NLMSG_DONE: the sweep follows it at once.
 //
 // Placement: `all` writes every route to every unit (chips that each
@@ -54,8 +58,9 @@ enum class Placement { all, hash };
 struct DaemonOptions {
   std::uint16_t units = 1;
   Placement placement = Placement::all;
-  std::chrono::milliseconds quiet{1000};
-  std::chrono::milliseconds bound{30000};
+  std::chrono::milliseconds quiet{2000};
+  std::chrono::milliseconds bound{60000};
+  double shortfall = 0.25;
   bool byMetric = false;  // the kernel's table (see FibMirror)
   std::string sourceName = "fpm";
 };
@@ -105,6 +110,7 @@ class RouteDaemon final : public MessageSink, private FibMirror::Target {
     std::uint64_t removesBefore = 0;
     std::uint64_t routesRefreshed = 0;
     Clock::duration longestPause{};
+    bool heldBack = false;  // a quiet replay that lacked too much was reported
   };
   struct Settling {  // a swept resync waiting for its last answer
     bool pending = false;

@@ -7,6 +7,7 @@
 #include <linux/nexthop.h>
 #include <linux/rtnetlink.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -223,12 +224,15 @@ TEST(NetlinkRoutesTest, MalformedMessagesAreCountedAndSkipped) {
   bytes[sizeof(nlmsghdr) + sizeof(rtmsg)] = 200;
   EXPECT_STREQ(decode(bytes, recorder).lastProblem, "an attribute whose length does not fit");
 
-  // A message length past the buffer: the walk stops there.
-  bytes = overlong.bytes();
-  bytes[0] = static_cast<std::uint8_t>(bytes.size() + 4);
-  Recorder none;
-  EXPECT_EQ(decode(bytes, none).malformed, 1u);
-  EXPECT_TRUE(none.lines.empty());
+  // A message length past the buffer, or so large that aligning it wraps
+  // to 0: the walk stops there.
+  for (std::uint32_t length : {static_cast<std::uint32_t>(bytes.size() + 4), 0xffffffffu}) {
+    bytes = overlong.bytes();
+    std::memcpy(bytes.data(), &length, sizeof length);
+    Recorder none;
+    EXPECT_EQ(decode(bytes, none).malformed, 1u);
+    EXPECT_TRUE(none.lines.empty());
+  }
   EXPECT_TRUE(recorder.lines.empty());
 }
 
