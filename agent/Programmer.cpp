@@ -74,11 +74,14 @@ void Programmer::remove(ZaduLpm::TcamSwTable& table, ZaduLpmLib::TcamDataModelEn
 
 void Programmer::removeAll(ZaduLpm::TcamSwTable& table) {
   table.entryRemoveAll(nullptr);
-  std::uint64_t const first = routeNumber(table.unitId(), 0, 0);
-  std::uint64_t const last = routeNumber(static_cast<std::uint16_t>(table.unitId() + 1), 0, 0);
-  for (auto at = routes_.lower_bound(first); at != routes_.end() && at->first < last;) {
-    release(at->second, nullptr);
-    at = routes_.erase(at);
+  std::uint64_t const unit = table.unitId();
+  for (auto at = routes_.begin(); at != routes_.end();) {
+    if (at->first >> 40 == unit) {
+      release(at->second, nullptr);
+      routes_.erase(at++);
+    } else {
+      ++at;
+    }
   }
 }
 
@@ -89,11 +92,11 @@ std::size_t Programmer::removeUnusedNextHops() {
       continue;
     }
     adjacencies_.adjacencyRemove(nextHops_[id], lastLetGo_[id]);
-    handles_.erase(id);
+    handles_[id] = nullptr;
     ++removed;
   }
   nextHopsRemoved_ += removed;
-  std::erase_if(users_, [](auto const& each) { return each.second == 0; });
+  absl::erase_if(users_, [](auto const& each) { return each.second == 0; });
   lastLetGo_.clear();
   return removed;
 }
@@ -117,6 +120,17 @@ void Programmer::step(char const* name, std::uint64_t operations) {
   stepName_ = name;
   stepStart_ = accepted();
   stepOperations_ = operations;
+}
+
+std::map<std::string, std::uint64_t> Programmer::states() const {
+  std::map<std::string, std::uint64_t> named;
+  for (std::size_t state = 0; state < states_.size(); ++state) {
+    if (states_[state] != 0) {
+      named[std::string(Zido::entryStateName(static_cast<Zido::EntryState>(state)))] =
+          states_[state];
+    }
+  }
+  return named;
 }
 
 double Programmer::latency(double quantile) {
@@ -154,7 +168,7 @@ void Programmer::answer(std::uint64_t number, Vesk::Ptr<Zido::OrderedEntryHandle
     ++firstOutstanding_;
   }
   Zido::EntryState const state = done->entryState();
-  ++states_[std::string(Zido::entryStateName(state))];
+  ++states_[std::min(static_cast<std::size_t>(state), states_.size() - 1)];
   if (state == Zido::EntryState::failed && route != nullptr) {
     ++refusedCount_;
     if (refused_.size() < settings_.refusedKept) {
@@ -179,6 +193,9 @@ void Programmer::pump() {
 }
 
 Vesk::Ptr<ZaduLpm::AdjacencyTable::EntryHandle> Programmer::handleOf(std::uint32_t nextHop) {
+  if (handles_.size() <= nextHop) {
+    handles_.resize(nextHops_.size());
+  }
   auto& handle = handles_[nextHop];
   if (!handle || Zido::isFailure(handle->entryState())) {
     handle = adjacencies_.adjacencyWrite(nextHops_[nextHop]);  // again, once refused

@@ -17,6 +17,9 @@
 // Thread safety: the agent's thread; handlers run from its event loop.
 #pragma once
 
+#include <absl/container/flat_hash_map.h>
+
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -89,7 +92,11 @@ class Programmer {
   Clock::time_point lastAnswer() const { return lastAnswer_; }
   // Handlers called more than once for one operation: never, or a bug.
   std::uint64_t duplicateAnswers() const { return duplicateAnswers_; }
-  std::map<std::string, std::uint64_t> const& states() const { return states_; }
+  // Answers by state name ("completed", "failed", ...), the states met.
+  std::map<std::string, std::uint64_t> states() const;
+  std::uint64_t answersIn(Zido::EntryState state) const {
+    return states_[static_cast<std::size_t>(state)];
+  }
   // The first Settings::refusedKept refused routes, "prefix/length unit N".
   std::vector<std::string> const& refused() const { return refused_; }
   std::uint64_t refusedCount() const { return refusedCount_; }
@@ -120,11 +127,16 @@ class Programmer {
   ZaduLpm::AdjacencyTable& adjacencies_;
   Settings const settings_;
   std::vector<ZaduLpmLib::AdjacencyKey> nextHops_;
-  std::map<ZaduLpmLib::AdjacencyKey, std::uint32_t> ids_;
-  std::map<std::uint32_t, Vesk::Ptr<ZaduLpm::AdjacencyTable::EntryHandle>> handles_;
-  std::map<std::uint64_t, std::uint32_t> routes_;  // route number -> next hop id
-  std::map<std::uint32_t, std::int64_t> users_;    // next hop id -> routes using it
-  std::map<std::uint32_t, Dependency> lastLetGo_;
+  struct KeyHash {
+    std::size_t operator()(ZaduLpmLib::AdjacencyKey const& key) const noexcept {
+      return key.hash();
+    }
+  };
+  absl::flat_hash_map<ZaduLpmLib::AdjacencyKey, std::uint32_t, KeyHash> ids_;
+  std::vector<Vesk::Ptr<ZaduLpm::AdjacencyTable::EntryHandle>> handles_;  // by next hop id
+  absl::flat_hash_map<std::uint64_t, std::uint32_t> routes_;  // route number -> next hop id
+  absl::flat_hash_map<std::uint32_t, std::int64_t> users_;    // next hop id -> routes using it
+  absl::flat_hash_map<std::uint32_t, Dependency> lastLetGo_;
   std::uint64_t nextHopsRemoved_ = 0;
   std::deque<Operation> operations_;  // from the first not answered on
   std::uint64_t firstOutstanding_ = 0;
@@ -136,7 +148,7 @@ class Programmer {
   std::uint64_t stepStart_ = 0;
   std::uint64_t stepOperations_ = 0;
   std::vector<std::int64_t> latencies_;
-  std::map<std::string, std::uint64_t> states_;
+  std::array<std::uint64_t, 8> states_{};  // answers by Zido::EntryState
   std::vector<std::string> refused_;
   std::uint64_t refusedCount_ = 0;
 };

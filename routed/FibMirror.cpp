@@ -16,14 +16,45 @@ std::optional<ZaduLpmLib::AdjacencyKey> keyOf(std::vector<ZaduLpmLib::NextHopPat
 
 std::optional<ZaduLpmLib::AdjacencyKey> FibMirror::lookup(Prefix prefix) const {
   auto const at = routes_.find(prefix.number());
-  return at == routes_.end() ? std::nullopt : at->second.resolved;
+  if (at == routes_.end() || at->second.nextHop == 0) {
+    return std::nullopt;
+  }
+  return keys_[at->second.nextHop - 1].key;
+}
+
+std::uint32_t FibMirror::intern(ZaduLpmLib::AdjacencyKey const& key) {
+  auto const [at, added] = keyIds_.try_emplace(key, 0);
+  if (added) {
+    if (freeKeys_.empty()) {
+      keys_.push_back({key, 0});
+      at->second = static_cast<std::uint32_t>(keys_.size());
+    } else {
+      at->second = freeKeys_.back();
+      freeKeys_.pop_back();
+      keys_[at->second - 1] = {key, 0};
+    }
+  }
+  ++keys_[at->second - 1].users;
+  return at->second;
+}
+
+void FibMirror::release(std::uint32_t id) {
+  if (id != 0 && --keys_[id - 1].users == 0) {
+    keyIds_.erase(keys_[id - 1].key);
+    freeKeys_.push_back(id);
+  }
+}
+
+void FibMirror::hold(Route& route, std::uint32_t id) {
+  release(route.nextHop);
+  route.nextHop = id;
 }
 
 void FibMirror::learn(Prefix prefix, ZaduLpmLib::AdjacencyKey const& nextHop) {
   Route& route = routes_[prefix.number()];
   route.generation = 0;
   route.priority = std::numeric_limits<std::uint32_t>::max();
-  route.resolved = nextHop;
+  hold(route, intern(nextHop));
 }
 
 std::optional<ZaduLpmLib::AdjacencyKey> FibMirror::resolve(std::uint32_t id) const {
@@ -53,14 +84,14 @@ void FibMirror::settle(std::uint64_t prefix, Route& route,
     route.unresolved = unresolved;
   }
   if (nextHop) {
-    route.resolved = nextHop;
+    hold(route, intern(*nextHop));
     target_.install(Prefix::of(prefix), *nextHop);
     ++counts_.installs;
     return;
   }
   ++counts_.unresolved;
-  if (route.resolved) {
-    route.resolved.reset();
+  if (route.nextHop != 0) {
+    hold(route, 0);
     target_.withdraw(Prefix::of(prefix));
     ++counts_.withdraws;
   }
@@ -83,7 +114,8 @@ void FibMirror::forget(std::uint64_t prefix, Route& route) {
   if (route.generation == generation_) {
     --refreshed_;
   }
-  if (route.resolved) {
+  if (route.nextHop != 0) {
+    hold(route, 0);
     target_.withdraw(Prefix::of(prefix));
     ++counts_.withdraws;
   }

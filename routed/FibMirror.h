@@ -111,9 +111,9 @@ class FibMirror {
   struct Route {
     std::uint32_t generation = 0;
     std::uint32_t priority = 0;
-    std::uint32_t nextHopId = 0;                       // the object it names, or 0
-    bool unresolved = false;                           // it names an object that does not resolve
-    std::optional<ZaduLpmLib::AdjacencyKey> resolved;  // what the target holds
+    std::uint32_t nextHopId = 0;  // the object it names, or 0
+    bool unresolved = false;      // it names an object that does not resolve
+    std::uint32_t nextHop = 0;    // what the target holds: an id in keys_, or 0
   };
   struct Object {
     ZaduLpmLib::NextHopPath path;      // a single next hop's path
@@ -121,6 +121,22 @@ class FibMirror {
 
     bool operator==(Object const&) const = default;
   };
+
+  // Next hops are kept once, by id, for as long as a route holds them: a
+  // route stays a few bytes, whatever its number of paths.
+  struct Interned {
+    ZaduLpmLib::AdjacencyKey key;
+    std::uint32_t users = 0;
+  };
+  struct KeyHash {
+    std::size_t operator()(ZaduLpmLib::AdjacencyKey const& key) const noexcept {
+      return key.hash();
+    }
+  };
+  std::uint32_t intern(ZaduLpmLib::AdjacencyKey const& key);
+  void release(std::uint32_t id);
+  // Sets what the route holds; withdraws or installs nothing.
+  void hold(Route& route, std::uint32_t id);
 
   // The next hop of an object, when it and its members are known.
   std::optional<ZaduLpmLib::AdjacencyKey> resolve(std::uint32_t id) const;
@@ -143,6 +159,9 @@ class FibMirror {
   absl::flat_hash_map<std::uint64_t, Route> routes_;
   absl::flat_hash_map<std::uint32_t, Object> objects_;
   absl::flat_hash_map<std::uint32_t, std::uint32_t> users_;  // object id -> routes naming it
+  std::vector<Interned> keys_;                               // next hop id - 1 -> key
+  std::vector<std::uint32_t> freeKeys_;
+  absl::flat_hash_map<ZaduLpmLib::AdjacencyKey, std::uint32_t, KeyHash> keyIds_;
   std::size_t unresolvedRoutes_ = 0;
   std::size_t refreshed_ = 0;  // routes of the current generation
   Counts counts_;

@@ -246,13 +246,13 @@ void RouteDaemon::reportProblems() {
                  static_cast<unsigned long long>(programmer_.refusedCount()), named.c_str());
     refusedReported_ = programmer_.refusedCount();
   }
-  auto const failed = programmer_.states().find("dependencyFailed");
-  if (failed != programmer_.states().end() && failed->second != dependencyFailedReported_) {
+  std::uint64_t const failed = programmer_.answersIn(Zido::EntryState::dependencyFailed);
+  if (failed != dependencyFailedReported_) {
     std::fprintf(stderr,
                  "zadulpm-routed: the adjacency table is full (%u next hops): %llu route "
                  "writes failed for want of their next hop\n",
-                 adjacencies_->table()->live(), static_cast<unsigned long long>(failed->second));
-    dependencyFailedReported_ = failed->second;
+                 adjacencies_->table()->live(), static_cast<unsigned long long>(failed));
+    dependencyFailedReported_ = failed;
   }
   if (mirror_.counts().overCapacity != overCapacityReported_) {
     std::fprintf(stderr,
