@@ -76,12 +76,20 @@ start_routed() {
 }
 # Plays recorded FPM files, one connection each, over 127.0.0.1:2620;
 # "hold" keeps the last connection open while $work/hold exists (at most
-# 10 s), as zebra keeps its connection.
+# 10 s), as zebra keeps its connection; "pause=N" sends the first N bytes
+# of each file, then the rest once $work/pause is gone.
 play() {
-  ip netns exec "$ns" python3 - "$@" "$work/hold" <<'EOF'
+  ip netns exec "$ns" python3 - "$@" "$work/pause" "$work/hold" <<'EOF'
 import os, socket, sys, time
-hold_file = sys.argv[-1]
-files = [a for a in sys.argv[1:-1] if a != "hold"]
+pause_file, hold_file = sys.argv[-2:]
+pause = [int(a[6:]) for a in sys.argv[1:-2] if a.startswith("pause=")]
+files = [a for a in sys.argv[1:-2] if a != "hold" and not a.startswith("pause=")]
+
+def wait_for_release(flag):
+    deadline = time.time() + 10
+    while os.path.exists(flag) and time.time() < deadline:
+        time.sleep(0.02)
+
 for index, name in enumerate(files):
     deadline = time.time() + 10
     while True:
@@ -93,11 +101,14 @@ for index, name in enumerate(files):
                 sys.exit("no FPM listener on 127.0.0.1:2620")
             time.sleep(0.05)
     with open(name, "rb") as stream:
-        peer.sendall(stream.read())
+        data = stream.read()
+    if pause:
+        peer.sendall(data[:pause[0]])
+        wait_for_release(pause_file)
+        data = data[pause[0]:]
+    peer.sendall(data)
     if "hold" in sys.argv and index == len(files) - 1:
-        deadline = time.time() + 10
-        while os.path.exists(hold_file) and time.time() < deadline:
-            time.sleep(0.02)
+        wait_for_release(hold_file)
     peer.close()
 EOF
 }
@@ -191,6 +202,20 @@ wait "$player"
 grep "fpm resync done" "$work/routed.log" | tail -n 1 | grep -q "7 refreshed, 0 written, 7 unchanged, 0 swept" ||
   fail "the warm restart's replay wrote to the hardware"
 expect_hardware "${expected[@]}"
+# A restarted zebra sends its connected routes first and the rest as its
+# daemons come back: a replay that lacks more than a quarter of the routes
+# does not end on the quiet period.
+touch "$work/pause" "$work/hold"
+play "$data/replay.fpm" pause=488 hold &
+player=$!
+wait_log "6 of 7 routes not replayed yet" 1
+grep -c "fpm resync done" "$work/routed.log" | grep -qx 3 || fail "a partial replay was swept"
+rm "$work/pause"
+wait_log "fpm resync done" 4
+rm "$work/hold"
+wait "$player"
+grep "fpm resync done" "$work/routed.log" | tail -n 1 | grep -q "7 refreshed, 0 written, 7 unchanged, 0 swept" ||
+  fail "the replay that came back whole wrote to the hardware"
 kill -USR1 "$routed_pid"
 wait_log "statistics: routes 7 (fpm)" 1
 kill -TERM "$routed_pid"
