@@ -271,7 +271,8 @@ int run(Options const& options) {
                 static_cast<unsigned long long>(programmer.nextHopsRemoved()));
     std::printf("restore ms per unit: %s; unchanged routes skipped: %llu\n",
                 restoreMs.dump().c_str(), static_cast<unsigned long long>(unchanged));
-    std::printf("refused (unit full): %zu\n", programmer.refused().size());
+    std::printf("refused (unit or adjacency table full): %llu\n",
+                static_cast<unsigned long long>(programmer.refusedCount()));
     for (std::string const& route : programmer.refused()) {
       std::printf("  refused %s\n", route.c_str());
     }

@@ -22,6 +22,7 @@ Programmer::Programmer(Zido::Agent& agent, ZaduLpm::AdjacencyTable& adjacencies,
   for (std::uint32_t id = 0; id < nextHops_.size(); ++id) {
     ids_.emplace(nextHops_[id], id);
   }
+  handles_.resize(nextHops_.size());
 }
 
 void Programmer::learn(std::uint16_t unit, ZaduLpm::TcamSwTable const& table) {
@@ -35,9 +36,17 @@ void Programmer::learn(std::uint16_t unit, ZaduLpm::TcamSwTable const& table) {
 }
 
 std::uint32_t Programmer::idOf(ZaduLpmLib::AdjacencyKey const& nextHop) {
-  auto const [at, added] = ids_.try_emplace(nextHop, static_cast<std::uint32_t>(nextHops_.size()));
+  auto const [at, added] = ids_.try_emplace(nextHop, 0);
   if (added) {
-    nextHops_.push_back(nextHop);
+    if (freeIds_.empty()) {
+      at->second = static_cast<std::uint32_t>(nextHops_.size());
+      nextHops_.push_back(nextHop);
+      handles_.emplace_back();
+    } else {
+      at->second = freeIds_.back();
+      freeIds_.pop_back();
+      nextHops_[at->second] = nextHop;
+    }
   }
   return at->second;
 }
@@ -93,6 +102,8 @@ std::size_t Programmer::removeUnusedNextHops() {
     }
     adjacencies_.adjacencyRemove(nextHops_[id], lastLetGo_[id]);
     handles_[id] = nullptr;
+    ids_.erase(nextHops_[id]);
+    freeIds_.push_back(id);  // nextHop(id) answers until idOf gives it again
     ++removed;
   }
   nextHopsRemoved_ += removed;
@@ -169,11 +180,13 @@ void Programmer::answer(std::uint64_t number, Vesk::Ptr<Zido::OrderedEntryHandle
   }
   Zido::EntryState const state = done->entryState();
   ++states_[std::min(static_cast<std::size_t>(state), states_.size() - 1)];
-  if (state == Zido::EntryState::failed && route != nullptr) {
+  bool const noAdjacency = state == Zido::EntryState::dependencyFailed;
+  if ((state == Zido::EntryState::failed || noAdjacency) && route != nullptr) {
     ++refusedCount_;
     if (refused_.size() < settings_.refusedKept) {
-      refused_.push_back(fmt::format("{}/{} unit {}", ZaduLpmLib::formatIpv4(route->prefix),
-                                     route->length, route->unit));
+      refused_.push_back(fmt::format("{}/{} unit {}{}", ZaduLpmLib::formatIpv4(route->prefix),
+                                     route->length, route->unit,
+                                     noAdjacency ? " (no adjacency)" : ""));
     }
   }
 }
@@ -193,9 +206,6 @@ void Programmer::pump() {
 }
 
 Vesk::Ptr<ZaduLpm::AdjacencyTable::EntryHandle> Programmer::handleOf(std::uint32_t nextHop) {
-  if (handles_.size() <= nextHop) {
-    handles_.resize(nextHops_.size());
-  }
   auto& handle = handles_[nextHop];
   if (!handle || Zido::isFailure(handle->entryState())) {
     handle = adjacencies_.adjacencyWrite(nextHops_[nextHop]);  // again, once refused

@@ -5,7 +5,8 @@
 // It keeps, for every next hop, the routes that use it (a route is keyed by
 // unit and prefix), so that a next hop no route uses any more is removed
 // from the adjacency table after the route change that let it go. Next hops
-// have ids, given in the order they are first named; an id is never reused.
+// have ids, given in the order they are first named; the id of a next hop
+// removeUnusedNextHops removed goes to the next new one.
 //
 // Answers: every accepted operation is answered once by the library; an
 // operation answered twice is counted (duplicateAnswers, a bug). Memory
@@ -97,7 +98,9 @@ class Programmer {
   std::uint64_t answersIn(Zido::EntryState state) const {
     return states_[static_cast<std::size_t>(state)];
   }
-  // The first Settings::refusedKept refused routes, "prefix/length unit N".
+  // The first Settings::refusedKept refused routes, "prefix/length unit N",
+  // with " (no adjacency)" when the adjacency table refused their next hop.
+  // refusedCount() counts both.
   std::vector<std::string> const& refused() const { return refused_; }
   std::uint64_t refusedCount() const { return refusedCount_; }
   // Latency quantile in microseconds, over the samples kept.
@@ -127,13 +130,9 @@ class Programmer {
   ZaduLpm::AdjacencyTable& adjacencies_;
   Settings const settings_;
   std::vector<ZaduLpmLib::AdjacencyKey> nextHops_;
-  struct KeyHash {
-    std::size_t operator()(ZaduLpmLib::AdjacencyKey const& key) const noexcept {
-      return key.hash();
-    }
-  };
-  absl::flat_hash_map<ZaduLpmLib::AdjacencyKey, std::uint32_t, KeyHash> ids_;
+  absl::flat_hash_map<ZaduLpmLib::AdjacencyKey, std::uint32_t, ZaduLpmLib::AdjacencyKeyHash> ids_;
   std::vector<Vesk::Ptr<ZaduLpm::AdjacencyTable::EntryHandle>> handles_;  // by next hop id
+  std::vector<std::uint32_t> freeIds_;
   absl::flat_hash_map<std::uint64_t, std::uint32_t> routes_;  // route number -> next hop id
   absl::flat_hash_map<std::uint32_t, std::int64_t> users_;    // next hop id -> routes using it
   absl::flat_hash_map<std::uint32_t, Dependency> lastLetGo_;

@@ -137,7 +137,11 @@ int main(int argc, char** argv) {
       if (statisticsRequested.exchange(false)) {
         printStatistics(hardware);
         if (!dumpFile.empty()) {
-          dump(hardware, dumpFile);
+          try {
+            dump(hardware, dumpFile);
+          } catch (std::runtime_error const& error) {
+            std::fprintf(stderr, "zadulpm-hw: %s\n", error.what());  // it goes on
+          }
         }
       }
       if (applied != 0) {

@@ -45,7 +45,7 @@ void FibMirror::release(std::uint32_t id) {
   }
 }
 
-void FibMirror::hold(Route& route, std::uint32_t id) {
+void FibMirror::holdKey(Route& route, std::uint32_t id) {
   release(route.nextHop);
   route.nextHop = id;
 }
@@ -54,7 +54,7 @@ void FibMirror::learn(Prefix prefix, ZaduLpmLib::AdjacencyKey const& nextHop) {
   Route& route = routes_[prefix.number()];
   route.generation = 0;
   route.priority = std::numeric_limits<std::uint32_t>::max();
-  hold(route, intern(nextHop));
+  holdKey(route, intern(nextHop));
 }
 
 std::optional<ZaduLpmLib::AdjacencyKey> FibMirror::resolve(std::uint32_t id) const {
@@ -84,14 +84,14 @@ void FibMirror::settle(std::uint64_t prefix, Route& route,
     route.unresolved = unresolved;
   }
   if (nextHop) {
-    hold(route, intern(*nextHop));
+    holdKey(route, intern(*nextHop));
     target_.install(Prefix::of(prefix), *nextHop);
     ++counts_.installs;
     return;
   }
   ++counts_.unresolved;
   if (route.nextHop != 0) {
-    hold(route, 0);
+    holdKey(route, 0);
     target_.withdraw(Prefix::of(prefix));
     ++counts_.withdraws;
   }
@@ -115,7 +115,7 @@ void FibMirror::forget(std::uint64_t prefix, Route& route) {
     --refreshed_;
   }
   if (route.nextHop != 0) {
-    hold(route, 0);
+    holdKey(route, 0);
     target_.withdraw(Prefix::of(prefix));
     ++counts_.withdraws;
   }
@@ -127,38 +127,146 @@ void FibMirror::forget(std::uint64_t prefix, Route& route) {
 
 void FibMirror::apply(RouteMessage const& message) {
   std::uint64_t const prefix = Prefix{message.prefix, message.length}.number();
+  auto const at = routes_.find(prefix);
   if (message.remove) {
-    auto const at = routes_.find(prefix);
-    if (at == routes_.end() || (byMetric_ && at->second.generation == generation_ &&
-                                at->second.priority != message.priority)) {
+    if (at == routes_.end()) {
       return;
     }
-    forget(prefix, at->second);
-    routes_.erase(at);
+    if (byMetric_) {
+      removeByMetric(at, message.priority);
+    } else {
+      forget(prefix, at->second);
+      routes_.erase(at);
+    }
     return;
   }
-  if (routes_.size() >= limits_.routeCapacity && !routes_.contains(prefix)) {
+  if (at == routes_.end() &&
+      (refreshed_ >= limits_.routeCapacity || routes_.size() >= 2 * limits_.routeCapacity)) {
+    // Routes a resync has not refreshed yet count against the capacity
+    // only up to twice it: the sweep frees their room.
     ++counts_.overCapacity;
     return;
   }
+  Candidate const candidate{message.priority, message.nextHopId, candidateKey(message)};
+  if (at != routes_.end() && byMetric_ && at->second.generation == generation_ &&
+      message.priority != at->second.priority) {
+    if (message.priority > at->second.priority) {
+      keepAlternate(prefix, candidate);  // a worse route of a prefix that has a better one
+      return;
+    }
+    keepAlternate(prefix, heldAsCandidate(at->second));
+  }
+  hold(prefix, candidate);
+}
+
+std::uint32_t FibMirror::candidateKey(RouteMessage const& message) {
+  if (message.nextHopId != 0) {
+    return 0;
+  }
+  std::optional<ZaduLpmLib::AdjacencyKey> const key =
+      keyOf({message.pathSpan().begin(), message.pathSpan().end()});
+  return key ? intern(*key) : 0;
+}
+
+FibMirror::Candidate FibMirror::heldAsCandidate(Route const& route) {
+  std::uint32_t const key = route.nextHopId == 0 ? route.nextHop : 0;
+  if (key != 0) {
+    ++keys_[key - 1].users;
+  }
+  return {route.priority, route.nextHopId, key};
+}
+
+void FibMirror::hold(std::uint64_t prefix, Candidate const& candidate) {
   auto const [at, added] = routes_.try_emplace(prefix);
   Route& route = at->second;
-  if (!added && byMetric_ && route.generation == generation_ && message.priority > route.priority) {
-    return;  // a worse route of a prefix that has a better one
-  }
   if (route.generation != generation_) {
     route.generation = generation_;
     ++refreshed_;
   }
-  route.priority = message.priority;
-  nameObject(route, message.nextHopId);
-  if (message.nextHopId != 0) {
-    settle(prefix, route, resolve(message.nextHopId));
+  route.priority = candidate.priority;
+  nameObject(route, candidate.nextHopId);
+  if (candidate.nextHopId != 0) {
+    settle(prefix, route, resolve(candidate.nextHopId));
+  } else if (candidate.key != 0) {
+    settle(prefix, route, keys_[candidate.key - 1].key);
+    release(candidate.key);
   } else {
-    std::vector<ZaduLpmLib::NextHopPath> paths(message.pathSpan().begin(),
-                                               message.pathSpan().end());
-    settle(prefix, route, keyOf(std::move(paths)));
+    settle(prefix, route, std::nullopt);  // more than 64 paths
   }
+}
+
+void FibMirror::keepAlternate(std::uint64_t prefix, Candidate const& candidate) {
+  std::vector<Candidate>& kept = alternates_[prefix];
+  for (Candidate& each : kept) {
+    if (each.priority == candidate.priority) {
+      release(each.key);
+      each = candidate;
+      return;
+    }
+  }
+  kept.push_back(candidate);
+}
+
+void FibMirror::dropAlternates(std::uint64_t prefix) {
+  if (auto const at = alternates_.find(prefix); at != alternates_.end()) {
+    for (Candidate const& each : at->second) {
+      release(each.key);
+    }
+    alternates_.erase(at);
+  }
+}
+
+void FibMirror::removeByMetric(RoutesIterator at, std::uint32_t priority) {
+  std::uint64_t const prefix = at->first;
+  Route& route = at->second;
+  // A learned route's metric is unknown: any delete of its prefix matches.
+  bool const held =
+      route.priority == priority || route.priority == std::numeric_limits<std::uint32_t>::max();
+  auto const others = alternates_.find(prefix);
+  if (!held) {
+    if (others != alternates_.end()) {
+      std::erase_if(others->second, [&](Candidate const& each) {
+        if (each.priority == priority) {
+          release(each.key);
+          return true;
+        }
+        return false;
+      });
+    }
+    return;
+  }
+  if (others == alternates_.end() || others->second.empty()) {
+    dropAlternates(prefix);
+    forget(prefix, route);
+    routes_.erase(at);
+    return;
+  }
+  // The next best route of the prefix takes over, as the kernel's lookup
+  // does.
+  auto const best = std::min_element(
+      others->second.begin(), others->second.end(),
+      [](Candidate const& a, Candidate const& b) { return a.priority < b.priority; });
+  Candidate const next = *best;
+  others->second.erase(best);
+  hold(prefix, next);
+}
+
+void FibMirror::forgetObjects() {
+  for (auto& [prefix, route] : routes_) {
+    if (route.nextHopId == 0) {
+      continue;
+    }
+    nameObject(route, 0);  // it keeps the next hop it resolved to
+    if (route.unresolved) {
+      route.unresolved = false;
+      --unresolvedRoutes_;
+    }
+  }
+  for (auto& [prefix, kept] : alternates_) {
+    std::erase_if(kept, [](Candidate const& each) { return each.nextHopId != 0; });
+  }
+  objects_.clear();
+  users_.clear();
 }
 
 std::vector<std::uint32_t> FibMirror::withGroupsOf(std::uint32_t id) const {
@@ -233,6 +341,7 @@ std::size_t FibMirror::sweep() {
       ++at;
       continue;
     }
+    dropAlternates(at->first);
     forget(at->first, at->second);
     routes_.erase(at++);
     ++swept;

@@ -18,16 +18,17 @@
 // learned from a restored table belong to no generation until refreshed.
 //
 // Metrics. With `byMetric` (the kernel's table, where a prefix may have
-// routes of several metrics) a route replaces the stored one only when its
-// metric is not worse, and a delete removes the stored route only when the
-// metrics match; a worse route of the same prefix is not kept. Without it
-// (FPM, which carries the suite's one chosen route per prefix) every new
+// routes of several metrics) the prefix forwards by its best route: a worse
+// one is kept aside, a route of the same metric replaces, and when the best
+// is deleted the next best takes over, as in the kernel's lookup. Without
+// it (FPM, which carries the suite's one chosen route per prefix) every new
 // route replaces and every delete removes.
 //
-// Limits. The mirror holds at most `routeCapacity` routes and
-// `objectCapacity` next-hop objects: a peer that sends more (the units could
-// not hold them anyway) has the excess counted and ignored, so that a
-// hostile stream cannot grow the daemon without bound.
+// Limits. The mirror holds at most `routeCapacity` refreshed routes (and
+// as many more not yet refreshed by a resync) and `objectCapacity` next-hop
+// objects: a peer that sends more (the units could not hold them anyway)
+// has the excess counted and ignored, so that a hostile stream cannot grow
+// the daemon without bound.
 //
 // Invariant: the target holds, for every resolved route in the mirror, the
 // next hop it resolved to, and nothing for other prefixes, as far as the
@@ -95,6 +96,10 @@ class FibMirror {
     ++generation_;
     refreshed_ = 0;
   }
+  // Forgets every next-hop object, as a new source names them anew: a new
+  // zebra hands out the same ids with other meanings. Routes keep the next
+  // hop they resolved to until the replay names their objects again.
+  void forgetObjects();
   // Routes held that the current generation has not refreshed: what a
   // sweep now would withdraw.
   std::size_t unrefreshed() const noexcept { return routes_.size() - refreshed_; }
@@ -128,15 +133,27 @@ class FibMirror {
     ZaduLpmLib::AdjacencyKey key;
     std::uint32_t users = 0;
   };
-  struct KeyHash {
-    std::size_t operator()(ZaduLpmLib::AdjacencyKey const& key) const noexcept {
-      return key.hash();
-    }
-  };
   std::uint32_t intern(ZaduLpmLib::AdjacencyKey const& key);
   void release(std::uint32_t id);
   // Sets what the route holds; withdraws or installs nothing.
-  void hold(Route& route, std::uint32_t id);
+  void holdKey(Route& route, std::uint32_t id);
+
+  // A route of a prefix, held or kept as an alternate: its metric and its
+  // object, or its own paths (`key`, an id in keys_ holding one use).
+  struct Candidate {
+    std::uint32_t priority = 0;
+    std::uint32_t nextHopId = 0;
+    std::uint32_t key = 0;
+  };
+  using RoutesIterator = absl::flat_hash_map<std::uint64_t, Route>::iterator;
+  std::uint32_t candidateKey(RouteMessage const& message);
+  Candidate heldAsCandidate(Route const& route);
+  // Makes `candidate` the prefix's route and hands it to the target; takes
+  // over its use of `key`.
+  void hold(std::uint64_t prefix, Candidate const& candidate);
+  void keepAlternate(std::uint64_t prefix, Candidate const& candidate);
+  void dropAlternates(std::uint64_t prefix);
+  void removeByMetric(RoutesIterator at, std::uint32_t priority);
 
   // The next hop of an object, when it and its members are known.
   std::optional<ZaduLpmLib::AdjacencyKey> resolve(std::uint32_t id) const;
@@ -161,9 +178,12 @@ class FibMirror {
   absl::flat_hash_map<std::uint32_t, std::uint32_t> users_;  // object id -> routes naming it
   std::vector<Interned> keys_;                               // next hop id - 1 -> key
   std::vector<std::uint32_t> freeKeys_;
-  absl::flat_hash_map<ZaduLpmLib::AdjacencyKey, std::uint32_t, KeyHash> keyIds_;
+  absl::flat_hash_map<ZaduLpmLib::AdjacencyKey, std::uint32_t, ZaduLpmLib::AdjacencyKeyHash>
+      keyIds_;
   std::size_t unresolvedRoutes_ = 0;
   std::size_t refreshed_ = 0;  // routes of the current generation
+  // With byMetric: the worse routes of prefixes, for when the best goes.
+  absl::flat_hash_map<std::uint64_t, std::vector<Candidate>> alternates_;
   Counts counts_;
 };
 

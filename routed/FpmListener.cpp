@@ -73,6 +73,9 @@ FpmListener::FpmListener(RouteDaemon& daemon, sockaddr_in const& address, bool a
 }
 
 FpmListener::~FpmListener() {
+  if (retryTimer_ != 0) {
+    daemon_.eventLoop().timerDel(retryTimer_);
+  }
   if (connectionFd_ >= 0) {
     daemon_.eventLoop().fdDel(connectionFd_);
     close(connectionFd_);
@@ -87,7 +90,18 @@ void FpmListener::acceptReady() {
   int const fd =
       accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd < 0) {
-    return;  // gone before it was taken, or out of descriptors: the next try tells
+    if (errno == EMFILE || errno == ENFILE) {
+      // Out of descriptors: the pending connection would wake the loop at
+      // once, again and again; look again in a second.
+      std::fprintf(stderr, "zadulpm-routed: cannot take an FPM connection: %s\n",
+                   std::strerror(errno));
+      daemon_.eventLoop().fdDel(listenFd_);
+      retryTimer_ = daemon_.eventLoop().timerIs(std::chrono::seconds(1), [this] {
+        retryTimer_ = 0;
+        daemon_.eventLoop().fdIs(listenFd_, EPOLLIN, [this](std::uint32_t) { acceptReady(); });
+      });
+    }
+    return;  // otherwise gone before it was taken
   }
   if (connectionFd_ >= 0) {
     std::fprintf(stderr,
@@ -115,8 +129,10 @@ void FpmListener::readReady() {
       drop(got == 0 ? "closed" : std::strerror(errno));
       return;
     }
-    if (!stream_->feed({buffer_.get(), static_cast<std::size_t>(got)}, daemon_,
-                       daemon_.decodeCounts())) {
+    bool const framed = stream_->feed({buffer_.get(), static_cast<std::size_t>(got)}, daemon_,
+                                      daemon_.decodeCounts());
+    daemon_.batchEnded();
+    if (!framed) {
       drop(std::string("framing lost: ") + stream_->problem());
       return;
     }

@@ -49,6 +49,7 @@ class FpmListener {
   std::string peer_;
   std::unique_ptr<FpmStream> stream_;
   std::unique_ptr<std::uint8_t[]> buffer_;
+  Quor::EventLoop::TimerId retryTimer_ = 0;  // accepting again after running out of descriptors
 };
 
 }  // namespace ZaduRouted

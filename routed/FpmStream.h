@@ -58,7 +58,7 @@ class FpmStream {
   void decodeFrame(std::span<std::uint8_t const> frame, MessageSink& sink, DecodeCounts& counts);
 
   std::vector<std::uint8_t> partial_;
-  alignas(8) std::array<std::uint8_t, maxFrameSize> aligned_;
+  alignas(8) std::array<std::uint8_t, maxFrameSize> aligned_{};
   FrameCounts frameCounts_;
   char const* problem_ = "";
 };

@@ -21,6 +21,9 @@ class KernelFollower::DumpWatch final : public MessageSink {
     follower_.daemon_.nextHopChanged(nextHop);
   }
   void dumpEnded() override { follower_.dumpEnded(); }
+  void interfaceLost(std::uint32_t) override {
+    follower_.resyncSoon("the kernel's IPv4 main table, again after an interface went down");
+  }
 
  private:
   KernelFollower& follower_;
@@ -47,7 +50,8 @@ KernelFollower::KernelFollower(RouteDaemon& daemon)
   if (setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &receiveBuffer, sizeof receiveBuffer) != 0) {
     setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
   }
-  if (mnl_socket_bind(socket_, RTMGRP_IPV4_ROUTE, MNL_SOCKET_AUTOPID) != 0) {
+  if (mnl_socket_bind(socket_, RTMGRP_IPV4_ROUTE | RTMGRP_LINK | RTMGRP_IPV4_IFADDR,
+                      MNL_SOCKET_AUTOPID) != 0) {
     int const error = errno;
     mnl_socket_close(socket_);
     throw std::system_error(error, std::generic_category(), "netlink bind");
@@ -88,6 +92,14 @@ void KernelFollower::request(std::uint16_t type) {
   }
 }
 
+void KernelFollower::resyncSoon(char const* why) {
+  if (dumping_ == Dumping::none) {
+    startResync(why);
+  } else {
+    dumpAgain_ = true;  // after the dump in progress, which may have missed it
+  }
+}
+
 void KernelFollower::dumpEnded() {
   if (dumping_ == Dumping::nextHops) {
     dumping_ = Dumping::routes;
@@ -99,7 +111,7 @@ void KernelFollower::dumpEnded() {
     daemon_.dumpEnded();
     if (dumpAgain_) {
       dumpAgain_ = false;
-      startResync("the kernel's IPv4 main table, again after lost notifications");
+      startResync("the kernel's IPv4 main table, again");
     }
   }
 }
@@ -109,17 +121,14 @@ void KernelFollower::readReady() {
     ssize_t const got = mnl_socket_recvfrom(socket_, buffer_.get(), bufferSize);
     if (got < 0 && errno == ENOBUFS) {
       std::fprintf(stderr, "zadulpm-routed: kernel notifications were lost (ENOBUFS)\n");
-      if (dumping_ == Dumping::none) {
-        startResync("the kernel's IPv4 main table, again after lost notifications");
-      } else {
-        dumpAgain_ = true;
-      }
+      resyncSoon("the kernel's IPv4 main table, again after lost notifications");
       continue;
     }
     if (got <= 0) {
       return;  // EAGAIN: all read
     }
     decodeNetlink({buffer_.get(), static_cast<std::size_t>(got)}, *watch_, daemon_.decodeCounts());
+    daemon_.batchEnded();
   }
 }
 

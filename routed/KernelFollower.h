@@ -6,7 +6,9 @@
 // next-hop objects and the IPv4 routes (one dump at a time, as netlink
 // allows on one socket); the end of the route dump ends the resync and the
 // daemon sweeps what it did not refresh. A lost notification (ENOBUFS: the
-// socket's buffer overflowed) starts a new resync and dump, after the one in
+// socket's buffer overflowed), and an interface that goes down or away or
+// loses an IPv4 address (the kernel then drops its routes without a
+// notification for each), start a new resync and dump, after the one in
 // progress when there is one. Notifications that arrive during a dump are
 // applied in the order they are read.
 //
@@ -37,6 +39,8 @@ class KernelFollower {
   enum class Dumping { none, nextHops, routes };
 
   void startResync(char const* why);
+  // A new dump now, or after the one in progress.
+  void resyncSoon(char const* why);
   void request(std::uint16_t type);
   void readReady();
   void dumpEnded();

@@ -24,13 +24,20 @@ namespace {
 // Takes SIGTERM, SIGINT and SIGUSR1 through a signalfd on the loop.
 class Signals {
  public:
-  Signals(ZaduRouted::RouteDaemon& daemon) : daemon_(daemon) {
+  // The signals it takes, blocked from the start of main: one that comes
+  // while the units are restored waits for the loop instead of ending the
+  // process.
+  static sigset_t block() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGUSR1);
     sigprocmask(SIG_BLOCK, &set, nullptr);
+    return set;
+  }
+
+  Signals(ZaduRouted::RouteDaemon& daemon, sigset_t const& set) : daemon_(daemon) {
     fd_ = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
     daemon_.eventLoop().fdIs(fd_, EPOLLIN, [this](std::uint32_t) { ready(); });
   }
@@ -60,6 +67,7 @@ class Signals {
 }  // namespace
 
 int main(int argc, char** argv) {
+  sigset_t const signalSet = Signals::block();
   CLI::App app{
       "zadulpm-routed: keeps the switch's units equal to a routing suite's IPv4 FIB, taken from "
       "FRR's zebra over FPM or from the kernel's main table. Restores the units from shared "
@@ -120,7 +128,7 @@ int main(int argc, char** argv) {
   try {
     sockaddr_in const address = ZaduRouted::parseListenAddress(fpm);
     ZaduRouted::RouteDaemon daemon(options);
-    Signals const signals(daemon);
+    Signals const signals(daemon, signalSet);
     std::unique_ptr<ZaduRouted::FpmListener> listener;
     std::unique_ptr<ZaduRouted::KernelFollower> follower;
     if (kernel) {

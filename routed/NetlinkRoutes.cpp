@@ -2,8 +2,10 @@
 
 #include <arpa/inet.h>
 #include <libmnl/libmnl.h>
+#include <linux/if_addr.h>
 #include <linux/nexthop.h>
 #include <linux/rtnetlink.h>
+#include <net/if.h>
 #include <sys/socket.h>
 
 #include <cstring>
@@ -89,16 +91,18 @@ Problem readMultipath(nlattr const* attribute, RouteMessage& route, bool& otherF
 nlattr const* firstAttribute(nlmsghdr const* message, std::size_t headerSize) {
   return static_cast<nlattr const*>(mnl_nlmsg_get_payload_offset(message, headerSize));
 }
+// The end of the message's own bytes (libmnl's tail is aligned up, past
+// them when the length is not a multiple of 4).
+char const* endOf(nlmsghdr const* message) {
+  return reinterpret_cast<char const*>(message) + message->nlmsg_len;
+}
 bool attributeFits(nlmsghdr const* message, nlattr const* attr) {
-  return mnl_attr_ok(
-      attr, static_cast<int>(static_cast<char const*>(mnl_nlmsg_get_payload_tail(message)) -
-                             reinterpret_cast<char const*>(attr)));
+  return mnl_attr_ok(attr, static_cast<int>(endOf(message) - reinterpret_cast<char const*>(attr)));
 }
 // Whether the walk reached the end, rather than stopping at an attribute
 // whose length does not fit.
 bool walkedToEnd(nlmsghdr const* message, nlattr const* attr) {
-  return reinterpret_cast<char const*>(attr) >=
-         static_cast<char const*>(mnl_nlmsg_get_payload_tail(message));
+  return reinterpret_cast<char const*>(attr) >= endOf(message);
 }
 
 Problem decodeRoute(nlmsghdr const* message, MessageSink& sink, DecodeCounts& counts) {
@@ -320,6 +324,34 @@ bool decodeNetlink(std::span<std::uint8_t const> bytes, MessageSink& sink, Decod
       case RTM_DELNEXTHOP:
         problem = decodeNextHop(message, sink, counts);
         break;
+      case RTM_NEWLINK:
+      case RTM_DELLINK: {
+        if (message->nlmsg_len < NLMSG_HDRLEN + sizeof(ifinfomsg)) {
+          problem = {"a link message shorter than its header"};
+          break;
+        }
+        ifinfomsg link;
+        std::memcpy(&link, mnl_nlmsg_get_payload(message), sizeof link);
+        // ifi_change names the flags a notification changed: only a link
+        // that has just gone down counts.
+        if (message->nlmsg_type == RTM_DELLINK ||
+            ((link.ifi_change & IFF_UP) != 0 && (link.ifi_flags & IFF_UP) == 0)) {
+          sink.interfaceLost(static_cast<std::uint32_t>(link.ifi_index));
+        }
+        break;
+      }
+      case RTM_DELADDR: {
+        if (message->nlmsg_len < NLMSG_HDRLEN + sizeof(ifaddrmsg)) {
+          problem = {"an address message shorter than its header"};
+          break;
+        }
+        ifaddrmsg address;
+        std::memcpy(&address, mnl_nlmsg_get_payload(message), sizeof address);
+        if (address.ifa_family == AF_INET) {
+          sink.interfaceLost(address.ifa_index);
+        }
+        break;
+      }
       case NLMSG_DONE:
         ++counts.dumpsEnded;
         sink.dumpEnded();

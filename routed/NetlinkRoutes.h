@@ -5,6 +5,8 @@
 //   RTM_NEWROUTE / RTM_DELROUTE      -> RouteMessage
 //   RTM_NEWNEXTHOP / RTM_DELNEXTHOP  -> NextHopMessage
 //   NLMSG_DONE, NLMSG_ERROR (not 0)  -> MessageSink::dumpEnded
+//   RTM_NEWLINK (down), RTM_DELLINK,
+//   RTM_DELADDR (IPv4)               -> MessageSink::interfaceLost
 //
 // What becomes a route: IPv4 routes of the main table of type unicast (its
 // paths), blackhole, unreachable or prohibit (the drop next hop). Everything
@@ -77,6 +79,10 @@ class MessageSink {
   virtual ~MessageSink() = default;
   virtual void routeChanged(RouteMessage const& route) = 0;
   virtual void nextHopChanged(NextHopMessage const& nextHop) = 0;
+  // An interface went down or away, or lost an IPv4 address (RTM_NEWLINK
+  // that clears IFF_UP, RTM_DELLINK, RTM_DELADDR): the kernel drops the
+  // routes over it without a message for each.
+  virtual void interfaceLost(std::uint32_t ifIndex) { (void)ifIndex; }
   // A dump ended (NLMSG_DONE), or a request failed (NLMSG_ERROR with an
   // error): the messages of a dump have all arrived.
   virtual void dumpEnded() {}

@@ -104,6 +104,7 @@ void RouteDaemon::forUnitsOf(Prefix prefix, Each const& each) {
 }
 
 void RouteDaemon::install(Prefix prefix, ZaduLpmLib::AdjacencyKey const& nextHop) {
+  pendingWithdraws_.erase(prefix.number());  // a change: the entry is rewritten, not removed
   std::uint32_t const id = programmer_.idOf(nextHop);
   forUnitsOf(prefix, [&](ZaduLpm::TcamSwTable& table) {
     ZaduAgent::Route const route{prefix.address, prefix.length, id,
@@ -118,13 +119,26 @@ void RouteDaemon::install(Prefix prefix, ZaduLpmLib::AdjacencyKey const& nextHop
 }
 
 void RouteDaemon::withdraw(Prefix prefix) {
-  ZaduLpmLib::TcamDataModelEntryKey const key(prefix.address, prefix.length);
-  forUnitsOf(prefix, [&](ZaduLpm::TcamSwTable& table) {
-    if (table.entryRead(key).data.key == key) {
-      programmer_.remove(table, key);
-      ++removes_;
-    }
-  });
+  pendingWithdraws_.insert(prefix.number());
+}
+
+void RouteDaemon::flushWithdraws() {
+  for (std::uint64_t const number : pendingWithdraws_) {
+    Prefix const prefix = Prefix::of(number);
+    ZaduLpmLib::TcamDataModelEntryKey const key(prefix.address, prefix.length);
+    forUnitsOf(prefix, [&](ZaduLpm::TcamSwTable& table) {
+      if (table.entryRead(key).data.key == key) {
+        programmer_.remove(table, key);
+        ++removes_;
+      }
+    });
+  }
+  pendingWithdraws_.clear();
+}
+
+void RouteDaemon::batchEnded() {
+  flushWithdraws();
+  lastMessage_ = Clock::now();  // skipped messages are activity too
 }
 
 void RouteDaemon::messageArrived() {
@@ -160,6 +174,7 @@ void RouteDaemon::dumpEnded() {
 
 void RouteDaemon::sourceUp(std::string const& description, bool sweepOnDumpEnd) {
   mirror_.beginResync();
+  mirror_.forgetObjects();
   resync_ = Resync{};
   resync_.active = true;
   resync_.sweepOnDumpEnd = sweepOnDumpEnd;
@@ -179,6 +194,7 @@ void RouteDaemon::sourceDown(std::string const& description) {
 
 void RouteDaemon::sweep(char const* why) {
   std::size_t const swept = mirror_.sweep();
+  flushWithdraws();
   double const took = secondsSince(resync_.began);
   lastResync_ = fmt::format(
       "{} refreshed, {} written, {} unchanged, {} swept in {:.3f} s ({}; longest pause between "
@@ -286,6 +302,7 @@ std::string RouteDaemon::statistics() const {
 }
 
 bool RouteDaemon::drain(Clock::duration timeout) {
+  flushWithdraws();
   return agent_.runUntil([&] { return programmer_.settled(); }, timeout);
 }
 

@@ -38,6 +38,8 @@
 // event loop the sources share.
 #pragma once
 
+#include <absl/container/flat_hash_set.h>
+
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -81,6 +83,12 @@ class RouteDaemon final : public MessageSink, private FibMirror::Target {
   // The source went away: a sweep not yet done is cancelled.
   void sourceDown(std::string const& description);
 
+  // The source has handed over what one read brought: withdraws held back
+  // until now are done, unless a route of the same prefix came after them
+  // (zebra sends a change as a delete and a new route in one frame: the
+  // entry is rewritten in place, or left alone when nothing changed).
+  void batchEnded();
+
   void routeChanged(RouteMessage const& route) override;
   void nextHopChanged(NextHopMessage const& nextHop) override;
   void dumpEnded() override;
@@ -123,6 +131,7 @@ class RouteDaemon final : public MessageSink, private FibMirror::Target {
   template <typename Each>
   void forUnitsOf(Prefix prefix, Each const& each);
 
+  void flushWithdraws();
   void restore();
   void messageArrived();
   void sweep(char const* why);
@@ -137,6 +146,7 @@ class RouteDaemon final : public MessageSink, private FibMirror::Target {
   ZaduAgent::Programmer programmer_;
   FibMirror mirror_;
   DecodeCounts decodeCounts_;
+  absl::flat_hash_set<std::uint64_t> pendingWithdraws_;  // prefix numbers
   Resync resync_;
   Settling settling_;
   std::uint64_t writes_ = 0;

@@ -108,6 +108,11 @@ struct AdjacencyKey {
   }
 };
 
+// A hasher for unordered containers keyed by AdjacencyKey.
+struct AdjacencyKeyHash {
+  std::size_t operator()(AdjacencyKey const& key) const noexcept { return key.hash(); }
+};
+
 struct AdjacencyConfigRecord {
   Zido::LogVersion logVersion = 0;  // the last write or delete of the next hop
   std::uint32_t index = 0;          // its adjacency index, 1 to capacity

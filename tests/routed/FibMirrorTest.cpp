@@ -145,15 +145,38 @@ TEST(FibMirrorTest, TheKernelsMetricsDecideWhichRouteOfAPrefixHolds) {
   FibMirror mirror(table, true, {});
   mirror.apply(single(1, 0x0b000001));
   mirror.apply(single(2, 0x0b000002));
+  mirror.apply(single(3, 0x0b000003));
   mirror.apply(routeVia(0x0a000000, 1, 100));
-  mirror.apply(routeVia(0x0a000000, 2, 200));  // worse: ignored
+  mirror.apply(routeVia(0x0a000000, 2, 200));  // worse: kept aside
   EXPECT_EQ(table.routes["10.0.0.0/24"], "11.0.0.1@2");
-  mirror.apply(routeVia(0x0a000000, 2, 200, true));  // not the route held
-  EXPECT_EQ(table.routes["10.0.0.0/24"], "11.0.0.1@2");
-  mirror.apply(routeVia(0x0a000000, 2, 50));  // better: replaces
-  EXPECT_EQ(table.routes["10.0.0.0/24"], "11.0.0.2@2");
+  mirror.apply(routeVia(0x0a000000, 3, 50));  // better: takes over
+  EXPECT_EQ(table.routes["10.0.0.0/24"], "11.0.0.3@2");
+  mirror.apply(routeVia(0x0a000000, 0, 200, true));  // a route aside goes quietly
+  EXPECT_EQ(table.routes["10.0.0.0/24"], "11.0.0.3@2");
+  // The best goes: the next best forwards, as in the kernel's lookup.
   mirror.apply(routeVia(0x0a000000, 0, 50, true));
+  EXPECT_EQ(table.routes["10.0.0.0/24"], "11.0.0.1@2");
+  mirror.apply(routeVia(0x0a000000, 0, 100, true));
   EXPECT_TRUE(table.routes.empty());
+  EXPECT_EQ(mirror.routes(), 0u);
+}
+
+TEST(FibMirrorTest, ANewSourceNamesItsObjectsAnew) {
+  Table table;
+  FibMirror mirror(table, false, {});
+  mirror.apply(single(7, 0x0b000001));
+  mirror.apply(routeVia(0x0a000000, 7));
+  mirror.apply(routeVia(0x0a000100, 7));
+  // A restarted zebra gives id 7 to another next hop; its replay has
+  // reached one of the two routes so far.
+  mirror.beginResync();
+  mirror.forgetObjects();
+  mirror.apply(single(7, 0x0b000009));
+  EXPECT_EQ(table.routes["10.0.1.0/24"], "11.0.0.1@2");  // not moved by the new id 7
+  mirror.apply(routeVia(0x0a000000, 7));
+  EXPECT_EQ(table.routes["10.0.0.0/24"], "11.0.0.9@2");
+  EXPECT_EQ(mirror.sweep(), 1u);
+  EXPECT_EQ(table.routes.size(), 1u);
 }
 
 TEST(FibMirrorTest, APeerCannotGrowItPastItsLimits) {
