@@ -494,7 +494,7 @@ def statics(args):
 # ---------------------------------------------------------------- checking
 
 def run(command):
-    return subprocess.run(command, check=True, capture_output=True, text=True).stdout
+    return subprocess.run(command, check=True, capture_output=True, text=True, timeout=60).stdout
 
 
 def kernel_table(namespace):
@@ -610,7 +610,7 @@ def take_dump(args):
 
 def count_bgp(namespace):
     out = subprocess.run(["ip", "-n", namespace, "-4", "route", "show", "table", "main", "proto", "bgp"],
-                         check=True, capture_output=True).stdout
+                         check=True, capture_output=True, timeout=60).stdout
     return out.count(b"\n") - out.count(b"\n\t")  # multipath routes continue on tab lines
 
 

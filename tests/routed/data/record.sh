@@ -19,12 +19,11 @@ work=$(mktemp -d)
 listener_pid=
 
 cleanup() {
-  local pidfile pid
-  for pidfile in "$work"/*.pid; do
-    [ -f "$pidfile" ] && kill -9 "$(cat "$pidfile")" 2>/dev/null || true
-  done
+  local pid
   [ -n "$listener_pid" ] && { kill -9 "$listener_pid" 2>/dev/null || true; wait "$listener_pid" 2>/dev/null || true; }
-  for pid in $(ip netns pids "$ns_a" 2>/dev/null); do kill -9 "$pid" 2>/dev/null || true; done
+  for pid in $(ip netns pids "$ns_a" 2>/dev/null) $(ip netns pids "$ns_b" 2>/dev/null); do
+    kill -9 "$pid" 2>/dev/null || true
+  done
   ip netns del "$ns_a" 2>/dev/null || true
   ip netns del "$ns_b" 2>/dev/null || true
   rm -rf "$work"
