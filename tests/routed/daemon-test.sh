@@ -74,6 +74,16 @@ expect_hardware() {
     sleep 0.1
   done
 }
+# Plays FILE ($1) on a connection held open until the daemon's log shows
+# its N-th ($2) "fpm resync done", as zebra keeps its connection.
+play_until_swept() {
+  touch "$work/hold"
+  play "$1" hold &
+  player=$!
+  wait_log "fpm resync done" "$2"
+  rm "$work/hold"
+  wait "$player"
+}
 start_routed() {
   ip netns exec "$ns" "$routed" "$@" >>"$work/routed.log" 2>&1 &
   routed_pid=$!
@@ -180,12 +190,7 @@ expect_hardware "${expected[@]}"
 # A reconnection replays zebra's table after two changes: 10.21.1.0/24 has a
 # new next hop, 10.30.0.0/16 a smaller group, and 192.0.2.0/24 is gone. Only
 # the sweep, after the quiet period, removes it.
-touch "$work/hold"
-play "$data/replay.fpm" hold &
-player=$!
-wait_log "fpm resync done" 2
-rm "$work/hold"
-wait "$player"
+play_until_swept "$data/replay.fpm" 2
 grep "fpm resync done" "$work/routed.log" | tail -n 1 | grep -q ", 1 swept" ||
   fail "the replay's sweep did not remove exactly one route"
 after=(
@@ -201,12 +206,7 @@ kill -9 "$routed_pid"
 wait "$routed_pid" 2>/dev/null || true
 start_routed --units 2 --placement hash --resync-quiet 0.3
 wait_log "restored 7 routes over 2 units" 1
-touch "$work/hold"
-play "$data/replay.fpm" hold &
-player=$!
-wait_log "fpm resync done" 3
-rm "$work/hold"
-wait "$player"
+play_until_swept "$data/replay.fpm" 3
 grep "fpm resync done" "$work/routed.log" | tail -n 1 | grep -q "7 refreshed, 0 written, 7 unchanged, 0 swept" ||
   fail "the warm restart's replay wrote to the hardware"
 expect_hardware "${expected[@]}"

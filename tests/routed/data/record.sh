@@ -96,27 +96,26 @@ vty -c "no ip route 10.30.0.0/16 10.1.0.9"
 settle "$work/conn.1"
 cp "$work/conn.1" "$out/changes.fpm"
 
-# 3. The listener closes the connection; zebra reconnects and replays.
-kill -USR1 "$listener_pid"
-deadline=$((SECONDS + 20))
-until [ -s "$work/conn.2" ]; do
-  [ "$SECONDS" -lt "$deadline" ] || fail "zebra did not reconnect within 20 s"
-  sleep 0.1
-done
-settle "$work/conn.2"
-cp "$work/conn.2" "$out/replay.fpm"
+# The listener closes the connection; zebra reconnects and replays into
+# connection file $1, copied to $2 once it has settled.
+record_replay() {
+  kill -USR1 "$listener_pid"
+  local deadline=$((SECONDS + 20))
+  until [ -s "$work/$1" ]; do
+    [ "$SECONDS" -lt "$deadline" ] || fail "zebra did not reconnect within 20 s"
+    sleep 0.1
+  done
+  settle "$work/$1"
+  cp "$work/$1" "$out/$2"
+}
+
+# 3. zebra's replay after a reconnection.
+record_replay conn.2 replay.fpm
 
 # 4. The same table without next-hop group objects: routes carry their own
 # gateways (RTA_GATEWAY/RTA_OIF, or RTA_MULTIPATH).
 vty -c "no fpm use-next-hop-groups"
-kill -USR1 "$listener_pid"
-deadline=$((SECONDS + 20))
-until [ -s "$work/conn.3" ]; do
-  [ "$SECONDS" -lt "$deadline" ] || fail "zebra did not reconnect within 20 s"
-  sleep 0.1
-done
-settle "$work/conn.3"
-cp "$work/conn.3" "$out/replay-no-nhg.fpm"
+record_replay conn.3 replay-no-nhg.fpm
 
 (cd "$out" && python3 "$helper" decode static-routes.fpm changes.fpm replay.fpm replay-no-nhg.fpm) >"$out/decoded.txt"
 ip -n "$ns_a" -d link show | grep -E '^[0-9]+:' >"$work/links"
