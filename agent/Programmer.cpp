@@ -183,6 +183,9 @@ void Programmer::answer(std::uint64_t number, Vesk::Ptr<Zido::OrderedEntryHandle
   bool const noAdjacency = state == Zido::EntryState::dependencyFailed;
   if ((state == Zido::EntryState::failed || noAdjacency) && route != nullptr) {
     ++refusedCount_;
+    if (settings_.refusedRoute) {
+      settings_.refusedRoute(*route);
+    }
     if (refused_.size() < settings_.refusedKept) {
       refused_.push_back(fmt::format("{}/{} unit {}{}", ZaduLpmLib::formatIpv4(route->prefix),
                                      route->length, route->unit,

@@ -24,6 +24,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <limits>
 #include <map>
 #include <optional>
@@ -47,6 +48,9 @@ class Programmer {
     std::uint64_t pumpEvery = 512;
     std::size_t refusedKept = std::numeric_limits<std::size_t>::max();
     std::size_t latencySamples = std::numeric_limits<std::size_t>::max();
+    // Told of every route write refused (its unit full, or its next hop
+    // refused by the adjacency table), from the answer's handler.
+    std::function<void(Route const&)> refusedRoute;
   };
 
   Programmer(Zido::Agent& agent, ZaduLpm::AdjacencyTable& adjacencies,

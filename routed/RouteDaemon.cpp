@@ -19,11 +19,15 @@ double secondsSince(RouteDaemon::Clock::time_point then) {
   return std::chrono::duration<double>(RouteDaemon::Clock::now() - then).count();
 }
 
-ZaduAgent::Programmer::Settings programmerSettings() {
+ZaduAgent::Programmer::Settings programmerSettings(
+    absl::flat_hash_set<std::uint64_t>& refusedPrefixes) {
   ZaduAgent::Programmer::Settings settings;
   settings.pumpEvery = 0;  // the daemon returns to the loop after every read
   settings.refusedKept = refusedNamed;
   settings.latencySamples = 1 << 20;
+  settings.refusedRoute = [&refusedPrefixes](ZaduAgent::Route const& route) {
+    refusedPrefixes.insert(Prefix{route.prefix, route.length}.number());
+  };
   return settings;
 }
 
@@ -40,7 +44,7 @@ RouteDaemon::RouteDaemon(DaemonOptions const& options)
     : options_(options),
       intf_(ZaduLpm::TcamInterface::getIntf(agent_.orderedTableInterface())),
       adjacencies_(ZaduLpm::AdjacencyInterface::getIntf(agent_.orderedTableInterface())),
-      programmer_(agent_, *adjacencies_->table(), {}, programmerSettings()),
+      programmer_(agent_, *adjacencies_->table(), {}, programmerSettings(refusedPrefixes_)),
       mirror_(*this, options.byMetric, mirrorLimits(options)) {
   restore();
   lastMessage_ = Clock::now();
@@ -243,7 +247,9 @@ void RouteDaemon::tick() {
                    took > 0 ? static_cast<double>(settling_.routes) / took : 0.0);
     }
     if (programmer_.unusedNextHops()) {
-      programmer_.removeUnusedNextHops();
+      programmer_.removeUnusedNextHops();  // their indexes are free once the hardware took it
+    } else {
+      retryRefused(now);
     }
   }
   if (now - lastReport_ >= std::chrono::seconds(1)) {
@@ -252,13 +258,38 @@ void RouteDaemon::tick() {
   }
 }
 
+void RouteDaemon::retryRefused(Clock::time_point now) {
+  // Room can only have come from a remove, of a route or of a next hop.
+  std::uint64_t const freed = removes_ + programmer_.nextHopsRemoved();
+  if (refusedPrefixes_.empty() || freed == freedAtRetry_ ||
+      now - lastRetry_ < std::chrono::seconds(1)) {
+    return;
+  }
+  freedAtRetry_ = freed;
+  lastRetry_ = now;
+  absl::flat_hash_set<std::uint64_t> const refused = std::move(refusedPrefixes_);
+  refusedPrefixes_.clear();
+  std::size_t retried = 0;
+  for (std::uint64_t const number : refused) {
+    if (std::optional<ZaduLpmLib::AdjacencyKey> const nextHop =
+            mirror_.lookup(Prefix::of(number))) {
+      install(Prefix::of(number), *nextHop);
+      ++retried;
+    }
+  }
+  std::fprintf(stderr, "zadulpm-routed: room was freed: %zu refused routes written again\n",
+               retried);
+}
+
 void RouteDaemon::reportProblems() {
   if (programmer_.refusedCount() != refusedReported_) {
     std::string named;
     for (std::string const& route : programmer_.refused()) {
       named += (named.empty() ? "" : ", ") + route;
     }
-    std::fprintf(stderr, "zadulpm-routed: a unit is full: %llu routes refused (first: %s)\n",
+    std::fprintf(stderr,
+                 "zadulpm-routed: %llu routes refused by a full unit or adjacency table (first: "
+                 "%s)\n",
                  static_cast<unsigned long long>(programmer_.refusedCount()), named.c_str());
     refusedReported_ = programmer_.refusedCount();
   }

@@ -28,7 +28,8 @@
 // prefix picks, as zadulpm-agent spreads them.
 //
 // Next hops no route uses any more are removed once every route change is
-// answered (checked on every tick).
+// answered (checked on every tick). Routes a full unit or adjacency table
+// refused are written again once a remove may have made room.
 //
 // Operators: one log line per connection, disconnection, resync and its
 // settling; statistics() for SIGUSR1; a unit or adjacency table that refuses
@@ -137,9 +138,13 @@ class RouteDaemon final : public MessageSink, private FibMirror::Target {
   void sweep(char const* why);
   void tick();
   void reportProblems();
+  // Writes the refused routes the suite still has again, once a remove may
+  // have made room (at most once a second).
+  void retryRefused(Clock::time_point now);
 
   DaemonOptions const options_;
   Zido::Agent agent_;
+  absl::flat_hash_set<std::uint64_t> refusedPrefixes_;  // prefix numbers, to try again
   Vesk::Ptr<ZaduLpm::TcamInterface> intf_;
   std::map<std::uint16_t, Vesk::Ptr<ZaduLpm::TcamSwTable>> tables_;
   Vesk::Ptr<ZaduLpm::AdjacencyInterface> adjacencies_;
@@ -159,6 +164,8 @@ class RouteDaemon final : public MessageSink, private FibMirror::Target {
   std::string lastResync_ = "none";
   Clock::time_point lastMessage_;
   Clock::time_point lastReport_;
+  Clock::time_point lastRetry_;
+  std::uint64_t freedAtRetry_ = 0;
   Quor::EventLoop::TimerId tickTimer_ = 0;
 };
 

@@ -236,6 +236,33 @@ wait "$player"
 wait_log "no sweep" 2
 kill -USR1 "$routed_pid"
 wait_log "statistics: routes 7 (fpm), writes 0, unchanged 15, removes 0" 1
+
+# A full adjacency table refuses routes and says so; once the sweep of the
+# routes this replay lacks frees their next hops, the refused routes are
+# written again: 4,096 of 4,100 routes, each with a next hop of its own,
+# then forward.
+python3 - "$work/many.fpm" <<'EOF'
+import struct, sys
+def attribute(kind, payload):
+    return struct.pack("=HH", 4 + len(payload), kind) + payload
+frames = bytearray()
+for n in range(4100):
+    body = struct.pack("=BBBBBBBBI", 2, 32, 0, 0, 254, 186, 0, 1, 0)  # rtmsg: IPv4 /32, main, unicast
+    body += attribute(1, struct.pack("!I", (30 << 24) | n))                # RTA_DST 30.0.x.y
+    body += attribute(5, struct.pack("!I", (10 << 24) | (2 << 16) | n))   # RTA_GATEWAY 10.2.x.y
+    body += attribute(4, struct.pack("=I", 2))                            # RTA_OIF 2
+    message = struct.pack("=IHHII", 16 + len(body), 24, 0x501, 0, 0) + body
+    frames += struct.pack("!BBH", 1, 1, 4 + len(message)) + message
+open(sys.argv[1], "wb").write(frames)
+EOF
+play_until_swept "$work/many.fpm" 5
+wait_log "the adjacency table is full" 1
+wait_log "refused routes written again" 1
+deadline=$((SECONDS + 10))
+until rm -f "$work/tcam.txt" && kill -USR1 "$hw_pid" && sleep 0.3 &&
+  [ "$(wc -l <"$work/tcam.txt" 2>/dev/null || echo 0)" -eq 4096 ]; do
+  [ "$SECONDS" -lt "$deadline" ] || fail "the hardware does not hold 4,096 routes after the retry"
+done
 kill -TERM "$routed_pid"
 deadline=$((SECONDS + 10))
 while kill -0 "$routed_pid" 2>/dev/null && [ "$SECONDS" -lt "$deadline" ]; do sleep 0.05; done
