@@ -291,8 +291,20 @@ void FibMirror::reresolve(std::vector<std::uint32_t> const& ids, bool remove) {
       continue;
     }
     if (remove) {
-      forget(at->first, route);
-      routes_.erase(at++);
+      // Its routes of other metrics that name the object go with it; the
+      // best of the rest, if any, takes over.
+      auto const current = at++;
+      if (auto const others = alternates_.find(current->first); others != alternates_.end()) {
+        std::erase_if(others->second, [&](Candidate const& each) {
+          return std::find(ids.begin(), ids.end(), each.nextHopId) != ids.end();
+        });
+      }
+      if (byMetric_) {
+        removeByMetric(current, current->second.priority);
+      } else {
+        forget(current->first, current->second);
+        routes_.erase(current);
+      }
     } else {
       settle(at->first, route, resolve(route.nextHopId));
       ++at;

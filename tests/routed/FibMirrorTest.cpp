@@ -159,6 +159,16 @@ TEST(FibMirrorTest, TheKernelsMetricsDecideWhichRouteOfAPrefixHolds) {
   mirror.apply(routeVia(0x0a000000, 0, 100, true));
   EXPECT_TRUE(table.routes.empty());
   EXPECT_EQ(mirror.routes(), 0u);
+
+  // A removed object takes the prefix's routes that name it, held or aside.
+  mirror.apply(routeVia(0x0a000000, 1, 100));
+  mirror.apply(routeVia(0x0a000000, 2, 200));
+  mirror.apply(routeVia(0x0a000000, 1, 300));
+  mirror.apply(single(1, 0, true));
+  EXPECT_EQ(table.routes["10.0.0.0/24"], "11.0.0.2@2");
+  mirror.apply(single(2, 0, true));
+  EXPECT_TRUE(table.routes.empty());
+  EXPECT_EQ(mirror.routes(), 0u);
 }
 
 TEST(FibMirrorTest, ANewSourceNamesItsObjectsAnew) {
