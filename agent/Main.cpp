@@ -28,7 +28,7 @@
 #include "Zido/Constants.h"
 #include "agent/Programmer.h"
 #include "agent/Routes.h"
-#include "tools/CommandLine.h"
+#include "CommandLine/CommandLine.h"
 
 namespace {
 
@@ -64,7 +64,7 @@ void writeLines(std::string const& file, std::vector<std::string> const& lines) 
     text += line;
     text += '\n';
   }
-  writeOutputFile(file, text);
+  CommandLine::writeOutputFile(file, text);
 }
 
 std::string lineOf(std::uint16_t unit, std::uint32_t prefix, std::uint8_t length,
@@ -305,7 +305,7 @@ int main(int argc, char** argv) {
                  "routes, one per line: A.B.C.D/LEN NEXTHOP[,NEXTHOP...] [UNIT], a NEXTHOP "
                  "being A.B.C.D[@IFINDEX] (default: generated)");
   app.add_option("--root", root, "shared-memory root (default: ZADU_SHM_ROOT, /dev/shm/zadulpm)")
-      ->check(sharedMemoryRootCheck);
+      ->check(CommandLine::sharedMemoryRootCheck);
   app.add_option("--units", options.units, "units")
       ->capture_default_str()
       ->check(CLI::Range(1, 4096));
@@ -331,7 +331,7 @@ int main(int argc, char** argv) {
   app.add_option("--adjacency-dump", options.adjacencyFile,
                  "write the adjacency table here: \"INDEX NEXTHOP\" per live next hop");
   app.failure_message([](CLI::App const*, CLI::Error const& error) {
-    return oneLineFailure("zadulpm-agent", error);
+    return CommandLine::oneLineFailure("zadulpm-agent", error);
   });
   CLI11_PARSE(app, argc, argv);
   if (!root.empty()) {

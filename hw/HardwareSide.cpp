@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "Pantry/Segment.h"
-#include "QuorSharedMem/ShmemEntities.h"
+#include "QuorSharedMem/RootPaths.h"
 #include "Vesk/Exception.h"
 #include "ZaduLpmLib/Ipv4Text.h"
 #include "ZaduLpmLib/TcamConstants.h"
@@ -21,11 +21,6 @@ namespace {
 
 Zido::SwTableId const tableId{ZaduLpmLib::TcamConstants::tableIdValue};
 Zido::SwTableId const adjacencyTableId{ZaduLpmLib::AdjacencyConstants::tableIdValue};
-
-std::string groupName() {
-  return Zido::Constants::canonicalizeGroupName(ZaduLpmLib::TcamConstants::agentName,
-                                                ZaduLpmLib::TcamConstants::groupName);
-}
 
 // The longest-prefix-match reference: one map per prefix length.
 class ReferenceLpm {
@@ -72,17 +67,13 @@ bool forwards(ZaduLpmLib::TcamDataModelEntryData const& entry) {
   return entry.action == ZaduLpmLib::TcamAction::forward;
 }
 
-// Mounts a collection read-only; null when it is not there (yet) or not
-// valid yet.
-template <class Collection>
-Vesk::Ptr<Collection> mountIfThere(std::string const& file, std::uint64_t capacity,
-                                   char const* typeName, char const* collectionName) {
-  if (!std::filesystem::exists(file)) {
-    return nullptr;
-  }
+// A collection mounted read-only, or null when it is not there or not usable
+// yet (the agent makes it, or remakes it, under the hardware side's feet).
+template <class Mount>
+auto mountIfThere(Mount&& mount) -> decltype(mount()) {
   try {
-    return Collection::mountReader(file, capacity, typeName, collectionName);
-  } catch (std::exception const&) {
+    return mount();
+  } catch (ZaduRead::ReadError const&) {
     return nullptr;
   }
 }
@@ -92,11 +83,12 @@ Vesk::Ptr<Collection> mountIfThere(std::string const& file, std::uint64_t capaci
 HardwareSide::HardwareSide(HardwareOptions options)
     : options_(std::move(options)),
       central_(new Centrum::EntityManager(options_.store, true)),
-      sharedMemory_(QuorSharedMem::EntityManager::getEntityManager(options_.store, true)) {}
+      files_(QuorSharedMem::sharedMemoryRoot(), options_.store) {}
 
 void HardwareSide::start(std::chrono::duration<double> wait, std::function<void()> const& waiting) {
   try {
-    publisher_ = std::make_unique<Zido::TableVersionPublisher>(*central_, groupName());
+    publisher_ =
+        std::make_unique<Zido::TableVersionPublisher>(*central_, ZaduRead::StoreFiles::groupName());
   } catch (Pantry::WriterConflictError const& error) {
     throw HardwareError(fmt::format("another hardware side is running: {}", error.what()));
   } catch (std::exception const& error) {
@@ -111,28 +103,29 @@ void HardwareSide::start(std::chrono::duration<double> wait, std::function<void(
   adjacencyTaken_ = adjacencyPublished_;
 
   std::string const logFile =
-      sharedMemory_->filePathOf(ZaduLpmLib::TcamConstants::tableEntryLogPantryPath());
+      files_.filePath(ZaduLpmLib::TcamConstants::tableEntryLogPantryPath());
   auto const deadline = std::chrono::steady_clock::now() + wait;
   bool told = false;
   while (!changeLog_) {
     try {
-      changeLog_ = ZaduLpmLib::TcamDataModelLogRing::mountReader(
-          logFile, ZaduLpmLib::TcamConstants::entryLogCapacity,
-          ZaduLpmLib::TcamDataModelEntryLogPantry::typeName,
-          ZaduLpmLib::TcamDataModelEntryLogPantry::collectionName);
-    } catch (std::exception const& error) {
-      if (std::filesystem::exists(logFile) && !std::filesystem::is_regular_file(logFile)) {
+      changeLog_ = files_.changeLog();
+    } catch (ZaduRead::ReadError const& error) {
+      if (error.code() == ZaduRead::ReadError::permission ||
+          (std::filesystem::exists(logFile) && !std::filesystem::is_regular_file(logFile))) {
         throw HardwareError(error.what());
       }
-      if (std::chrono::steady_clock::now() >= deadline) {
-        throw HardwareError(fmt::format("no change log at {}: is the agent running?", logFile));
-      }
-      if (!told) {
-        waiting();
-        told = true;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
+    if (changeLog_) {
+      break;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      throw HardwareError(fmt::format("no change log at {}: is the agent running?", logFile));
+    }
+    if (!told) {
+      waiting();
+      told = true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   mountLater();
   rebuild();
@@ -149,28 +142,18 @@ bool HardwareSide::mountLater() {
   }
   bool const hadAdjacencies = followsAdjacencies();
   lastMountTry_ = now;
-  using ZaduLpmLib::AdjacencyConstants;
   if (!adjacencyLog_) {
     // The configuration first: once the log is there, the agent has made both.
-    adjacencyConfig_ = mountIfThere<AdjacencyConfig>(
-        sharedMemory_->filePathOf(AdjacencyConstants::configPantryPath()),
-        AdjacencyConstants::capacity, AdjacencyConstants::configTypeName,
-        AdjacencyConstants::configCollectionName);
+    adjacencyConfig_ = mountIfThere([&] { return files_.adjacencyConfig(); });
     if (adjacencyConfig_) {
-      adjacencyLog_ = mountIfThere<ZaduLpmLib::AdjacencyLogRing>(
-          sharedMemory_->filePathOf(AdjacencyConstants::logPantryPath()),
-          AdjacencyConstants::logCapacity, AdjacencyConstants::logTypeName,
-          AdjacencyConstants::logCollectionName);
+      adjacencyLog_ = mountIfThere([&] { return files_.adjacencyLog(); });
     }
   }
   auto const needs = [&](Zido::SwTableId id, std::optional<Zido::NeededEntryFollower>& follower) {
     if (follower) {
       return;
     }
-    if (auto ring = mountIfThere<Zido::NeededEntryRing>(
-            sharedMemory_->filePathOf(Zido::Constants::neededEntryPantryPath(groupName(), id)),
-            Zido::NeededEntryLogFormat::capacity, Zido::NeededEntryLogFormat::typeName,
-            Zido::NeededEntryLogFormat::collectionName)) {
+    if (auto ring = mountIfThere([&] { return files_.neededEntries(id); })) {
       follower.emplace(std::move(ring));
     }
   };
@@ -180,17 +163,8 @@ bool HardwareSide::mountLater() {
 }
 
 void HardwareSide::mountConfigs() {
-  auto const found = sharedMemory_->findEntities(ZaduLpmLib::TcamConstants::configPantryPathBase(),
-                                                 QuorSharedMem::pantryType);
-  for (auto const& [path, typeName] : found->members()) {
-    if (typeName != ZaduLpmLib::TcamDataModelConfigPantry::typeName) {
-      continue;
-    }
-    try {
-      config(Zido::Constants::getUnitIdFromConfigPath(path));
-    } catch (Vesk::Exception const&) {
-      // Not a unit's configuration path: nothing of this table.
-    }
+  for (Zido::UnitId unit : files_.units()) {
+    config(unit);
   }
 }
 
@@ -198,16 +172,11 @@ HardwareSide::Config* HardwareSide::config(Zido::UnitId unit) {
   if (auto const held = configs_.find(unit); held != configs_.end()) {
     return held->second.get();
   }
-  std::string const file =
-      sharedMemory_->filePathOf(ZaduLpmLib::TcamConstants::configPantryPath(unit));
-  try {
-    auto mounted = Config::mountReader(file, ZaduLpmLib::TcamConstants::configCapacity,
-                                       ZaduLpmLib::TcamDataModelConfigPantry::typeName,
-                                       ZaduLpmLib::TcamDataModelConfigPantry::collectionName);
-    return configs_.emplace(unit, std::move(mounted)).first->second.get();
-  } catch (std::exception const&) {
+  auto mounted = mountIfThere([&] { return files_.config(unit); });
+  if (!mounted) {
     return nullptr;  // not there yet, or still being made
   }
+  return configs_.emplace(unit, std::move(mounted)).first->second.get();
 }
 
 void HardwareSide::rebuild() {

@@ -1,7 +1,8 @@
 // ZaduHw::HardwareSide: the forwarding chip's driver, played against the
 // agent's shared memory.
 //
-// It mounts read-only the change log and the units' configuration tables of
+// It mounts read-only (through ZaduRead::StoreFiles, as every reader of the
+// agent's memory does) the change log and the units' configuration tables of
 // the agent's central store, the adjacency table's change log and
 // configuration when the agent has them, and the needed-entry logs of both
 // tables; it mounts as their one writer the group's table versions, in which
@@ -56,11 +57,11 @@
 #include <string>
 
 #include "Centrum/EntityManager.h"
-#include "QuorSharedMem/EntityManager.h"
 #include "ZaduLpmLib/AdjacencyDataModel.h"
 #include "ZaduLpmLib/TcamDataModelPantry.h"
 #include "Zido/GroupInterface.h"
 #include "Zido/NeededEntryLog.h"
+#include "ZaduRead/StoreFiles.h"
 #include "hw/SimulatedAdjacencies.h"
 #include "hw/SimulatedTcam.h"
 
@@ -167,7 +168,7 @@ class HardwareSide {
 
   HardwareOptions options_;
   Vesk::Ptr<Centrum::EntityManager> central_;
-  Vesk::Ptr<QuorSharedMem::EntityManager> sharedMemory_;
+  ZaduRead::StoreFiles files_;
   std::unique_ptr<Zido::TableVersionPublisher> publisher_;
   Vesk::Ptr<ZaduLpmLib::TcamDataModelLogRing> changeLog_;
   Vesk::Ptr<ZaduLpmLib::AdjacencyLogRing> adjacencyLog_;

@@ -15,7 +15,7 @@
 #include "QuorSharedMem/EntityManager.h"
 #include "ZaduLpmLib/Ipv4Text.h"
 #include "hw/HardwareSide.h"
-#include "tools/CommandLine.h"
+#include "CommandLine/CommandLine.h"
 
 namespace {
 
@@ -74,7 +74,7 @@ void dump(ZaduHw::HardwareSide const& hardware, std::string const& file) {
     });
   }
   // Whole or not at all: a reader polling the file never sees half of it.
-  writeOutputFile(file + ".new", text);
+  CommandLine::writeOutputFile(file + ".new", text);
   if (std::rename((file + ".new").c_str(), file.c_str()) != 0) {
     throw std::runtime_error("cannot write " + file + ": " + std::strerror(errno));
   }
@@ -92,10 +92,10 @@ int main(int argc, char** argv) {
   double wait = 30;
   std::string dumpFile;
   app.add_option("--root", root, "shared-memory root (default: ZADU_SHM_ROOT, /dev/shm/zadulpm)")
-      ->check(sharedMemoryRootCheck);
+      ->check(CommandLine::sharedMemoryRootCheck);
   app.add_option("--store", options.store, "the agent's central store")
       ->capture_default_str()
-      ->check(storeNameCheck);
+      ->check(CommandLine::storeNameCheck);
   app.add_option("--batch", options.batch, "versions between publications")
       ->capture_default_str()
       ->check(CLI::Range(1u, 1000000u));
@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
       ->excludes(verifyFlag);
   app.add_option("--dump", dumpFile, "on SIGUSR1 and at exit, write every TCAM entry to this file");
   app.failure_message(
-      [](CLI::App const*, CLI::Error const& error) { return oneLineFailure("zadulpm-hw", error); });
+      [](CLI::App const*, CLI::Error const& error) { return CommandLine::oneLineFailure("zadulpm-hw", error); });
   CLI11_PARSE(app, argc, argv);
   if (!root.empty()) {
     setenv("ZADU_SHM_ROOT", root.c_str(), 1);

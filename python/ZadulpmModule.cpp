@@ -41,7 +41,7 @@
 #include "ZaduLpmLib/Ipv4Text.h"
 #include "ZaduLpmLib/TcamDataModelCodecs.h"
 #include "Zido/Agent.h"
-#include "tools/reader/Reader.h"
+#include "ZaduRead/Reader.h"
 
 namespace py = pybind11;
 

@@ -17,7 +17,7 @@
 #include "routed/FpmListener.h"
 #include "routed/KernelFollower.h"
 #include "routed/RouteDaemon.h"
-#include "tools/CommandLine.h"
+#include "CommandLine/CommandLine.h"
 
 namespace {
 
@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
   double quiet = 2.0;
   double bound = 60.0;
   app.add_option("--root", root, "shared-memory root (default: ZADU_SHM_ROOT, /dev/shm/zadulpm)")
-      ->check(sharedMemoryRootCheck);
+      ->check(CommandLine::sharedMemoryRootCheck);
   CLI::Option* const fpmOption =
       app.add_option("--fpm", fpm, "listen for FPM on ADDRESS:PORT")->capture_default_str();
   app.add_flag("--kernel", kernel,
@@ -113,7 +113,7 @@ int main(int argc, char** argv) {
       ->capture_default_str()
       ->check(CLI::Range(0.1, 86400.0));
   app.failure_message([](CLI::App const*, CLI::Error const& error) {
-    return oneLineFailure("zadulpm-routed", error);
+    return CommandLine::oneLineFailure("zadulpm-routed", error);
   });
   CLI11_PARSE(app, argc, argv);
   if (!root.empty()) {

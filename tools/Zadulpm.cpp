@@ -23,8 +23,8 @@
 
 #include "Rapidlog/TraceFileReader.h"
 #include "ZaduLpmLib/Ipv4Text.h"
-#include "tools/CommandLine.h"
-#include "tools/reader/Reader.h"
+#include "CommandLine/CommandLine.h"
+#include "ZaduRead/Reader.h"
 
 namespace {
 
@@ -141,10 +141,10 @@ int main(int argc, char** argv) {
   std::string store = "ZaduRoute";
   bool asJson = false;
   app.add_option("--root", root, "shared-memory root (default: ZADU_SHM_ROOT, /dev/shm/zadulpm)")
-      ->check(sharedMemoryRootCheck);
+      ->check(CommandLine::sharedMemoryRootCheck);
   app.add_option("--store", store, "the agent's central store")
       ->capture_default_str()
-      ->check(storeNameCheck);
+      ->check(CommandLine::storeNameCheck);
   app.add_flag("--json", asJson, "print one JSON document");
 
   CLI::App* status =
@@ -180,7 +180,7 @@ int main(int argc, char** argv) {
     each->fallthrough();
   }
   app.failure_message(
-      [](CLI::App const*, CLI::Error const& error) { return oneLineFailure("zadulpm", error); });
+      [](CLI::App const*, CLI::Error const& error) { return CommandLine::oneLineFailure("zadulpm", error); });
   try {
     app.parse(argc, argv);
   } catch (CLI::ParseError const& error) {

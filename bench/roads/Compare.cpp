@@ -36,7 +36,7 @@
 
 #include "bench/roads/ChildProcess.h"
 #include "bench/roads/Road.h"
-#include "tools/CommandLine.h"
+#include "CommandLine/CommandLine.h"
 
 namespace {
 
@@ -212,10 +212,10 @@ int main(int argc, char** argv) {
                  "the directory (a tmpfs) below which every run gets a fresh one for its files")
       ->capture_default_str()
       ->check(CLI::ExistingDirectory)
-      ->check(sharedMemoryRootCheck);
+      ->check(CommandLine::sharedMemoryRootCheck);
   app.add_option("--hw", options.hwProgram, "the zadulpm-hw executable")->capture_default_str();
   app.failure_message([](CLI::App const*, CLI::Error const& error) {
-    return oneLineFailure("compare_bench", error);
+    return CommandLine::oneLineFailure("compare_bench", error);
   });
   CLI11_PARSE(app, argc, argv);
   if (access(options.hwProgram.c_str(), X_OK) != 0) {

@@ -11,7 +11,7 @@
 #include "ZaduLpm/AdjacencyTable.h"
 #include "support/ChildProcess.h"
 #include "support/TcamTableFixture.h"
-#include "tools/CommandLine.h"
+#include "CommandLine/CommandLine.h"
 
 namespace ZaduTest {
 namespace {
@@ -171,8 +171,8 @@ TEST_F(ZadulpmCommandTest, PathsFromTheCommandLineStayInsideTheRoot) {
   std::string const target = scratch.file("target.txt");
   std::ofstream(target) << "kept";
   std::filesystem::create_symlink(target, scratch.file("link.txt"));
-  EXPECT_THROW(writeOutputFile(scratch.file("link.txt"), "lost"), std::runtime_error);
-  writeOutputFile(scratch.file("plain.txt"), "written\n");
+  EXPECT_THROW(CommandLine::writeOutputFile(scratch.file("link.txt"), "lost"), std::runtime_error);
+  CommandLine::writeOutputFile(scratch.file("plain.txt"), "written\n");
   std::ifstream kept(target);
   std::ifstream plain(scratch.file("plain.txt"));
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept");

@@ -1,6 +1,7 @@
-// What the project's programs share on their command lines: how a
-// command-line error is reported, the checks of a shared-memory root and a
-// store name, and the writing of an output file named there.
+// CommandLine: what the project's programs share on their command lines (they
+// parse them with CLI11): how a command-line error is reported, the checks of
+// a shared-memory root and a store name, and the writing of an output file
+// named there.
 //
 // Output files are opened with O_NOFOLLOW: a file name that is a symbolic
 // link is refused rather than followed, so a link planted where a program is
@@ -19,6 +20,8 @@
 #include <string_view>
 
 #include "QuorSharedMem/RootPaths.h"
+
+namespace CommandLine {
 
 // CLI11's failure message: one line, "<program>: <what is wrong> (see --help)".
 inline std::string oneLineFailure(char const* program, CLI::Error const& error) {
@@ -68,3 +71,5 @@ inline void writeOutputFile(std::string const& file, std::string_view text) {
     throw std::runtime_error("cannot write " + file + ": " + std::strerror(errno));
   }
 }
+
+}  // namespace CommandLine

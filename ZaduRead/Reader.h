@@ -2,11 +2,12 @@
 // without disturbing its writers. The `zadulpm` command and the Python module
 // both read through it.
 //
-// Every collection is mounted read-only (the segment is mapped without write
-// permission and no lock is taken), so the agent and the hardware side never
-// wait for, or notice, a reader. Records are read under their slot's
-// sequence lock: a record that a writer is changing is read again, never
-// returned torn. Whether a writer is alive is read from /proc/locks (its
+// Collections are found and mounted read-only by StoreFiles, so the agent
+// and the hardware side never wait for, or notice, a reader. Records are
+// read under their slot's sequence lock: a record that a writer is changing is read again, never
+// returned torn. A read that meets a change it cannot wait out (records moved
+// under a walk) starts again from nothing, up to six attempts, and is then
+// reported as damaged. Whether a writer is alive is read from /proc/locks (its
 // exclusive lock on the segment), which asks nothing of the file itself.
 //
 // Errors raise ReadError with one line and a distinct code:
@@ -21,26 +22,14 @@
 #include <cstdint>
 #include <map>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "Vesk/Ptr.h"
 #include "ZaduLpmLib/AdjacencyDataModel.h"
 #include "ZaduLpmLib/TcamDataModelPantry.h"
-#include "Zido/GroupInterface.h"
+#include "ZaduRead/StoreFiles.h"
 
 namespace ZaduRead {
-
-class ReadError : public std::runtime_error {
- public:
-  enum Code : int { noSharedMemory = 3, permission = 4, damaged = 5, noUnit = 6 };
-  ReadError(Code code, std::string const& message) : runtime_error(message), code_(code) {}
-  Code code() const noexcept { return code_; }
-
- private:
-  Code code_;
-};
 
 // The writer of a segment: the pid it recorded, and whether it still holds
 // the segment.
@@ -128,21 +117,14 @@ class Reader {
   // when the agent has no adjacency table.
   std::vector<AdjacencyRecord> adjacencies(bool deleted);
 
-  std::string const& directory() const noexcept { return directory_; }
+  std::string const& directory() const noexcept { return files_.directory(); }
 
  private:
-  std::string filePath(std::string const& entityPath) const;
-  // Mounts a collection read-only; null when its file does not exist.
-  template <class Collection>
-  Vesk::Ptr<Collection> mount(std::string const& entityPath, std::uint64_t capacity,
-                              char const* typeName, char const* collectionName);
-  Vesk::Ptr<ZaduLpmLib::TcamDataModelConfigMap> config(std::uint16_t unit);
-  Vesk::Ptr<ZaduLpmLib::AdjacencyConfigMap> adjacencyConfig();
-  std::vector<std::uint16_t> units();
+  // The unit's configuration table; ReadError 6 when it has none.
+  Vesk::Ptr<ZaduLpmLib::TcamDataModelConfigMap> requireConfig(std::uint16_t unit) const;
   Writer writerOf(std::string const& file, std::uint64_t recordedPid) const;
 
-  std::string root_;
-  std::string directory_;
+  StoreFiles files_;
 };
 
 // "A.B.C.D/LEN" of a key.

@@ -1,4 +1,4 @@
-#include "tools/reader/Reader.h"
+#include "ZaduRead/Reader.h"
 
 #include <fmt/format.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "QuorSharedMem/EntityManager.h"
+#include "QuorSharedMem/RootPaths.h"
 #include "Vesk/Exception.h"
 #include "ZaduLpmLib/Ipv4Text.h"
 #include "ZaduLpmLib/TcamConstants.h"
@@ -19,13 +19,6 @@ namespace ZaduRead {
 namespace {
 
 using ZaduLpmLib::TcamDataModelEntryKey;
-
-constexpr char const* segmentSuffix = ".pantry";
-
-std::string groupName() {
-  return Zido::Constants::canonicalizeGroupName(ZaduLpmLib::TcamConstants::agentName,
-                                                ZaduLpmLib::TcamConstants::groupName);
-}
 
 // Runs a read of collections that a writer may be changing; a read that
 // keeps meeting changes is tried again, then reported.
@@ -49,66 +42,36 @@ EntryRecord entryRecordOf(ZaduLpmLib::TcamDataModelConfigPantryEntry const& reco
 }  // namespace
 
 Reader::Reader(std::string const& root, std::string const& store)
-    : root_(root.empty() ? QuorSharedMem::sharedMemoryRoot()
-                         : QuorSharedMem::withoutTrailingSlashes(root)),
-      directory_(fmt::format("{}/local/{}", root_, store)) {
-  if (!root_.starts_with('/')) {
+    : files_(root.empty() ? QuorSharedMem::sharedMemoryRoot()
+                          : QuorSharedMem::withoutTrailingSlashes(root),
+             store) {
+  std::string const& rootPath = files_.root();
+  std::string const& directory = files_.directory();
+  if (!rootPath.starts_with('/')) {
     throw ReadError(ReadError::noSharedMemory,
-                    fmt::format("shared-memory root '{}' is not an absolute path", root_));
+                    fmt::format("shared-memory root '{}' is not an absolute path", rootPath));
   }
   if (!QuorSharedMem::validComponent(store)) {
     throw ReadError(ReadError::noSharedMemory,
                     fmt::format("'{}' is not a valid store name", store));
   }
   std::error_code error;
-  if (!std::filesystem::exists(root_, error)) {
+  if (!std::filesystem::exists(rootPath, error)) {
     if (error == std::errc::permission_denied) {
-      throw ReadError(ReadError::permission, fmt::format("{}: permission denied", root_));
+      throw ReadError(ReadError::permission, fmt::format("{}: permission denied", rootPath));
     }
     throw ReadError(ReadError::noSharedMemory,
-                    fmt::format("no shared memory at {}: no such directory", root_));
+                    fmt::format("no shared memory at {}: no such directory", rootPath));
   }
-  if (access(root_.c_str(), R_OK | X_OK) != 0) {
-    throw ReadError(ReadError::permission, fmt::format("{}: permission denied", root_));
+  if (access(rootPath.c_str(), R_OK | X_OK) != 0) {
+    throw ReadError(ReadError::permission, fmt::format("{}: permission denied", rootPath));
   }
-  if (!std::filesystem::is_directory(directory_, error)) {
+  if (!std::filesystem::is_directory(directory, error)) {
     throw ReadError(ReadError::noSharedMemory,
-                    fmt::format("no shared memory at {}: no store '{}' under it", root_, store));
+                    fmt::format("no shared memory at {}: no store '{}' under it", rootPath, store));
   }
-  if (access(directory_.c_str(), R_OK | X_OK) != 0) {
-    throw ReadError(ReadError::permission, fmt::format("{}: permission denied", directory_));
-  }
-}
-
-std::string Reader::filePath(std::string const& entityPath) const {
-  return fmt::format("{}/{}{}", directory_, entityPath, segmentSuffix);
-}
-
-template <class Collection>
-Vesk::Ptr<Collection> Reader::mount(std::string const& entityPath, std::uint64_t capacity,
-                                    char const* typeName, char const* collectionName) {
-  std::string const file = filePath(entityPath);
-  try {
-    QuorSharedMem::checkDirectories(root_, std::filesystem::path(file).parent_path(), false, 0);
-  } catch (Vesk::Exception const& error) {
-    throw ReadError(ReadError::permission, error.what());
-  }
-  struct stat status {};
-  if (stat(file.c_str(), &status) != 0) {
-    if (errno == EACCES) {
-      throw ReadError(ReadError::permission, fmt::format("{}: permission denied", file));
-    }
-    return nullptr;
-  }
-  if (access(file.c_str(), R_OK) != 0) {
-    throw ReadError(ReadError::permission, fmt::format("{}: permission denied", file));
-  }
-  try {
-    return Collection::mountReader(file, capacity, typeName, collectionName);
-  } catch (std::exception const& error) {
-    throw ReadError(
-        ReadError::damaged,
-        fmt::format("{} is damaged or of another layout version: {}", file, error.what()));
+  if (access(directory.c_str(), R_OK | X_OK) != 0) {
+    throw ReadError(ReadError::permission, fmt::format("{}: permission denied", directory));
   }
 }
 
@@ -135,47 +98,20 @@ Writer Reader::writerOf(std::string const& file, std::uint64_t recordedPid) cons
   return writer;
 }
 
-Vesk::Ptr<ZaduLpmLib::TcamDataModelConfigMap> Reader::config(std::uint16_t unit) {
-  return mount<ZaduLpmLib::TcamDataModelConfigMap>(
-      ZaduLpmLib::TcamConstants::configPantryPath(unit), ZaduLpmLib::TcamConstants::configCapacity,
-      ZaduLpmLib::TcamDataModelConfigPantry::typeName,
-      ZaduLpmLib::TcamDataModelConfigPantry::collectionName);
-}
-
-std::vector<std::uint16_t> Reader::units() {
-  std::vector<std::uint16_t> found;
-  std::filesystem::path const base =
-      std::filesystem::path(directory_) / ZaduLpmLib::TcamConstants::configPantryPathBase();
-  std::error_code error;
-  for (std::filesystem::directory_iterator it(base, error), end; !error && it != end;
-       it.increment(error)) {
-    std::filesystem::path const file = it->path();
-    if (file.extension() != segmentSuffix) {
-      continue;
-    }
-    std::string const entityPath =
-        ZaduLpmLib::TcamConstants::configPantryPathBase() + file.stem().string();
-    try {
-      std::uint16_t const unit = Zido::Constants::getUnitIdFromConfigPath(entityPath);
-      if (entityPath == ZaduLpmLib::TcamConstants::configPantryPath(unit)) {
-        found.push_back(unit);
-      }
-    } catch (Vesk::Exception const&) {
-      // not a unit's configuration
-    }
+Vesk::Ptr<ZaduLpmLib::TcamDataModelConfigMap> Reader::requireConfig(std::uint16_t unit) const {
+  auto mounted = files_.config(unit);
+  if (!mounted) {
+    throw ReadError(ReadError::noUnit, fmt::format("unit {} has no configuration table in {}",
+                                                   unit, files_.directory()));
   }
-  std::sort(found.begin(), found.end());
-  return found;
+  return mounted;
 }
 
 Status Reader::status() {
   Status status;
-  status.directory = directory_;
+  status.directory = files_.directory();
   std::string const logPath = ZaduLpmLib::TcamConstants::tableEntryLogPantryPath();
-  if (auto const changeLog = mount<ZaduLpmLib::TcamDataModelLogRing>(
-          logPath, ZaduLpmLib::TcamConstants::entryLogCapacity,
-          ZaduLpmLib::TcamDataModelEntryLogPantry::typeName,
-          ZaduLpmLib::TcamDataModelEntryLogPantry::collectionName)) {
+  if (auto const changeLog = files_.changeLog()) {
     ChangeLogStatus& log = status.changeLog;
     log.present = true;
     log.records = changeLog->count();
@@ -184,34 +120,32 @@ Status Reader::status() {
       log.highestVersion = changeLog->highKey();
     }
     log.tableVersion = std::max(changeLog->scratchpad(), log.highestVersion);
-    log.writer = writerOf(filePath(logPath),
+    log.writer = writerOf(files_.filePath(logPath),
                           changeLog->segment().load(changeLog->segment().header().writerPid));
   }
-  std::string const versionsPath = Zido::Constants::tableVersionPantryPath(groupName());
-  if (auto const versions = mount<Zido::TableVersionMap>(
-          versionsPath, Zido::GroupInterface::tableVersionCapacity,
-          Zido::GroupInterface::tableVersionPantryType, "tableVersion")) {
+  std::string const versionsPath = Zido::Constants::tableVersionPantryPath(StoreFiles::groupName());
+  if (auto const versions = files_.tableVersions()) {
     auto const found = consistently(
         versionsPath, [&] { return versions->lookup(ZaduLpmLib::TcamConstants::tableIdValue); });
     status.hardware.present = found.found;
     status.hardware.publishedVersion = found.record.version;
     status.hardware.writer = writerOf(
-        filePath(versionsPath), versions->segment().load(versions->segment().header().writerPid));
+        files_.filePath(versionsPath), versions->segment().load(versions->segment().header().writerPid));
   }
-  for (std::uint16_t unit : units()) {
-    auto const mounted = config(unit);
+  for (std::uint16_t unit : files_.units()) {
+    auto const mounted = files_.config(unit);
     if (!mounted) {
       continue;
     }
     UnitStatus each{unit, 0, 0, ZaduLpmLib::TcamConstants::configCapacity, {}};
-    consistently(filePath(ZaduLpmLib::TcamConstants::configPantryPath(unit)), [&] {
+    consistently(files_.filePath(ZaduLpmLib::TcamConstants::configPantryPath(unit)), [&] {
       each.live = each.inDeletion = 0;
       for (auto record = mounted->first(); record; record = mounted->nextAfter(record->key())) {
         ++(record->inDeletion ? each.inDeletion : each.live);
       }
       return 0;
     });
-    each.writer = writerOf(filePath(ZaduLpmLib::TcamConstants::configPantryPath(unit)),
+    each.writer = writerOf(files_.filePath(ZaduLpmLib::TcamConstants::configPantryPath(unit)),
                            mounted->segment().load(mounted->segment().header().writerPid));
     status.units.push_back(each);
   }
@@ -220,12 +154,9 @@ Status Reader::status() {
 
 std::vector<LogRecord> Reader::log(std::uint64_t from, std::uint64_t to, std::uint64_t limit) {
   std::string const logPath = ZaduLpmLib::TcamConstants::tableEntryLogPantryPath();
-  auto const changeLog = mount<ZaduLpmLib::TcamDataModelLogRing>(
-      logPath, ZaduLpmLib::TcamConstants::entryLogCapacity,
-      ZaduLpmLib::TcamDataModelEntryLogPantry::typeName,
-      ZaduLpmLib::TcamDataModelEntryLogPantry::collectionName);
+  auto const changeLog = files_.changeLog();
   if (!changeLog) {
-    throw ReadError(ReadError::noSharedMemory, fmt::format("no change log in {}", directory_));
+    throw ReadError(ReadError::noSharedMemory, fmt::format("no change log in {}", files_.directory()));
   }
   return consistently(logPath, [&] {
     std::vector<LogRecord> records;
@@ -244,11 +175,7 @@ std::vector<LogRecord> Reader::log(std::uint64_t from, std::uint64_t to, std::ui
 std::vector<EntryRecord> Reader::entries(std::uint16_t unit,
                                          std::optional<TcamDataModelEntryKey> prefix,
                                          bool deleted) {
-  auto const mounted = config(unit);
-  if (!mounted) {
-    throw ReadError(ReadError::noUnit,
-                    fmt::format("unit {} has no configuration table in {}", unit, directory_));
-  }
+  auto const mounted = requireConfig(unit);
   return consistently(mounted->path(), [&] {
     std::vector<EntryRecord> records;
     if (prefix) {
@@ -272,11 +199,7 @@ std::vector<EntryRecord> Reader::entries(std::uint16_t unit,
 }
 
 std::optional<EntryRecord> Reader::routeGet(std::uint16_t unit, std::uint32_t address) {
-  auto const mounted = config(unit);
-  if (!mounted) {
-    throw ReadError(ReadError::noUnit,
-                    fmt::format("unit {} has no configuration table in {}", unit, directory_));
-  }
+  auto const mounted = requireConfig(unit);
   // One probe per prefix length, longest first.
   std::optional<EntryRecord> match =
       consistently(mounted->path(), [&]() -> std::optional<EntryRecord> {
@@ -291,7 +214,7 @@ std::optional<EntryRecord> Reader::routeGet(std::uint16_t unit, std::uint32_t ad
         return std::nullopt;
       });
   if (match) {
-    if (auto const nextHops = adjacencyConfig()) {
+    if (auto const nextHops = files_.adjacencyConfig()) {
       std::uint32_t const index = match->entry.adjacencyIndex;
       match->nextHop =
           consistently(nextHops->path(), [&]() -> std::optional<ZaduLpmLib::AdjacencyKey> {
@@ -308,17 +231,10 @@ std::optional<EntryRecord> Reader::routeGet(std::uint16_t unit, std::uint32_t ad
   return match;
 }
 
-Vesk::Ptr<ZaduLpmLib::AdjacencyConfigMap> Reader::adjacencyConfig() {
-  using ZaduLpmLib::AdjacencyConstants;
-  return mount<ZaduLpmLib::AdjacencyConfigMap>(
-      AdjacencyConstants::configPantryPath(), AdjacencyConstants::capacity,
-      AdjacencyConstants::configTypeName, AdjacencyConstants::configCollectionName);
-}
-
 std::vector<AdjacencyRecord> Reader::adjacencies(bool deleted) {
-  auto const mounted = adjacencyConfig();
+  auto const mounted = files_.adjacencyConfig();
   if (!mounted) {
-    throw ReadError(ReadError::noUnit, fmt::format("no adjacency table in {}", directory_));
+    throw ReadError(ReadError::noUnit, fmt::format("no adjacency table in {}", files_.directory()));
   }
   return consistently(mounted->path(), [&] {
     std::vector<AdjacencyRecord> records;
