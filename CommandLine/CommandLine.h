@@ -14,7 +14,9 @@
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <exception>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -26,6 +28,14 @@ namespace CommandLine {
 // CLI11's failure message: one line, "<program>: <what is wrong> (see --help)".
 inline std::string oneLineFailure(char const* program, CLI::Error const& error) {
   return std::string(program) + ": " + error.what() + " (see --help)\n";
+}
+
+// Reports a program's failure as one line on stderr, "<program>: <context>
+// <what went wrong>", and returns `status`, for main to exit with.
+inline int failure(char const* program, int status, std::exception const& error,
+                   char const* context = "") {
+  std::fprintf(stderr, "%s: %s%s\n", program, context, error.what());
+  return status;
 }
 
 // Checks an option that names the shared-memory root: an absolute path.

@@ -340,16 +340,12 @@ int main(int argc, char** argv) {
   try {
     return run(options);
   } catch (Pantry::WriterConflictError const& error) {
-    std::fprintf(stderr, "zadulpm-agent: another agent is running: %s\n", error.what());
-    return 1;
+    return CommandLine::failure("zadulpm-agent", 1, error, "another agent is running: ");
   } catch (ZaduAgent::RouteFileError const& error) {
-    std::fprintf(stderr, "zadulpm-agent: %s\n", error.what());
-    return 2;
+    return CommandLine::failure("zadulpm-agent", 2, error);
   } catch (ZaduLpmLib::AdjacencyKeyError const& error) {
-    std::fprintf(stderr, "zadulpm-agent: %s\n", error.what());
-    return 2;
+    return CommandLine::failure("zadulpm-agent", 2, error);
   } catch (std::exception const& error) {
-    std::fprintf(stderr, "zadulpm-agent: %s\n", error.what());
-    return 1;
+    return CommandLine::failure("zadulpm-agent", 1, error);
   }
 }

@@ -166,13 +166,10 @@ int main(int argc, char** argv) {
     }
     return 0;
   } catch (ZaduHw::HardwareFault const& error) {
-    std::fprintf(stderr, "zadulpm-hw: fault: %s\n", error.what());
-    return 3;
+    return CommandLine::failure("zadulpm-hw", 3, error, "fault: ");
   } catch (ZaduHw::HardwareError const& error) {
-    std::fprintf(stderr, "zadulpm-hw: %s\n", error.what());
-    return 1;
+    return CommandLine::failure("zadulpm-hw", 1, error);
   } catch (std::exception const& error) {
-    std::fprintf(stderr, "zadulpm-hw: %s\n", error.what());
-    return 1;
+    return CommandLine::failure("zadulpm-hw", 1, error);
   }
 }

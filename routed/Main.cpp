@@ -145,13 +145,10 @@ int main(int argc, char** argv) {
                  daemon.statistics().c_str());
     return 0;
   } catch (Pantry::WriterConflictError const& error) {
-    std::fprintf(stderr, "zadulpm-routed: another agent is running: %s\n", error.what());
-    return 1;
+    return CommandLine::failure("zadulpm-routed", 1, error, "another agent is running: ");
   } catch (std::invalid_argument const& error) {
-    std::fprintf(stderr, "zadulpm-routed: %s\n", error.what());
-    return 2;
+    return CommandLine::failure("zadulpm-routed", 2, error);
   } catch (std::exception const& error) {
-    std::fprintf(stderr, "zadulpm-routed: %s\n", error.what());
-    return 1;
+    return CommandLine::failure("zadulpm-routed", 1, error);
   }
 }
