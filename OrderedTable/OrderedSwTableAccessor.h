@@ -14,16 +14,12 @@
 // named after the table (Table::traceHandleName), with an empty tag; the walk
 // traces on "SwTableIter".
 //
-// What the table type provides: Key, Entry, EntryHandle (with Ptr and
-// PtrConst), the pending-collection and queue operations, entryLog(),
-// groupResolver(), swTableHelper(), unitId(), tableId(), stats(),
-// swTableSet(), setRsrcPtrs, getNeededEntrySet and requireValidKey (raises
-// for a key the table cannot hold). Every algorithm that writes a key checks
-// it first, before anything changes: a refused key takes no version, leaves
-// nothing pending and calls no handler. Reads take any key: one the table
-// cannot hold is simply not found. The entry log provides
-// entryLogRecords, entryIs, entryDel, tableDel, cleanupEntryLog, entryHas,
-// entryLogVersion, tableVersion, cleanupVersion and tableConfigPantry.
+// What the table type and its entry log provide is stated by the concepts
+// of TableConcepts.h: the accessor takes a SwTable, the walk a
+// ReadableSwTable. Every algorithm that writes a key checks it first
+// (Table::requireValidKey), before anything changes: a refused key takes no
+// version, leaves nothing pending and calls no handler. Reads take any key:
+// one the table cannot hold is simply not found.
 //
 // Thread safety: the agent's thread.
 #pragma once
@@ -31,6 +27,7 @@
 #include <exception>
 #include <utility>
 
+#include "OrderedTable/TableConcepts.h"
 #include "Pantry/GuardedRead.h"
 #include "Quor/Assert.h"
 #include "Quor/System.h"
@@ -53,6 +50,7 @@
 namespace OrderedTable {
 
 template <class Table, class Constants, class ResolverEntry, class Wrapper>
+requires SwTable<Table, Wrapper>
 class OrderedSwTableAccessor {
  public:
   using Key = typename Table::Key;
@@ -565,6 +563,7 @@ class OrderedSwTableAccessor {
 // One step of a resumable walk of a table: its pending writes, then the
 // committed configuration records no pending operation overrides.
 template <class State, class Table>
+requires ReadableSwTable<Table>
 class IterStateAccessor {
  public:
   using Key = typename Table::Key;

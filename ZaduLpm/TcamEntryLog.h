@@ -172,12 +172,11 @@ class TcamEntryLog : public Zido::EntryLogBase {
                                    Zido::UnitId unitId) const;
   std::uint32_t entrysInDeletion(Zido::UnitId unitId) const;
   // Starts bringing the configuration slot of `key` on `unitId` into the
-  // cache ahead of its commit (nothing when the unit has no table). A
-  // queued entry asks for it a few entries before its commit (the
-  // resolver's prefetchCommit hint): late enough that the slot is still in
-  // cache when the commit comes, early enough that memory has answered. A
-  // prefetch at accept came a whole batch early, paid its page walk then,
-  // and found the slot evicted again by the commit.
+  // cache ahead of its commit: a hint that changes nothing (nothing when the
+  // unit has no table). A queued entry asks for it a few entries before its
+  // commit (the resolver's prefetchCommit hint), late enough that the slot is
+  // still in cache when the commit comes and early enough that memory has
+  // answered.
   void prefetchConfig(Zido::UnitId unitId,
                       ZaduLpmLib::TcamDataModelEntryKey const& key) const noexcept;
   std::uint32_t entrys(Zido::UnitId unitId) const;

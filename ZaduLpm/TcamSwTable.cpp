@@ -1,6 +1,7 @@
 #include "ZaduLpm/TcamSwTable.h"
 
 #include "OrderedTable/OrderedSwTableAccessor.h"
+#include "OrderedTable/TableConcepts.h"
 #include "Quor/PublishedMap.h"
 #include "Quor/TraceHandle.h"
 #include "Vesk/Exception.h"
@@ -8,6 +9,10 @@
 #include "ZaduLpmLib/TcamDataModelCodecs.h"
 
 namespace ZaduLpm {
+
+// The table and its entry log provide what the generic algorithms use.
+static_assert(OrderedTable::EntryLog<TcamEntryLog, TcamSwTable::Key, TcamEntryWrapper>);
+static_assert(OrderedTable::SwTable<TcamSwTable, TcamEntryWrapper>);
 
 namespace {
 

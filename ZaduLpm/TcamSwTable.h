@@ -16,13 +16,12 @@
 //
 // A commit whose logging raises (a new key into a unit's configuration table
 // that already holds 65,536 entries; for a remove-all, also an error of the
-// configuration walk before its table delete): the steps before stay done
-// (the helper was told, the key's pending state or the remove-all count is
-// retired), the closing steps run, the handle gets state 3 (refused by its
-// table) and its handler is called once, and the error propagates to the
-// group resolver, which reports it (RESOLVER_COMMIT_FAILED). So the client
-// always hears of the operation exactly once, and reads show the entry as it
-// is stored.
+// configuration walk before its table delete) keeps the steps before it (the
+// helper was told, the key's pending state or the remove-all count is
+// retired), runs the closing steps, gives the handle state 3 (refused by its
+// table) and calls its handler once; the error goes on to the group
+// resolver, which reports it (RESOLVER_COMMIT_FAILED). The client hears of
+// every operation exactly once, and reads show the entry as it is stored.
 //
 // A table that goes away withdraws its operations still queued on the group
 // resolver (their resolver entries point to it without counting it): their
@@ -30,9 +29,13 @@
 //
 // Reads and iteration answer as the table will stand once everything pending
 // has committed, and never fail: a unit whose configuration table is not
-// mounted reads as holding nothing committed. The order of precedence: a pending write wins, then a
-// pending remove, then (for entryHas and iteration) a pending remove-all, then the committed
-// configuration of the unit.
+// mounted reads as holding nothing committed. Precedence: a pending write,
+// then a pending remove, then (for entryHas and iteration) a pending
+// remove-all, then the committed configuration of the unit.
+//
+// This header gives the client's API first; after it, in a section of its
+// own, the state and steps that the generic algorithms
+// (OrderedTable/OrderedSwTableAccessor.h) drive.
 //
 // State of its own:
 //   transientAddEntry         key -> wrapper of the latest pending write
@@ -87,12 +90,12 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
   HUNKPOOL_CLASS_ALLOCATION(TcamSwTable)
 
  public:
+  // ==== The client's API
+
   using Key = ZaduLpmLib::TcamDataModelEntryKey;
   using Entry = ZaduLpmLib::TcamDataModelEntry;
   using ResponseHandler = Zido::OrderedSwTable::ResponseHandler;
   using DependencyPtr = Vesk::Ptr<Zido::DependencyEntryHandle const>;
-  // The name of the table's trace handles.
-  static constexpr char const* traceHandleName = "TcamSwTable";
 
   // Raises ZaduLpmLib::InvalidKeyError, naming the key and what is wrong
   // with it, for a key the TCAM cannot hold (a length above 32, host bits
@@ -200,16 +203,6 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
     Entry entry_;
   };
 
-  // Members of the pending collections are keyed by their own entry's key
-  // (TransientAddEntryKeyFunktor, TransientRemoveEntryKeyFunktor).
-  struct TransientAddEntryKeyFunktor {
-    Key const& operator()(TcamEntryWrapper const& wrapper) const noexcept { return wrapper.key(); }
-  };
-  using TransientRemoveEntryKeyFunktor = TransientAddEntryKeyFunktor;
-  using WrapperMap = Quor::HashMap2018<Key, Vesk::Ptr<TcamEntryWrapper>, KeyHash>;
-  using VersionMap = Quor::HashMap2018<Key, Zido::EntryVersion, KeyHash>;
-  using InLogQueue = Vesk::RQueue<Vesk::Ptr<EntryHandle>>;
-
   // Builds the table and runs handleInitialized (a default helper and the
   // statistics record). `swTableSet` is not owned.
   TcamSwTable(Vesk::Ptr<Zido::CanonicalTableName const> const& tableName, Zido::SwTableId tableId,
@@ -223,15 +216,19 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
       Zido::UnitId unitId, Zido::OrderedSwTableSet* swTableSet,
       Vesk::Ptr<TcamEntryLog> const& entryLog, Vesk::Ptr<Zido::GroupResolver> const& groupResolver);
 
-  // Virtual operations, in slot order.
+  // Virtual operations, in slot order: the overrides keep their bases'
+  // slots, the operations this class adds take new slots in the order they
+  // are declared here.
   Vesk::TypeData const& typeData() const override { return staticTypeData(); }
   // The table has no hardware table object of its own: nothing to do.
   void doCreateHwTable() override;
-  // The hardware has taken the changes up to `version`: cleans the log and
-  // completes the queued handles it covers.
+  // The group interface's: the hardware has taken the changes up to
+  // `version`; cleans the log and completes the queued handles it covers.
   void tableStatusVersion(Zido::LogVersion version) override;
-  // Whether anything pending or logged is not yet taken by the hardware.
+  // The group interface's: whether anything pending or logged is not yet
+  // taken by the hardware.
   bool hasPendingHwWrites() const override;
+  // Each accepts an operation (the road of an operation, above).
   virtual EntryHandle::PtrConst entryWrite(Key const& key, Entry const& entry,
                                            DependencyPtr const& dependency);
   virtual EntryHandle::PtrConst entryWriteWithResponseHandler(Key const& key, Entry const& entry,
@@ -248,9 +245,6 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
   virtual Entry entryRead(Key const& key) const;
   virtual Entry entry(Key const& key) const;
   virtual bool entryHas(Key const& key) const;
-  // Whether the unit's configuration holds a live record of `key`; false when
-  // the unit has no configuration table.
-  bool committedHas(Key const& key) const;
   // The number of entries a full walk yields.
   virtual std::uint32_t entrys() const;
   virtual EntryIteratorConst entryIteratorConst(Key const& key) const;
@@ -261,10 +255,42 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
   // A walk from `key`: at its pending write, at its committed entry, or ended.
   virtual Vesk::Ptr<TcamSwTableIteratorState> initIterStateFromKey(Key const& key) const;
 
-  // Attributes, in declaration order.
+  // The client's callbacks (a default helper until the client sets one).
   Vesk::Ptr<TcamSwTableHelperBase> const& swTableHelper() const noexcept { return swTableHelper_; }
   void swTableHelperIs(Vesk::Ptr<TcamSwTableHelperBase> const& helper);
 
+  // Re-derives the committed entry of `key` through the helper and logs it
+  // again when it changed; null when the key has no committed entry.
+  Vesk::Ptr<Zido::OrderedEntryHandle const> updateEntry(Key const& key);
+
+  // A snapshot of the entries a full walk yields.
+  Vesk::Ptr<SwTableEntries_py> getTableEntries_py() const;
+
+  static Vesk::TypeData const& staticTypeData();
+
+  // ==== State and steps the generic algorithms drive; clients do not call these
+  //
+  // The algorithms of OrderedTable/OrderedSwTableAccessor.h keep their state
+  // here (what they need of it is the SwTable concept of
+  // OrderedTable/TableConcepts.h); the group resolver's entries commit
+  // through isResolverEntryResolved and commitEntry, and TcamInterface clears
+  // or restores a new table. Tests and benchmarks read this state to check
+  // the invariants above.
+
+  // The name of the table's trace handles (its own and the algorithms').
+  static constexpr char const* traceHandleName = "TcamSwTable";
+
+  // Members of the pending collections are keyed by their own entry's key
+  // (TransientAddEntryKeyFunktor, TransientRemoveEntryKeyFunktor).
+  struct TransientAddEntryKeyFunktor {
+    Key const& operator()(TcamEntryWrapper const& wrapper) const noexcept { return wrapper.key(); }
+  };
+  using TransientRemoveEntryKeyFunktor = TransientAddEntryKeyFunktor;
+  using WrapperMap = Quor::HashMap2018<Key, Vesk::Ptr<TcamEntryWrapper>, KeyHash>;
+  using VersionMap = Quor::HashMap2018<Key, Zido::EntryVersion, KeyHash>;
+  using InLogQueue = Vesk::RQueue<Vesk::Ptr<EntryHandle>>;
+
+  // The pending collections.
   Vesk::Ptr<TcamEntryWrapper> transientAddEntry(Key const& key) const;
   // Inserts under the wrapper's own key. Raises Vesk::NullArgumentException
   // for a null wrapper and ZaduLpmLib::InvalidKeyError for a key the TCAM
@@ -300,9 +326,6 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
   }
   void transientRemoveAllVersionIs(Zido::MajorVersion version);
 
-  // A snapshot of the entries a full walk yields.
-  Vesk::Ptr<SwTableEntries_py> getTableEntries_py() const;
-
   Vesk::Ptr<TcamEntryLog> const& entryLog() const noexcept { return entryLog_; }
   Vesk::Ptr<Zido::GroupResolver> const& groupResolver() const noexcept { return groupResolver_; }
 
@@ -323,17 +346,17 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
   void entryHandleInLogDelAll();
   InLogQueue const& entryHandleInLogQueue() const noexcept { return entryHandleInLog_; }
 
-  // Function attributes.
+  // Steps.
   void commitEntry(Vesk::Ptr<Zido::ResolverEntry> const& resolverEntry);
-  // Re-derives the committed entry of `key` through the helper and logs it
-  // again when it changed; null when the key has no committed entry.
-  Vesk::Ptr<Zido::OrderedEntryHandle const> updateEntry(Key const& key);
   // The entries a logged change needs: none for this table.
   Vesk::Ptr<Zido::NeededEntry const> getNeededEntrySet(
       Vesk::Ptr<TcamEntryWrapper const> const& wrapper) const;
   bool isResolverEntryResolved(Vesk::Ptr<TcamResolverEntry> const& resolverEntry);
   // The table has no resource pointers to refresh.
   void setRsrcPtrs(Vesk::Ptr<TcamEntryWrapper> const& wrapper, bool refresh);
+  // Whether the unit's configuration holds a live record of `key`; false when
+  // the unit has no configuration table.
+  bool committedHas(Key const& key) const;
   // The committed entry of `key`, ignoring everything pending.
   Entry entryFromConfig(Key const& key) const;
   // Nothing to restore beyond the configuration table itself.
@@ -341,8 +364,6 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
   // Logs one table delete of every committed entry of the unit.
   void clearTable(bool releaseResources);
   void handleInitialized();
-
-  static Vesk::TypeData const& staticTypeData();
 
  private:
   void wrapperIs(WrapperMap& map, std::string_view attribute,

@@ -195,7 +195,7 @@ void Segment::createFresh(SegmentGeometry const& geometry, bool wiped) {
   header_->fingerprintChecksum = Format::fingerprintChecksum(fingerprint);
   layOut();
   store(header_->wiped, wiped ? 1 : 0);
-  // The magic goes last: a file without it never held data (crash invariant 4).
+  // The magic goes last: a file without it never held data (crash invariant 6).
   std::atomic_thread_fence(std::memory_order_release);
   std::memcpy(header_->magic, Format::magic, sizeof(Format::magic));
 }

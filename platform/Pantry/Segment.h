@@ -146,14 +146,13 @@ class Segment {
   }
   static constexpr std::size_t cacheLineBytes = 64;
   // Starts bringing slot `index` into the cache for a write soon after: a
-  // hint that changes nothing. It does not wait for the data; when the
-  // slot's page is not in the TLB, the processor does wait for the page walk
-  // (which is why callers hint several slots in a row: their walks overlap).
+  // hint that changes nothing. It does not wait for the data, but does wait
+  // for the page walk when the slot's page is not in the TLB, so callers hint
+  // several slots in a row and their walks overlap.
   //
-  // The empty asm statement is what keeps the prefetch: the compiler deems
-  // __builtin_prefetch free of effects, so across inlining (and link-time
-  // optimisation) it would find a function that only prefetches pure, and
-  // drop every call to it whose result is unused, that is every call.
+  // The empty asm statement keeps the compiler from dropping the prefetch: it
+  // deems __builtin_prefetch free of effects, so it would take a function
+  // that only prefetches for pure and drop every call to it.
   void prefetchSlot(std::uint64_t index) const noexcept { prefetchSlots(index, 1); }
   // The same for slots [first, first + count): every cache line they touch.
   // REQUIRES: first + count <= slotTotal().

@@ -2,14 +2,72 @@
 //
 // This header is the single description of the format; the writer and every
 // reader use it, in this process and in others (the hardware side, the
-// examining tools). A segment file is laid out as
+// examining tools).
 //
-//   [ Header, padded to 4096 bytes ]
-//   [ occupancy bitmap: one bit per slot, in whole 64-byte lines ]
-//   [ undo area: undoSlots slot images ]
-//   [ slot area: slotCount + tailSlots slots ]
+// Byte order: the host's (little-endian on the x86-64 hosts the project is
+// built and tested on). Every word and every record is stored as the host
+// holds it in memory, and a file is read only on the host that wrote it (it
+// lives in shared memory, under the root). Nothing in the format depends on
+// which order that is. A file carried to a host of the other byte order
+// fails validation (its format version and fingerprint read differently)
+// and is never trusted; reading one there would take a conversion and
+// another format version.
 //
-// and every slot is slotWords 64-bit words:
+// Layout, in file order (offsets in bytes, pinned by the static_asserts
+// below the structs):
+//
+//   0      magic                 "ZADUPNTY"; written last when a segment is
+//                                made (crash invariant 6)
+//   8      fingerprint           what the segment holds, fixed when it is
+//                                made (Fingerprint):
+//   8        formatVersion       formatVersion of this header
+//   12       kind                Kind: 1 hash map, 2 ring
+//   16       recordBytes         bytes of one record
+//   20       keyBytes            bytes of its key
+//   24       capacity            records the collection accepts
+//   32       slotCount           hash map: home slots (a power of two);
+//                                ring: slots (a power of two)
+//   40       tailSlots           hash map: overflow slots after the home
+//                                slots, so that probe sequences never wrap;
+//                                ring: 0
+//   48       slotWords           64-bit words of one slot
+//                                (slotWordsFor(recordBytes))
+//   52       undoSlots           slot images the undo area holds
+//   56       typeName            the record type's name, zero padded
+//                                (typeNameBytes, the last one always 0)
+//   152      collectionName      the collection's name, zero padded
+//                                (collectionNameBytes, the last one always 0)
+//   200    fingerprintChecksum   fingerprintChecksum(fingerprint)
+//
+//   Writer-owned words, shared with readers, in two groups that each start
+//   a 64-byte line (the bytes between the fields are zero):
+//   256    structureSequence     odd while records move (a ring never moves
+//                                them)
+//   264    count                 records held
+//   272    low                   ring: lowest key held
+//   280    high                  ring: highest key held
+//   288    scratchpad            the collection's persistent word
+//   296    wiped                 1: data was lost (the file was made afresh,
+//                                or a mount dropped records) and no one has
+//                                cleared the mark since
+//   304    writerPid             pid of the last writer mount
+//   320    undoArmed             1 while the undo record is valid (crash
+//                                invariant 1)
+//   328    undoFirstSlot         the slot the first saved image belongs to
+//   336    undoSlotCount         saved images
+//   344    undoCount             count, low and high before the change
+//   352    undoLow
+//   360    undoHigh
+//   368    undoChecksum          undoHeaderChecksum of the five words above
+//          (zero up to headerBytes)
+//
+//   4096   occupancy bitmap      bit i % 64 of word i / 64 set: slot i may be
+//                                occupied; bitmapWords words (whole 64-byte
+//                                lines)
+//   then   undo area             undoSlots slot images
+//   then   slot area             slotCount + tailSlots slots
+//
+// Every slot, and every image in the undo area, is slotWords 64-bit words:
 //
 //   word 0                 sequence: even when stable, odd while being written
 //   word 1                 state: 0 empty; a hash map stores home slot + 1, a
@@ -56,13 +114,13 @@
 //     all zero, and every mount of an existing one recomputes the bitmap
 //     after its rollback and repair, so the writer's own checks skip the
 //     slots whose bit is clear.
-//  5. The undo record carries a checksum over its header words, and each
+//  4. The undo record carries a checksum over its header words, and each
 //     saved image its slot checksum; a mount that finds an armed record that
 //     fails them does not roll back, and marks the segment wiped.
-//  6. Repair only moves sequences forward (an odd one to the next even value,
+//  5. Repair only moves sequences forward (an odd one to the next even value,
 //     a restored slot's past every value it had), so a reader that straddles
 //     a writer's death and the next mount sees a change and retries.
-//  4. A new segment is sized and initialised before its magic is written;
+//  6. A new segment is sized and initialised before its magic is written;
 //     a file without the magic never held data.
 //
 // Validation: a mount checks the file's size before touching its pages, then
@@ -86,15 +144,15 @@ inline constexpr std::size_t collectionNameBytes = 48;
 
 enum class Kind : std::uint32_t { hashMap = 1, ring = 2 };
 
-// Immutable after creation; identifies what the segment holds.
+// The fields of Fingerprint and Header are described above, in file order.
 struct Fingerprint {
   std::uint32_t formatVersion;
-  std::uint32_t kind;  // Kind
+  std::uint32_t kind;
   std::uint32_t recordBytes;
   std::uint32_t keyBytes;
-  std::uint64_t capacity;   // records the collection accepts
-  std::uint64_t slotCount;  // hash map: home slots (a power of two); ring: slots
-  std::uint64_t tailSlots;  // hash map: overflow slots after the home slots
+  std::uint64_t capacity;
+  std::uint64_t slotCount;
+  std::uint64_t tailSlots;
   std::uint32_t slotWords;
   std::uint32_t undoSlots;
   char typeName[typeNameBytes];
@@ -106,26 +164,56 @@ struct Header {
   Fingerprint fingerprint;
   std::uint64_t fingerprintChecksum;
 
-  // Writer-owned words, shared with readers; accessed through atomic_ref.
-  alignas(64) std::uint64_t structureSequence;  // odd while records move
-  std::uint64_t count;                          // records held
-  std::uint64_t low;                            // ring: lowest key held
-  std::uint64_t high;                           // ring: highest key held
-  std::uint64_t scratchpad;                     // the collection's persistent word
-  std::uint64_t wiped;                          // 1: recreated after data was lost
-  std::uint64_t writerPid;                      // pid of the last writer mount
+  alignas(64) std::uint64_t structureSequence;
+  std::uint64_t count;
+  std::uint64_t low;
+  std::uint64_t high;
+  std::uint64_t scratchpad;
+  std::uint64_t wiped;
+  std::uint64_t writerPid;
 
-  // Undo journal (crash invariant 1).
   alignas(64) std::uint64_t undoArmed;
   std::uint64_t undoFirstSlot;
   std::uint64_t undoSlotCount;
   std::uint64_t undoCount;
   std::uint64_t undoLow;
   std::uint64_t undoHigh;
-  std::uint64_t undoChecksum;  // undoHeaderChecksum of the words above
+  std::uint64_t undoChecksum;
 };
 
-static_assert(sizeof(Header) <= headerBytes);
+// The layout described above. A change to it is a new formatVersion.
+static_assert(sizeof(Fingerprint) == 192);
+static_assert(offsetof(Fingerprint, formatVersion) == 0);
+static_assert(offsetof(Fingerprint, kind) == 4);
+static_assert(offsetof(Fingerprint, recordBytes) == 8);
+static_assert(offsetof(Fingerprint, keyBytes) == 12);
+static_assert(offsetof(Fingerprint, capacity) == 16);
+static_assert(offsetof(Fingerprint, slotCount) == 24);
+static_assert(offsetof(Fingerprint, tailSlots) == 32);
+static_assert(offsetof(Fingerprint, slotWords) == 40);
+static_assert(offsetof(Fingerprint, undoSlots) == 44);
+static_assert(offsetof(Fingerprint, typeName) == 48);
+static_assert(offsetof(Fingerprint, collectionName) == 144);
+
+static_assert(sizeof(Header) == 384 && sizeof(Header) <= headerBytes);
+static_assert(offsetof(Header, magic) == 0);
+static_assert(offsetof(Header, fingerprint) == 8);
+static_assert(offsetof(Header, fingerprintChecksum) == 200);
+static_assert(offsetof(Header, structureSequence) == 256);
+static_assert(offsetof(Header, count) == 264);
+static_assert(offsetof(Header, low) == 272);
+static_assert(offsetof(Header, high) == 280);
+static_assert(offsetof(Header, scratchpad) == 288);
+static_assert(offsetof(Header, wiped) == 296);
+static_assert(offsetof(Header, writerPid) == 304);
+static_assert(offsetof(Header, undoArmed) == 320);
+static_assert(offsetof(Header, undoFirstSlot) == 328);
+static_assert(offsetof(Header, undoSlotCount) == 336);
+static_assert(offsetof(Header, undoCount) == 344);
+static_assert(offsetof(Header, undoLow) == 352);
+static_assert(offsetof(Header, undoHigh) == 360);
+static_assert(offsetof(Header, undoChecksum) == 368);
+
 static_assert(std::atomic_ref<std::uint64_t>::is_always_lock_free,
               "shared words must be lock-free to be safe across processes");
 static_assert(std::atomic_ref<std::uint64_t>::required_alignment <= alignof(std::uint64_t));

@@ -1,6 +1,7 @@
 // The table object and its accepting paths: pending collections, versions
 // per key, supersession between writes and removes, remove-all counting, the
-// in-log queue, notifications, reflection and object lifetimes.
+// in-log queue, notifications, reflection and object lifetimes; and the
+// completeness of the concepts the table is checked against.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -9,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "OrderedTable/OrderedSwTableAccessor.h"
+#include "OrderedTable/TableConcepts.h"
 #include "Vesk/Publisher.h"
 #include "Vesk/TypeData.h"
 #include "support/TcamTableFixture.h"
@@ -305,5 +308,133 @@ TEST_F(TcamSwTableTest, AcceptedOperationsLeaveNoLiveObjectOnceReleased) {
   EXPECT_EQ(TcamResolverEntry::memAllocationTracker_.live(), resolverEntries);
 }
 
+// ---- The concepts name everything the generic algorithms use -------------
+//
+// MinimalTable has, besides what its framework bases give, exactly the
+// members SwTable requires, and MinimalEntryLog exactly those EntryLog
+// requires; neither has behaviour. Every algorithm is instantiated for them
+// below: that compiles only while the concepts name every member of a table
+// and of its entry log that the algorithms use, so a table type that
+// satisfies them never meets an error inside an algorithm.
+
+class MinimalTable;
+
+// TcamEntryWrapper, told of its commit by a MinimalTable.
+class MinimalWrapper : public TcamEntryWrapper {
+ public:
+  using TcamEntryWrapper::TcamEntryWrapper;
+  void finalizeOnSuccess(Vesk::Ptr<MinimalTable> const&, bool) {}
+};
+
+class MinimalResolverEntry : public Zido::ResolverEntry {
+ public:
+  MinimalResolverEntry(Vesk::Ptr<Zido::DependencyEntryHandle const> dependency,
+                       Zido::EntryFlags flags, MinimalTable*, Vesk::Ptr<MinimalWrapper> wrapper)
+      : ResolverEntry(std::move(dependency), flags), wrapper_(std::move(wrapper)) {}
+  Vesk::Ptr<MinimalWrapper> const& swTableEntry() const noexcept { return wrapper_; }
+  bool isResolved() override { return false; }
+  void commitEntry(Vesk::Ptr<Zido::ResolverEntry> const&) override {}
+  Zido::SwTableBase const* orderedTable() const override { return nullptr; }
+
+ private:
+  Vesk::Ptr<MinimalWrapper> wrapper_;
+};
+
+struct MinimalHelper {
+  bool finalizeOnResourceUpdate(Vesk::Ptr<MinimalWrapper> const&, Vesk::Ptr<MinimalTable> const&,
+                                bool) {
+    return false;
+  }
+};
+
+class MinimalEntryLog {
+ public:
+  using Key = TcamSwTable::Key;
+  using Needed = Vesk::Ptr<Zido::NeededEntry const>;
+
+  std::uint64_t entryLogRecords() const { return 0; }
+  Zido::LogVersion entryIs(ZaduLpmLib::TcamDataModelLogEntry const&,
+                           ZaduLpmLib::TcamDataModelResourceKeys const&, Needed const&,
+                           Zido::UnitId, Vesk::Ptr<Zido::SwTableStats> const&, bool) {
+    return 0;
+  }
+  Zido::LogVersion entryDel(Key const&, Needed const&, Zido::UnitId) { return 0; }
+  Zido::LogVersion tableDel(Needed const&, Zido::UnitId) { return 0; }
+  void cleanupEntryLog(Zido::LogVersion) {}
+  bool entryHas(Key const&, Zido::UnitId) const { return false; }
+  Zido::LogVersion entryLogVersion(Key const&, Zido::UnitId) const { return 0; }
+  Zido::LogVersion tableVersion() const { return 0; }
+  Zido::LogVersion cleanupVersion() const { return 0; }
+  Vesk::Ptr<ZaduLpm::TcamEntryLog::ConfigPantry> tableConfigPantry(Zido::UnitId) const {
+    return nullptr;
+  }
+};
+
+class MinimalTable : public ZaduLpmLib::TcamDataModelSwTableBase {
+ public:
+  using Key = TcamSwTable::Key;
+  using Entry = TcamSwTable::Entry;
+  using EntryHandle = TcamSwTable::EntryHandle;
+  using ResponseHandler = TcamSwTable::ResponseHandler;
+  using WrapperMap = Quor::HashMap2018<Key, Vesk::Ptr<MinimalWrapper>, TcamSwTable::KeyHash>;
+
+  static constexpr char const* traceHandleName = "MinimalTable";
+  static void requireValidKey(Key const&) {}
+
+  WrapperMap const& transientAddEntries() const noexcept { return wrappers_; }
+  void transientAddEntryIs(Vesk::Ptr<MinimalWrapper> const&) {}
+  void transientAddEntryDel(Key const&) {}
+  void transientAddEntryDelAll() {}
+  WrapperMap const& transientRemoveEntries() const noexcept { return wrappers_; }
+  void transientRemoveEntryIs(Vesk::Ptr<MinimalWrapper> const&) {}
+  void transientRemoveEntryDel(Key const&) {}
+  void transientRemoveEntryDelAll() {}
+  template <class Next>
+  Zido::EntryVersion transientVersionForKeyUpdate(Key const&, Next&&) {
+    return {};
+  }
+  void transientVersionForKeyDel(Key const&) {}
+  Zido::MajorVersion transientRemoveAllVersion() const { return {}; }
+  void transientRemoveAllVersionIs(Zido::MajorVersion) {}
+  bool committedHas(Key const&) const { return false; }
+
+  void entryHandleInLogEnq(EntryHandle::Ptr const&) {}
+  void entryHandleInLogDeq() {}
+  EntryHandle::Ptr entryHandleInLogFront() const { return nullptr; }
+  void entryHandleInLogPrefetch(std::uint32_t) const noexcept {}
+
+  MinimalEntryLog* entryLog() const noexcept { return nullptr; }
+  Vesk::Ptr<Zido::GroupResolver> const& groupResolver() const noexcept { return resolver_; }
+  MinimalHelper* swTableHelper() const { return nullptr; }
+  void setRsrcPtrs(Vesk::Ptr<MinimalWrapper> const&, bool) {}
+  Vesk::Ptr<Zido::NeededEntry const> getNeededEntrySet(
+      Vesk::Ptr<MinimalWrapper const> const&) const {
+    return nullptr;
+  }
+
+ private:
+  WrapperMap wrappers_;
+  Vesk::Ptr<Zido::GroupResolver> resolver_;
+};
+
+// The state of a walk over a MinimalTable.
+class MinimalIterState : public ZaduLpmLib::TcamDataModelSwTableIteratorState {
+ public:
+  MinimalTable::Key const& bookmarkKey() const noexcept { return bookmarkKey_; }
+  void bookmarkKeyIs(MinimalTable::Key const& key) { bookmarkKey_ = key; }
+  MinimalTable const* swTable() const noexcept { return nullptr; }
+
+ private:
+  MinimalTable::Key bookmarkKey_;
+};
+
+static_assert(OrderedTable::EntryLog<MinimalEntryLog, MinimalTable::Key, MinimalWrapper>);
+static_assert(OrderedTable::SwTable<MinimalTable, MinimalWrapper>);
+
 }  // namespace
 }  // namespace ZaduTest
+
+template class OrderedTable::OrderedSwTableAccessor<
+    ZaduTest::MinimalTable, ZaduLpmLib::TcamConstants, ZaduTest::MinimalResolverEntry,
+    ZaduTest::MinimalWrapper>;
+template class OrderedTable::IterStateAccessor<ZaduTest::MinimalIterState, ZaduTest::MinimalTable>;
