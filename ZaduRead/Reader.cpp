@@ -101,8 +101,8 @@ Writer Reader::writerOf(std::string const& file, std::uint64_t recordedPid) cons
 Vesk::Ptr<ZaduLpmLib::TcamDataModelConfigMap> Reader::requireConfig(std::uint16_t unit) const {
   auto mounted = files_.config(unit);
   if (!mounted) {
-    throw ReadError(ReadError::noUnit, fmt::format("unit {} has no configuration table in {}",
-                                                   unit, files_.directory()));
+    throw ReadError(ReadError::noUnit, fmt::format("unit {} has no configuration table in {}", unit,
+                                                   files_.directory()));
   }
   return mounted;
 }
@@ -129,8 +129,9 @@ Status Reader::status() {
         versionsPath, [&] { return versions->lookup(ZaduLpmLib::TcamConstants::tableIdValue); });
     status.hardware.present = found.found;
     status.hardware.publishedVersion = found.record.version;
-    status.hardware.writer = writerOf(
-        files_.filePath(versionsPath), versions->segment().load(versions->segment().header().writerPid));
+    status.hardware.writer =
+        writerOf(files_.filePath(versionsPath),
+                 versions->segment().load(versions->segment().header().writerPid));
   }
   for (std::uint16_t unit : files_.units()) {
     auto const mounted = files_.config(unit);
@@ -156,7 +157,8 @@ std::vector<LogRecord> Reader::log(std::uint64_t from, std::uint64_t to, std::ui
   std::string const logPath = ZaduLpmLib::TcamConstants::tableEntryLogPantryPath();
   auto const changeLog = files_.changeLog();
   if (!changeLog) {
-    throw ReadError(ReadError::noSharedMemory, fmt::format("no change log in {}", files_.directory()));
+    throw ReadError(ReadError::noSharedMemory,
+                    fmt::format("no change log in {}", files_.directory()));
   }
   return consistently(logPath, [&] {
     std::vector<LogRecord> records;

@@ -118,16 +118,15 @@ Vesk::Ptr<ZaduLpmLib::AdjacencyLogRing> StoreFiles::adjacencyLog() const {
 
 Vesk::Ptr<Zido::NeededEntryRing> StoreFiles::neededEntries(Zido::SwTableId tableId) const {
   using Zido::NeededEntryLogFormat;
-  return mount<Zido::NeededEntryRing>(Zido::Constants::neededEntryPantryPath(groupName(), tableId),
-                                      NeededEntryLogFormat::capacity, NeededEntryLogFormat::typeName,
-                                      NeededEntryLogFormat::collectionName);
+  return mount<Zido::NeededEntryRing>(
+      Zido::Constants::neededEntryPantryPath(groupName(), tableId), NeededEntryLogFormat::capacity,
+      NeededEntryLogFormat::typeName, NeededEntryLogFormat::collectionName);
 }
 
 Vesk::Ptr<Zido::TableVersionMap> StoreFiles::tableVersions() const {
-  return mount<Zido::TableVersionMap>(
-      Zido::Constants::tableVersionPantryPath(groupName()),
-      Zido::GroupInterface::tableVersionCapacity, Zido::GroupInterface::tableVersionPantryType,
-      "tableVersion");
+  return mount<Zido::TableVersionMap>(Zido::Constants::tableVersionPantryPath(groupName()),
+                                      Zido::GroupInterface::tableVersionCapacity,
+                                      Zido::GroupInterface::tableVersionPantryType, "tableVersion");
 }
 
 }  // namespace ZaduRead

@@ -20,6 +20,7 @@
 
 #include <unistd.h>
 
+#include "CommandLine/CommandLine.h"
 #include "Pantry/Segment.h"
 #include "ZaduLpm/AdjacencyInterface.h"
 #include "ZaduLpm/TcamInterface.h"
@@ -28,7 +29,6 @@
 #include "Zido/Constants.h"
 #include "agent/Programmer.h"
 #include "agent/Routes.h"
-#include "CommandLine/CommandLine.h"
 
 namespace {
 

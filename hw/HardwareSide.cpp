@@ -102,8 +102,7 @@ void HardwareSide::start(std::chrono::duration<double> wait, std::function<void(
   adjacencyPublished_ = heldAdjacency.found ? heldAdjacency.record.version : 0;
   adjacencyTaken_ = adjacencyPublished_;
 
-  std::string const logFile =
-      files_.filePath(ZaduLpmLib::TcamConstants::tableEntryLogPantryPath());
+  std::string const logFile = files_.filePath(ZaduLpmLib::TcamConstants::tableEntryLogPantryPath());
   auto const deadline = std::chrono::steady_clock::now() + wait;
   bool told = false;
   while (!changeLog_) {

@@ -59,9 +59,9 @@
 #include "Centrum/EntityManager.h"
 #include "ZaduLpmLib/AdjacencyDataModel.h"
 #include "ZaduLpmLib/TcamDataModelPantry.h"
+#include "ZaduRead/StoreFiles.h"
 #include "Zido/GroupInterface.h"
 #include "Zido/NeededEntryLog.h"
-#include "ZaduRead/StoreFiles.h"
 #include "hw/SimulatedAdjacencies.h"
 #include "hw/SimulatedTcam.h"
 

@@ -12,10 +12,10 @@
 #include <iterator>
 #include <thread>
 
+#include "CommandLine/CommandLine.h"
 #include "QuorSharedMem/EntityManager.h"
 #include "ZaduLpmLib/Ipv4Text.h"
 #include "hw/HardwareSide.h"
-#include "CommandLine/CommandLine.h"
 
 namespace {
 
@@ -111,8 +111,9 @@ int main(int argc, char** argv) {
                "take and publish versions without programming the TCAMs (measures the road alone)")
       ->excludes(verifyFlag);
   app.add_option("--dump", dumpFile, "on SIGUSR1 and at exit, write every TCAM entry to this file");
-  app.failure_message(
-      [](CLI::App const*, CLI::Error const& error) { return CommandLine::oneLineFailure("zadulpm-hw", error); });
+  app.failure_message([](CLI::App const*, CLI::Error const& error) {
+    return CommandLine::oneLineFailure("zadulpm-hw", error);
+  });
   CLI11_PARSE(app, argc, argv);
   if (!root.empty()) {
     setenv("ZADU_SHM_ROOT", root.c_str(), 1);

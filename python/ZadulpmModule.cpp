@@ -40,8 +40,8 @@
 #include "ZaduLpm/TcamInterface.h"
 #include "ZaduLpmLib/Ipv4Text.h"
 #include "ZaduLpmLib/TcamDataModelCodecs.h"
-#include "Zido/Agent.h"
 #include "ZaduRead/Reader.h"
+#include "Zido/Agent.h"
 
 namespace py = pybind11;
 

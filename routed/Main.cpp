@@ -13,11 +13,11 @@
 #include <cstdio>
 #include <memory>
 
+#include "CommandLine/CommandLine.h"
 #include "Pantry/Segment.h"
 #include "routed/FpmListener.h"
 #include "routed/KernelFollower.h"
 #include "routed/RouteDaemon.h"
-#include "CommandLine/CommandLine.h"
 
 namespace {
 

@@ -21,9 +21,9 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "CommandLine/CommandLine.h"
 #include "Rapidlog/TraceFileReader.h"
 #include "ZaduLpmLib/Ipv4Text.h"
-#include "CommandLine/CommandLine.h"
 #include "ZaduRead/Reader.h"
 
 namespace {
@@ -179,8 +179,9 @@ int main(int argc, char** argv) {
   for (CLI::App* each : {status, log, entries, routeGet, adjacencies, trace}) {
     each->fallthrough();
   }
-  app.failure_message(
-      [](CLI::App const*, CLI::Error const& error) { return CommandLine::oneLineFailure("zadulpm", error); });
+  app.failure_message([](CLI::App const*, CLI::Error const& error) {
+    return CommandLine::oneLineFailure("zadulpm", error);
+  });
   try {
     app.parse(argc, argv);
   } catch (CLI::ParseError const& error) {

@@ -34,9 +34,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "CommandLine/CommandLine.h"
 #include "bench/roads/ChildProcess.h"
 #include "bench/roads/Road.h"
-#include "CommandLine/CommandLine.h"
 
 namespace {
 

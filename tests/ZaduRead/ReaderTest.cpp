@@ -137,9 +137,9 @@ TEST_F(ReaderTest, AReadThatKeepsMeetingChangesIsReportedAsDamaged) {
 
 TEST_F(ReaderTest, StoreFilesFindUnitsAndRefuseFilesTheyCannotUse) {
   ZaduRead::StoreFiles const files(scratch.path().string(), central->name());
-  std::filesystem::path const configs = std::filesystem::path(files.filePath(
-                                            ZaduLpmLib::TcamConstants::configPantryPath(0)))
-                                            .parent_path();
+  std::filesystem::path const configs =
+      std::filesystem::path(files.filePath(ZaduLpmLib::TcamConstants::configPantryPath(0)))
+          .parent_path();
   // Files beside the units' that are no unit's configuration are not units.
   std::ofstream(configs / "unit3.tmp") << "x";
   std::ofstream(configs / "notaunit.pantry") << "x";

@@ -8,10 +8,10 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "CommandLine/CommandLine.h"
 #include "ZaduLpm/AdjacencyTable.h"
 #include "support/ChildProcess.h"
 #include "support/TcamTableFixture.h"
-#include "CommandLine/CommandLine.h"
 
 namespace ZaduTest {
 namespace {
