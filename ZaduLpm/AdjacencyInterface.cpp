@@ -25,8 +25,7 @@ AdjacencyInterface::AdjacencyInterface(Vesk::Ptr<Zido::OrderedTableInterface> co
   Zido::SwTableId const tcamTableId{TcamConstants::tableIdValue};
   ordTblIntf->makeGroupIntf(TcamConstants::agentName, TcamConstants::groupName,
                             tcamTableId.agentAndGroupId());
-  group_ = ordTblIntf->groupInterfaceColl()->groupIntf(
-      Zido::Constants::canonicalizeGroupName(TcamConstants::agentName, TcamConstants::groupName));
+  group_ = ordTblIntf->groupInterfaceColl()->groupIntf(TcamConstants::canonicalGroupName());
   Zido::SwTableId const tableId{ZaduLpmLib::AdjacencyConstants::tableIdValue};
   set_ = new Zido::OrderedSwTableSet(tableId, new Zido::OrderedSwTableStatus(tableId));
   table_ = new AdjacencyTable(ordTblIntf->entityManager(), group_, set_.get());

@@ -123,7 +123,8 @@ Status Reader::status() {
     log.writer = writerOf(files_.filePath(logPath),
                           changeLog->segment().load(changeLog->segment().header().writerPid));
   }
-  std::string const versionsPath = Zido::Constants::tableVersionPantryPath(StoreFiles::groupName());
+  std::string const versionsPath =
+      Zido::Constants::tableVersionPantryPath(ZaduLpmLib::TcamConstants::canonicalGroupName());
   if (auto const versions = files_.tableVersions()) {
     auto const found = consistently(
         versionsPath, [&] { return versions->lookup(ZaduLpmLib::TcamConstants::tableIdValue); });

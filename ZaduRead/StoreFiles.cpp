@@ -15,22 +15,11 @@
 
 namespace ZaduRead {
 
-namespace {
-
-constexpr char const* segmentSuffix = ".pantry";
-
-}  // namespace
-
 StoreFiles::StoreFiles(std::string root, std::string const& store)
-    : root_(std::move(root)), directory_(fmt::format("{}/local/{}", root_, store)) {}
-
-std::string StoreFiles::groupName() {
-  return Zido::Constants::canonicalizeGroupName(ZaduLpmLib::TcamConstants::agentName,
-                                                ZaduLpmLib::TcamConstants::groupName);
-}
+    : root_(std::move(root)), directory_(QuorSharedMem::namespaceDirectory(root_, store, true)) {}
 
 std::string StoreFiles::filePath(std::string const& entityPath) const {
-  return fmt::format("{}/{}{}", directory_, entityPath, segmentSuffix);
+  return QuorSharedMem::segmentFilePath(directory_, entityPath);
 }
 
 template <class Collection>
@@ -70,7 +59,7 @@ std::vector<Zido::UnitId> StoreFiles::units() const {
   for (std::filesystem::directory_iterator it(base, error), end; !error && it != end;
        it.increment(error)) {
     std::filesystem::path const file = it->path();
-    if (file.extension() != segmentSuffix) {
+    if (file.extension() != QuorSharedMem::segmentSuffix) {
       continue;
     }
     std::string const entityPath = TcamConstants::configPantryPathBase() + file.stem().string();
@@ -118,15 +107,18 @@ Vesk::Ptr<ZaduLpmLib::AdjacencyLogRing> StoreFiles::adjacencyLog() const {
 
 Vesk::Ptr<Zido::NeededEntryRing> StoreFiles::neededEntries(Zido::SwTableId tableId) const {
   using Zido::NeededEntryLogFormat;
-  return mount<Zido::NeededEntryRing>(
-      Zido::Constants::neededEntryPantryPath(groupName(), tableId), NeededEntryLogFormat::capacity,
-      NeededEntryLogFormat::typeName, NeededEntryLogFormat::collectionName);
+  return mount<Zido::NeededEntryRing>(Zido::Constants::neededEntryPantryPath(
+                                          ZaduLpmLib::TcamConstants::canonicalGroupName(), tableId),
+                                      NeededEntryLogFormat::capacity,
+                                      NeededEntryLogFormat::typeName,
+                                      NeededEntryLogFormat::collectionName);
 }
 
 Vesk::Ptr<Zido::TableVersionMap> StoreFiles::tableVersions() const {
-  return mount<Zido::TableVersionMap>(Zido::Constants::tableVersionPantryPath(groupName()),
-                                      Zido::GroupInterface::tableVersionCapacity,
-                                      Zido::GroupInterface::tableVersionPantryType, "tableVersion");
+  return mount<Zido::TableVersionMap>(
+      Zido::Constants::tableVersionPantryPath(ZaduLpmLib::TcamConstants::canonicalGroupName()),
+      Zido::GroupInterface::tableVersionCapacity, Zido::GroupInterface::tableVersionPantryType,
+      "tableVersion");
 }
 
 }  // namespace ZaduRead

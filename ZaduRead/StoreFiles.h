@@ -74,10 +74,6 @@ class StoreFiles {
   // The group's table versions, which the hardware side publishes.
   Vesk::Ptr<Zido::TableVersionMap> tableVersions() const;
 
-  // The name of the agent's group, under which the needed entries and table
-  // versions live.
-  static std::string groupName();
-
  private:
   template <class Collection>
   Vesk::Ptr<Collection> mount(std::string const& entityPath, std::uint64_t capacity,

@@ -87,8 +87,8 @@ HardwareSide::HardwareSide(HardwareOptions options)
 
 void HardwareSide::start(std::chrono::duration<double> wait, std::function<void()> const& waiting) {
   try {
-    publisher_ =
-        std::make_unique<Zido::TableVersionPublisher>(*central_, ZaduRead::StoreFiles::groupName());
+    publisher_ = std::make_unique<Zido::TableVersionPublisher>(
+        *central_, ZaduLpmLib::TcamConstants::canonicalGroupName());
   } catch (Pantry::WriterConflictError const& error) {
     throw HardwareError(fmt::format("another hardware side is running: {}", error.what()));
   } catch (std::exception const& error) {

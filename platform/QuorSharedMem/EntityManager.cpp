@@ -18,7 +18,6 @@ namespace QuorSharedMem {
 
 namespace {
 
-constexpr char const* segmentSuffix = ".pantry";
 constexpr char const* knownPathsFile = ".known-paths";
 
 bool groupReadable() {
@@ -84,7 +83,7 @@ EntityManager::EntityManager(std::string name, bool local)
     : name_(std::move(name)),
       local_(local),
       root_(sharedMemoryRoot()),
-      directory_(fmt::format("{}/{}/{}", root_, local ? "local" : "shared", name_)) {}
+      directory_(namespaceDirectory(root_, name_, local)) {}
 
 Vesk::Ptr<EntityManager> EntityManager::getEntityManager(std::string const& name, bool local) {
   if (!validComponent(name)) {
@@ -110,7 +109,7 @@ Vesk::Ptr<Quor::Entity> EntityManager::getEntity(std::string const& path) const 
 
 std::string EntityManager::filePathOf(std::string const& path) const {
   validatePath(path, false);
-  return fmt::format("{}/{}{}", directory_, path, segmentSuffix);
+  return segmentFilePath(directory_, path);
 }
 
 bool EntityManager::heldBefore(std::string const& path) const {

@@ -27,6 +27,14 @@ std::string withoutTrailingSlashes(std::string root) {
   return root;
 }
 
+std::string namespaceDirectory(std::string_view root, std::string_view name, bool local) {
+  return fmt::format("{}/{}/{}", root, local ? "local" : "shared", name);
+}
+
+std::string segmentFilePath(std::string_view directory, std::string_view entityPath) {
+  return fmt::format("{}/{}{}", directory, entityPath, segmentSuffix);
+}
+
 void requireAbsoluteRoot(std::string_view root) {
   if (!root.starts_with('/')) {
     throw Vesk::Exception(fmt::format(

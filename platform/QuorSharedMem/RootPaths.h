@@ -32,6 +32,19 @@ std::string sharedMemoryRoot();
 // `root` without trailing '/' ("/" stays "/").
 std::string withoutTrailingSlashes(std::string root);
 
+// The file suffix of a segment: the entity at path "a/b/c" of a namespace is
+// the file "<namespace directory>/a/b/c.pantry".
+inline constexpr std::string_view segmentSuffix = ".pantry";
+
+// The directory of the entity manager namespace `name` under `root`:
+// "<root>/local/<name>" (this node's own) or "<root>/shared/<name>" (shared by
+// the system's agents).
+std::string namespaceDirectory(std::string_view root, std::string_view name, bool local);
+
+// The segment file of the entity at `entityPath` in the namespace directory
+// `directory`.
+std::string segmentFilePath(std::string_view directory, std::string_view entityPath);
+
 // Raises Vesk::Exception unless `root` is an absolute path.
 void requireAbsoluteRoot(std::string_view root);
 

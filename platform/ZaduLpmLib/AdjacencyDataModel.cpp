@@ -14,10 +14,8 @@ namespace {
 }();
 
 std::string adjacencyPath(char const* leaf) {
-  return fmt::format(
-      "zido/{}/{}/{}/{}",
-      Zido::Constants::canonicalizeGroupName(TcamConstants::agentName, TcamConstants::groupName),
-      TcamConstants::tableNamespace, AdjacencyConstants::tableName, leaf);
+  return fmt::format("zido/{}/{}/{}/{}", TcamConstants::canonicalGroupName(),
+                     TcamConstants::tableNamespace, AdjacencyConstants::tableName, leaf);
 }
 
 }  // namespace

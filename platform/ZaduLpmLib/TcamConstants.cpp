@@ -6,27 +6,23 @@
 
 namespace ZaduLpmLib {
 
-namespace {
-
-std::string canonicalGroup() {
-  return Zido::Constants::canonicalizeGroupName(TcamConstants::agentName, TcamConstants::groupName);
+std::string TcamConstants::canonicalGroupName() {
+  return Zido::Constants::canonicalizeGroupName(agentName, groupName);
 }
-
-}  // namespace
 
 std::string const& TcamConstants::tableEntryLogPantryPath() {
   static std::string const path =
-      fmt::format("zido/{}/{}/{}/entryLog", canonicalGroup(), tableNamespace, tableName);
+      fmt::format("zido/{}/{}/{}/entryLog", canonicalGroupName(), tableNamespace, tableName);
   return path;
 }
 
 std::string TcamConstants::configPantryPath(Zido::UnitId unitId) {
-  return Zido::Constants::configPantryPath(canonicalGroup(), tableNamespace, tableName, unitId);
+  return Zido::Constants::configPantryPath(canonicalGroupName(), tableNamespace, tableName, unitId);
 }
 
 std::string TcamConstants::configPantryPathBase() {
-  return Zido::Constants::canonicalGroupTableConfigPantryPathBase(canonicalGroup(), tableNamespace,
-                                                                  tableName);
+  return Zido::Constants::canonicalGroupTableConfigPantryPathBase(canonicalGroupName(),
+                                                                  tableNamespace, tableName);
 }
 
 }  // namespace ZaduLpmLib

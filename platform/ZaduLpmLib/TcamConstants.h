@@ -23,6 +23,10 @@ class TcamConstants {
   static constexpr std::uint64_t entryLogCapacity = 1000000;
   static constexpr std::uint64_t configCapacity = 65536;
 
+  // The group's canonical name ("ZaduRoute-ZaduRoute"), under which the
+  // group's collections live: change logs, configurations, needed entries,
+  // table versions.
+  static std::string canonicalGroupName();
   static std::string const& tableEntryLogPantryPath();
   // Distinct per unit; Zido::Constants::getUnitIdFromConfigPath inverts it.
   static std::string configPantryPath(Zido::UnitId unitId);

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -248,6 +249,38 @@ TEST_F(HardwareSideRebuildTest, AUnitClearedByATableDeleteIsRebuiltEmpty) {
   drain();
   EXPECT_TRUE(tcam(2).empty());
   EXPECT_EQ(tcam(0), keys(0, 50, 1));
+}
+
+TEST_F(HardwareSideRebuildTest, AChangeLogItCannotUseIsReportedAtOnceNotWaitedFor) {
+  // Waiting for the agent makes sense only while the log is not there yet:
+  // a log path that is no file, or a directory on the way that is a link,
+  // will not mend itself, and start() says so without waiting out its wait.
+  std::filesystem::path const logFile =
+      QuorSharedMem::EntityManager::getEntityManager(store, true)
+          ->filePathOf(ZaduLpmLib::TcamConstants::tableEntryLogPantryPath());
+  std::filesystem::create_directories(logFile);
+  ZaduHw::HardwareOptions options;
+  options.store = store;
+  auto const startFails = [&](std::string const& naming) {
+    ZaduHw::HardwareSide hardwareSide(options);
+    try {
+      hardwareSide.start(std::chrono::seconds(60), [] {});
+      ADD_FAILURE() << "started over " << naming;
+    } catch (ZaduHw::HardwareError const& error) {
+      EXPECT_NE(std::string(error.what()).find(naming), std::string::npos) << error.what();
+      EXPECT_EQ(std::string(error.what()).find("is the agent running?"), std::string::npos);
+    }
+    sharedMemory()->unmount(
+        Zido::Constants::tableVersionPantryPath(ZaduLpmLib::TcamConstants::canonicalGroupName()));
+  };
+  startFails(logFile.string());
+
+  std::filesystem::path const tables = logFile.parent_path().parent_path();  // .../ZaduLpm
+  std::filesystem::path const elsewhere = scratch.path() / "elsewhere";
+  std::filesystem::remove_all(logFile);
+  std::filesystem::rename(tables, elsewhere);
+  std::filesystem::create_directory_symlink(elsewhere, tables);
+  startFails(tables.string());
 }
 
 }  // namespace
