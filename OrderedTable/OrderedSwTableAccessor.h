@@ -14,12 +14,13 @@
 // named after the table (Table::traceHandleName), with an empty tag; the walk
 // traces on "SwTableIter".
 //
-// What the table type and its entry log provide is stated by the concepts
-// of TableConcepts.h: the accessor takes a SwTable, the walk a
-// ReadableSwTable. Every algorithm that writes a key checks it first
-// (Table::requireValidKey), before anything changes: a refused key takes no
-// version, leaves nothing pending and calls no handler. Reads take any key:
-// one the table cannot hold is simply not found.
+// What the types provide is stated by the concepts of TableConcepts.h: the
+// accessor takes a SwTable with its OperationWrapper, OperationResolverEntry
+// and TableConstants, the walk a ReadableSwTable. Every algorithm that
+// writes a key checks it first (Table::requireValidKey), before anything
+// changes: a refused key takes no version, leaves nothing pending and calls
+// no handler. Reads take any key: one the table cannot hold is simply not
+// found.
 //
 // Thread safety: the agent's thread.
 #pragma once
@@ -50,7 +51,8 @@
 namespace OrderedTable {
 
 template <class Table, class Constants, class ResolverEntry, class Wrapper>
-requires SwTable<Table, Wrapper>
+requires SwTable<Table, Wrapper> && OperationWrapper<Wrapper, Table> &&
+    OperationResolverEntry<ResolverEntry, Table, Wrapper> && TableConstants<Constants>
 class OrderedSwTableAccessor {
  public:
   using Key = typename Table::Key;

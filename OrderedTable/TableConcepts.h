@@ -1,5 +1,5 @@
 // OrderedTable concepts: what the generic algorithms (OrderedSwTableAccessor.h)
-// need of a table type and of its entry log, checked by the compiler.
+// need of the types they are instantiated for, checked by the compiler.
 //
 //   EntryLog<Log, Key, Wrapper>     the crash-safe record of committed
 //                                   changes: the change log and the
@@ -12,11 +12,24 @@
 //                                   besides.
 //   SwTable<Table, Wrapper>         all three, the entry log being the one
 //                                   the table's entryLog() points to.
+//   OperationWrapper<Wrapper, Table>
+//                                   the type that carries one pending
+//                                   operation: its entry and its handle.
+//   OperationResolverEntry<ResolverEntry, Table, Wrapper>
+//                                   what the table queues on the group
+//                                   resolver for one operation.
+//   TableConstants<Constants>       the table's fixed figures.
 //
-// Wrapper is the type that carries one pending operation: its entry and its
-// handle. The accessors are constrained with these concepts, and a table type
-// asserts them beside its definition, so that a missing or changed member is
-// reported as the requirement it breaks, not inside an algorithm.
+// OrderedSwTableAccessor is constrained with SwTable, OperationWrapper,
+// OperationResolverEntry and TableConstants, IterStateAccessor with
+// ReadableSwTable; a table's own source file asserts them for its types (the
+// TCAM table's in ZaduLpm/TcamSwTable.cpp). A member of the table, its entry
+// log, wrapper, resolver entry or constants that is missing or changed is
+// then reported as the requirement it breaks, not inside an algorithm. Not
+// checked: the types these members hand back (the pending collections and
+// their cursors, the configuration table and its records, the entry's data)
+// are used as they are, and so is the walk's state type (IterStateAccessor's
+// State).
 #pragma once
 
 #include <concepts>
@@ -25,12 +38,14 @@
 #include <utility>
 
 #include "Pantry/GuardedRead.h"
+#include "Vesk/Node.h"
 #include "Vesk/Ptr.h"
 #include "Zido/EntryHandle.h"
 #include "Zido/GroupResolver.h"
 #include "Zido/Identifiers.h"
 #include "Zido/NeededEntry.h"
 #include "Zido/OrderedSwTableSet.h"
+#include "Zido/ResolverEntry.h"
 #include "Zido/SwTable.h"
 #include "Zido/SwTableStats.h"
 
@@ -41,6 +56,9 @@ template <class Wrapper>
 using LogEntryOf = decltype(std::declval<Wrapper const&>().logEntry());
 template <class Wrapper>
 using ResourceKeysOf = decltype(std::declval<Wrapper const&>().rsrcKeys());
+
+// The dependency of an operation: the handle of the operation it waits for.
+using DependencyPtr = Vesk::Ptr<Zido::DependencyEntryHandle const>;
 
 // A table's key, and the entry log its entryLog() points to.
 template <class Table>
@@ -176,5 +194,56 @@ concept WritableSwTable = requires(Table& table, Table const& view, typename Tab
 template <class Table, class Wrapper>
 concept SwTable = ReadableSwTable<Table> && WritableSwTable<Table, Wrapper> &&
     EntryLog<EntryLogOf<Table>, KeyOf<Table>, Wrapper>;
+
+template <class Wrapper, class Table>
+concept OperationWrapper = requires(Wrapper& wrapper, Wrapper const& view,
+                                    typename Table::Key const& key, Vesk::Ptr<Table> const& table,
+                                    bool isDeleted) {
+  // A counted entity, made for the operation's entry and handle.
+  requires std::derived_from<Wrapper, Vesk::Node>;
+  requires std::constructible_from<Wrapper, typename Table::Entry const&,
+                                   typename Table::EntryHandle::Ptr const&>;
+  // The entry and its key; the accepting paths and the refresh from
+  // configuration set the key.
+  { view.entry() } -> std::convertible_to<typename Table::Entry>;
+  { view.key() } -> std::convertible_to<typename Table::Key>;
+  wrapper.entryKeyIs(key);
+  // The operation's handle, as the framework's ordered handle: the
+  // algorithms cast it down to the table's handle type.
+  { view.entryHandle() } -> std::convertible_to<Vesk::Ptr<Zido::OrderedEntryHandle>>;
+  // The entry's log form, compared to tell whether an update changed it, and
+  // its resource keys.
+  { view.logEntry() == view.logEntry() } -> std::convertible_to<bool>;
+  view.rsrcKeys();
+  // Hooks of the refresh from configuration.
+  wrapper.setResolvedFields();
+  wrapper.retrieveClientData();
+  // Tells the table's helper that the operation committed.
+  wrapper.finalizeOnSuccess(table, isDeleted);
+};
+
+template <class ResolverEntry, class Table, class Wrapper>
+concept OperationResolverEntry = requires(ResolverEntry const& entry,
+                                          DependencyPtr const& dependency, Zido::EntryFlags flags,
+                                          Table* table, Vesk::Ptr<Wrapper> const& wrapper) {
+  // Queued on the group resolver, which hands it back to the commit as the
+  // framework's resolver entry: the commit casts it down.
+  requires std::derived_from<ResolverEntry, Zido::ResolverEntry>;
+  // Made for the operation's dependency, its kind, its table (not counted)
+  // and its wrapper.
+  new ResolverEntry(dependency, flags, table, wrapper);
+  { entry.swTableEntry() } -> std::convertible_to<Vesk::Ptr<Wrapper>>;
+  { entry.isEntryDeleted() } -> std::convertible_to<bool>;
+  { entry.isTableDeleted() } -> std::convertible_to<bool>;
+  { entry.dependantEntryHandle() } -> std::convertible_to<DependencyPtr>;
+};
+
+template <class Constants>
+concept TableConstants = requires {
+  // The change log's capacity in records: commits wait while it is full. An
+  // unsigned constant above 0, compared with the log's record count.
+  requires std::unsigned_integral<std::remove_cvref_t<decltype(Constants::entryLogCapacity)>>;
+  requires(Constants::entryLogCapacity > 0);
+};
 
 }  // namespace OrderedTable

@@ -10,9 +10,14 @@
 
 namespace ZaduLpm {
 
-// The table and its entry log provide what the generic algorithms use.
+// The table, its entry log, wrapper, resolver entry and constants provide
+// what the generic algorithms use.
 static_assert(OrderedTable::EntryLog<TcamEntryLog, TcamSwTable::Key, TcamEntryWrapper>);
 static_assert(OrderedTable::SwTable<TcamSwTable, TcamEntryWrapper>);
+static_assert(OrderedTable::OperationWrapper<TcamEntryWrapper, TcamSwTable>);
+static_assert(
+    OrderedTable::OperationResolverEntry<TcamResolverEntry, TcamSwTable, TcamEntryWrapper>);
+static_assert(OrderedTable::TableConstants<ZaduLpmLib::TcamConstants>);
 
 namespace {
 

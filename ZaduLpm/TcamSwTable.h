@@ -1,5 +1,6 @@
 // ZaduLpm::TcamSwTable: the software table of one hardware unit of the LPM
-// TCAM. A client writes, removes and reads entries through it.
+// TCAM. A client gets it from TcamInterface::makeSwTable, and writes, removes
+// and reads entries through it.
 //
 // Road of an operation. entryWrite, entryRemove and entryRemoveAll accept at
 // once: the operation gets the key's next entry version and a handle (state
@@ -10,9 +11,12 @@
 // in-log queue with state 1 until the hardware side's table status version
 // covers it (tableStatusVersion), which completes it: state 4 and the
 // response handler. A failed dependency fails the operation (state 5,
-// handler called, nothing logged). A remove-all is answered only if its
-// dependency fails: its commit logs a table delete and retires the pending
-// remove-all, and its handler is never called otherwise.
+// handler called, nothing logged). A remove-all's handler runs exactly when
+// its commit does not go through: its dependency failed (state 5,
+// dependencyFailed) or its commit was refused (state 3, failed: below). A
+// remove-all that commits logs one table delete (none when the unit's
+// configuration table is missing or empty) and retires the pending
+// remove-all; its handle is not queued and its handler is never called.
 //
 // A commit whose logging raises (a new key into a unit's configuration table
 // that already holds 65,536 entries; for a remove-all, also an error of the
@@ -33,27 +37,6 @@
 // then a pending remove, then (for entryHas and iteration) a pending
 // remove-all, then the committed configuration of the unit.
 //
-// This header gives the client's API first; after it, in a section of its
-// own, the state and steps that the generic algorithms
-// (OrderedTable/OrderedSwTableAccessor.h) drive.
-//
-// State of its own:
-//   transientAddEntry         key -> wrapper of the latest pending write
-//   transientRemoveEntry      key -> wrapper of the latest pending remove
-//   transientVersionForKey    key -> version of its latest pending operation
-//   transientRemoveAllVersion pending remove-alls, as count - 1 (invalid: 0)
-//   entryHandleInLog          handles logged but not yet taken by the
-//                             hardware, in commit (and log version) order
-//
-// Invariants:
-//  1. A key is never in both transientAddEntry and transientRemoveEntry.
-//  2. A key is in transientVersionForKey while any operation on it is
-//     pending; the commit of that very version removes it. An operation whose
-//     dependency failed is not retired: it stays the key's pending operation
-//     (a failed write is what reads show) until the key's next operation
-//     supersedes it.
-//  3. Log versions in entryHandleInLog rise from front to back.
-//
 // Every mutation of an attribute publishes a change notification; one that
 // changes nothing publishes nothing.
 //
@@ -63,6 +46,12 @@
 // lookup.
 //
 // Thread safety: the agent's event-loop thread only; no locks.
+//
+// This header gives the client's API first. After it, each in a section of
+// its own: what the group interface calls, the construction TcamInterface
+// uses, and the state and steps that the generic algorithms
+// (OrderedTable/OrderedSwTableAccessor.h) drive, with the state's
+// invariants.
 #pragma once
 
 #include <cstdint>
@@ -103,11 +92,6 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
   // changes. Reads take any key and find nothing under such a one.
   static void requireValidKey(Key const& key) { ZaduLpmLib::requireValidKey(key); }
 
-  // The keys' own hash (the same in every process).
-  struct KeyHash {
-    std::size_t operator()(Key const& key) const noexcept { return key.hash(); }
-  };
-
   // The handle of one accepted operation.
   class EntryHandle : public TcamDataModelSwTableBase::EntryHandle {
     HUNKPOOL_CLASS_ALLOCATION(EntryHandle)
@@ -115,10 +99,7 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
    public:
     using Ptr = Vesk::Ptr<EntryHandle>;
     using PtrConst = Vesk::Ptr<EntryHandle const>;
-    using TcamDataModelSwTableBase::EntryHandle::EntryHandle;
 
-    static Ptr EntryHandleIs(Zido::EntryVersion version, Key const& key,
-                             TcamDataModelSwTableBase* table);
     // The handle a response handler is given, as this table's handle (its
     // key(), entryState(), logVersion()). REQUIRES: a handle of a
     // TcamSwTable, which every handle passed to its handlers is.
@@ -128,6 +109,20 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
 
     Vesk::TypeData const& typeData() const override { return staticTypeData(); }
     static Vesk::TypeData const& staticTypeData();
+
+    // Not for clients, whose handles come from the operations: the
+    // algorithms make handles with the constructor, tests and the reflection
+    // record's creator with entryHandleFactory, which EntryHandleIs forwards
+    // to.
+    using TcamDataModelSwTableBase::EntryHandle::EntryHandle;
+    static Ptr EntryHandleIs(Zido::EntryVersion version, Key const& key,
+                             TcamDataModelSwTableBase* table);
+  };
+
+  // The keys' own hash (the same in every process): of the snapshot's map
+  // below, and of the pending collections of the algorithms' section.
+  struct KeyHash {
+    std::size_t operator()(Key const& key) const noexcept { return key.hash(); }
   };
 
   // A snapshot of the table's entries for scripts (getTableEntries_py);
@@ -159,15 +154,15 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
     TableEntries tableEntries_;
   };
 
-  // A single-pass walk over the table's entries (see initIterState): the
-  // pending writes in the order they were accepted, then the committed
-  // records. Copies share one walk. Between steps the client may change the
-  // table; the walk resumes by key and never uses a stale position. Writes
-  // accepted between steps come after the bookmark and are yielded. When the
-  // bookmark's own pending write commits (or is removed) between steps, the
-  // walk leaves the pending writes and resumes in the committed records at
-  // that key: pending writes after it that are still pending are not yielded
-  // by this walk (they are yielded by the next one).
+  // A single-pass walk over the table's entries (entryIteratorConst starts
+  // one): the pending writes in the order they were accepted, then the
+  // committed records. Copies share one walk. Between steps the client may
+  // change the table; the walk resumes by key and never uses a stale
+  // position. Writes accepted between steps come after the bookmark and are
+  // yielded. When the bookmark's own pending write commits (or is removed)
+  // between steps, the walk leaves the pending writes and resumes in the
+  // committed records at that key: pending writes after it that are still
+  // pending are not yielded by this walk (they are yielded by the next one).
   //
   //   for (auto it = table->entryIteratorConst(); !it.isEnd(); ++it) use(*it);
   //   for (Entry const& entry : table->entryIteratorConst()) use(entry);
@@ -203,31 +198,12 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
     Entry entry_;
   };
 
-  // Builds the table and runs handleInitialized (a default helper and the
-  // statistics record). `swTableSet` is not owned.
-  TcamSwTable(Vesk::Ptr<Zido::CanonicalTableName const> const& tableName, Zido::SwTableId tableId,
-              Zido::UnitId unitId, Zido::OrderedSwTableSet* swTableSet,
-              Vesk::Ptr<TcamEntryLog> const& entryLog,
-              Vesk::Ptr<Zido::GroupResolver> const& groupResolver);
-  ~TcamSwTable() override;
-
-  static Vesk::Ptr<TcamSwTable> TcamSwTableIs(
-      Vesk::Ptr<Zido::CanonicalTableName const> const& tableName, Zido::SwTableId tableId,
-      Zido::UnitId unitId, Zido::OrderedSwTableSet* swTableSet,
-      Vesk::Ptr<TcamEntryLog> const& entryLog, Vesk::Ptr<Zido::GroupResolver> const& groupResolver);
-
-  // Virtual operations, in slot order: the overrides keep their bases'
-  // slots, the operations this class adds take new slots in the order they
-  // are declared here.
-  Vesk::TypeData const& typeData() const override { return staticTypeData(); }
-  // The table has no hardware table object of its own: nothing to do.
-  void doCreateHwTable() override;
-  // The group interface's: the hardware has taken the changes up to
-  // `version`; cleans the log and completes the queued handles it covers.
-  void tableStatusVersion(Zido::LogVersion version) override;
-  // The group interface's: whether anything pending or logged is not yet
-  // taken by the hardware.
-  bool hasPendingHwWrites() const override;
+  // Virtual slots: the virtual operations this class adds take new slots in
+  // declaration order: these, from entryWrite to entryIteratorConst(), then
+  // initIterState and initIterStateFromKey in the algorithms' section. The
+  // overrides (the destructor, typeData and the group interface's
+  // operations) keep their bases' slots wherever they are declared.
+  //
   // Each accepts an operation (the road of an operation, above).
   virtual EntryHandle::PtrConst entryWrite(Key const& key, Entry const& entry,
                                            DependencyPtr const& dependency);
@@ -247,13 +223,10 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
   virtual bool entryHas(Key const& key) const;
   // The number of entries a full walk yields.
   virtual std::uint32_t entrys() const;
+  // A walk from `key` (initIterStateFromKey), and one of the whole table
+  // (initIterState).
   virtual EntryIteratorConst entryIteratorConst(Key const& key) const;
   virtual EntryIteratorConst entryIteratorConst() const;
-  // A walk of the whole table: pending writes, then the committed entries no
-  // pending operation overrides (none while a remove-all is pending).
-  virtual Vesk::Ptr<TcamSwTableIteratorState> initIterState() const;
-  // A walk from `key`: at its pending write, at its committed entry, or ended.
-  virtual Vesk::Ptr<TcamSwTableIteratorState> initIterStateFromKey(Key const& key) const;
 
   // The client's callbacks (a default helper until the client sets one).
   Vesk::Ptr<TcamSwTableHelperBase> const& swTableHelper() const noexcept { return swTableHelper_; }
@@ -266,19 +239,71 @@ class TcamSwTable : public ZaduLpmLib::TcamDataModelSwTableBase {
   // A snapshot of the entries a full walk yields.
   Vesk::Ptr<SwTableEntries_py> getTableEntries_py() const;
 
+  Vesk::TypeData const& typeData() const override { return staticTypeData(); }
   static Vesk::TypeData const& staticTypeData();
+
+  // ==== Called by the group interface
+
+  // Through the table set: the hardware has taken the changes up to
+  // `version`; cleans the log and completes the queued handles it covers.
+  void tableStatusVersion(Zido::LogVersion version) override;
+  // Through the table set: whether anything pending or logged is not yet
+  // taken by the hardware.
+  bool hasPendingHwWrites() const override;
+  // The framework's hook for making a unit's hardware table; this table has
+  // no hardware table object of its own: it does nothing.
+  void doCreateHwTable() override;
+
+  // ==== Construction: TcamInterface makes a unit's table (makeUnitSwTable)
+
+  // Builds the table and runs handleInitialized (a default helper and the
+  // statistics record). `swTableSet` is not owned.
+  TcamSwTable(Vesk::Ptr<Zido::CanonicalTableName const> const& tableName, Zido::SwTableId tableId,
+              Zido::UnitId unitId, Zido::OrderedSwTableSet* swTableSet,
+              Vesk::Ptr<TcamEntryLog> const& entryLog,
+              Vesk::Ptr<Zido::GroupResolver> const& groupResolver);
+  ~TcamSwTable() override;
+
+  static Vesk::Ptr<TcamSwTable> TcamSwTableIs(
+      Vesk::Ptr<Zido::CanonicalTableName const> const& tableName, Zido::SwTableId tableId,
+      Zido::UnitId unitId, Zido::OrderedSwTableSet* swTableSet,
+      Vesk::Ptr<TcamEntryLog> const& entryLog, Vesk::Ptr<Zido::GroupResolver> const& groupResolver);
 
   // ==== State and steps the generic algorithms drive; clients do not call these
   //
   // The algorithms of OrderedTable/OrderedSwTableAccessor.h keep their state
   // here (what they need of it is the SwTable concept of
   // OrderedTable/TableConcepts.h); the group resolver's entries commit
-  // through isResolverEntryResolved and commitEntry, and TcamInterface clears
-  // or restores a new table. Tests and benchmarks read this state to check
-  // the invariants above.
+  // through isResolverEntryResolved and commitEntry, TcamInterface clears or
+  // restores a new table, and entryIteratorConst and getTableEntries_py
+  // start their walks with initIterState and initIterStateFromKey. Tests and
+  // benchmarks read this state to check the invariants below.
+  //
+  // State of its own:
+  //   transientAddEntry         key -> wrapper of the latest pending write
+  //   transientRemoveEntry      key -> wrapper of the latest pending remove
+  //   transientVersionForKey    key -> version of its latest pending operation
+  //   transientRemoveAllVersion pending remove-alls, as count - 1 (invalid: 0)
+  //   entryHandleInLog          handles logged but not yet taken by the
+  //                             hardware, in commit (and log version) order
+  //
+  // Invariants:
+  //  1. A key is never in both transientAddEntry and transientRemoveEntry.
+  //  2. A key is in transientVersionForKey while any operation on it is
+  //     pending; the commit of that very version removes it. An operation whose
+  //     dependency failed is not retired: it stays the key's pending operation
+  //     (a failed write is what reads show) until the key's next operation
+  //     supersedes it.
+  //  3. Log versions in entryHandleInLog rise from front to back.
 
   // The name of the table's trace handles (its own and the algorithms').
   static constexpr char const* traceHandleName = "TcamSwTable";
+
+  // A walk of the whole table: pending writes, then the committed entries no
+  // pending operation overrides (none while a remove-all is pending).
+  virtual Vesk::Ptr<TcamSwTableIteratorState> initIterState() const;
+  // A walk from `key`: at its pending write, at its committed entry, or ended.
+  virtual Vesk::Ptr<TcamSwTableIteratorState> initIterStateFromKey(Key const& key) const;
 
   // Members of the pending collections are keyed by their own entry's key
   // (TransientAddEntryKeyFunktor, TransientRemoveEntryKeyFunktor).

@@ -1,7 +1,8 @@
 // The table object and its accepting paths: pending collections, versions
-// per key, supersession between writes and removes, remove-all counting, the
-// in-log queue, notifications, reflection and object lifetimes; and the
-// completeness of the concepts the table is checked against.
+// per key, supersession between writes and removes, remove-all counting (a
+// refused remove-all's included), the in-log queue, notifications,
+// reflection and object lifetimes; and the completeness of the concepts the
+// table is checked against.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -12,6 +13,7 @@
 
 #include "OrderedTable/OrderedSwTableAccessor.h"
 #include "OrderedTable/TableConcepts.h"
+#include "Pantry/Segment.h"
 #include "Vesk/Publisher.h"
 #include "Vesk/TypeData.h"
 #include "support/TcamTableFixture.h"
@@ -150,6 +152,30 @@ TEST_F(TcamSwTableTest, RemoveAllsAreCountedAndLeaveTheKeyVersionsAlone) {
   EXPECT_FALSE(table->transientRemoveAllVersion().valid());
   EXPECT_TRUE(table->transientVersionForKey(keyOf(1)).isEq({0, 0}));
   EXPECT_TRUE(table->entryWrite(keyOf(1), entryOf(1), nullptr)->version().isEq({1, 0}));
+}
+
+// A remove-all whose commit the entry log refuses (here a full change log,
+// which the resolver's room check would have held it back for) is over all
+// the same: counted down, failed, its handler called once, and the error
+// goes on to the caller. Nothing is deleted.
+TEST_F(TcamSwTableTest, ARemoveAllWhoseCommitIsRefusedIsCountedDownAndAnsweredOnceFailed) {
+  writeKeys(1, 3);
+  fillChangeLog(*entryLog, 3, ZaduLpmLib::TcamConstants::entryLogCapacity);
+  table->transientRemoveAllVersionIs(Zido::MajorVersion(0));  // one pending remove-all
+  auto const handle = ZaduLpm::entryHandleFactory({0, 0}, TcamDataModelEntryKey(), table.get());
+  std::vector<Zido::EntryState> states;
+  handle->responseHandlerIs([&](auto const& done) { states.push_back(done->entryState()); });
+  auto const commits = table->stats()->commitCnt();
+  EXPECT_THROW(table->commitEntry(ZaduLpm::tcamResolverEntryFactory(
+                   nullptr, Zido::EntryFlags::tableDelete, table.get(),
+                   ZaduLpm::tcamEntryWrapperFactory(TcamDataModelEntry{}, handle))),
+               Pantry::CollectionFullError);
+  EXPECT_EQ(states, std::vector<Zido::EntryState>{Zido::EntryState::failed});
+  EXPECT_FALSE(table->transientRemoveAllVersion().valid());
+  EXPECT_EQ(table->stats()->commitCnt(), commits + 1);
+  EXPECT_EQ(table->stats()->tableClearCnt(), 0u);
+  EXPECT_EQ(entryLog->tableVersion(), ZaduLpmLib::TcamConstants::entryLogCapacity);
+  EXPECT_EQ(table->entrys(), 2u);
 }
 
 TEST_F(TcamSwTableTest, PendingCollectionsAndTheInLogQueuePublishRealChangesOnlyAndRefuseNull) {
@@ -310,20 +336,33 @@ TEST_F(TcamSwTableTest, AcceptedOperationsLeaveNoLiveObjectOnceReleased) {
 
 // ---- The concepts name everything the generic algorithms use -------------
 //
-// MinimalTable has, besides what its framework bases give, exactly the
-// members SwTable requires, and MinimalEntryLog exactly those EntryLog
-// requires; neither has behaviour. Every algorithm is instantiated for them
-// below: that compiles only while the concepts name every member of a table
-// and of its entry log that the algorithms use, so a table type that
-// satisfies them never meets an error inside an algorithm.
+// Each Minimal type has, besides what its framework base gives, exactly the
+// members its concept requires: MinimalTable those of SwTable,
+// MinimalEntryLog of EntryLog, MinimalWrapper of OperationWrapper,
+// MinimalResolverEntry of OperationResolverEntry (and the overrides its base
+// makes it define), MinimalConstants of TableConstants. None has behaviour.
+// Every algorithm is instantiated for them below: that compiles only while
+// the concepts name every member of these types that the algorithms use, so
+// types that satisfy them never meet an error inside an algorithm.
 
 class MinimalTable;
 
-// TcamEntryWrapper, told of its commit by a MinimalTable.
-class MinimalWrapper : public TcamEntryWrapper {
+class MinimalWrapper : public Vesk::Node {
  public:
-  using TcamEntryWrapper::TcamEntryWrapper;
+  MinimalWrapper(TcamDataModelEntry const&, TcamSwTable::EntryHandle::Ptr const&) {}
+  TcamDataModelEntry entry() const { return {}; }
+  TcamDataModelEntryKey key() const { return {}; }
+  void entryKeyIs(TcamDataModelEntryKey const&) {}
+  Vesk::Ptr<Zido::OrderedEntryHandle> entryHandle() const { return nullptr; }
+  ZaduLpmLib::TcamDataModelLogEntry logEntry() const { return {}; }
+  ZaduLpmLib::TcamDataModelResourceKeys rsrcKeys() const { return {}; }
+  void setResolvedFields() {}
+  void retrieveClientData() {}
   void finalizeOnSuccess(Vesk::Ptr<MinimalTable> const&, bool) {}
+};
+
+struct MinimalConstants {
+  static constexpr std::uint64_t entryLogCapacity = 1;
 };
 
 class MinimalResolverEntry : public Zido::ResolverEntry {
@@ -430,11 +469,15 @@ class MinimalIterState : public ZaduLpmLib::TcamDataModelSwTableIteratorState {
 
 static_assert(OrderedTable::EntryLog<MinimalEntryLog, MinimalTable::Key, MinimalWrapper>);
 static_assert(OrderedTable::SwTable<MinimalTable, MinimalWrapper>);
+static_assert(OrderedTable::OperationWrapper<MinimalWrapper, MinimalTable>);
+static_assert(
+    OrderedTable::OperationResolverEntry<MinimalResolverEntry, MinimalTable, MinimalWrapper>);
+static_assert(OrderedTable::TableConstants<MinimalConstants>);
 
 }  // namespace
 }  // namespace ZaduTest
 
 template class OrderedTable::OrderedSwTableAccessor<
-    ZaduTest::MinimalTable, ZaduLpmLib::TcamConstants, ZaduTest::MinimalResolverEntry,
+    ZaduTest::MinimalTable, ZaduTest::MinimalConstants, ZaduTest::MinimalResolverEntry,
     ZaduTest::MinimalWrapper>;
 template class OrderedTable::IterStateAccessor<ZaduTest::MinimalIterState, ZaduTest::MinimalTable>;
