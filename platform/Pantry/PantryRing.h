@@ -177,6 +177,11 @@ class PantryRing : public PantryMapBase {
   Key lowKey() const noexcept { return segment().load(segment().header().low); }
   Key highKey() const noexcept { return segment().load(segment().header().high); }
 
+  // Test seam, null outside tests: called after a reader mount reads a slot,
+  // so that a test can disturb a read at a chosen instant and check that
+  // its caller starts again.
+  static inline void (*afterReaderSlotRead)(std::uint64_t slot) = nullptr;
+
  private:
   static constexpr std::uint32_t recordWords = Format::recordWordsFor(sizeof(Record));
   using Words = Segment::FixedWords<Format::slotWordsFor(sizeof(Record))>;
@@ -204,7 +209,11 @@ class PantryRing : public PantryMapBase {
   }
 
   bool read(std::uint64_t index, Slot& slot) const {
-    return segment().readSlot(index, slot.words, Words{});
+    bool const occupied = segment().readSlot(index, slot.words, Words{});
+    if (afterReaderSlotRead != nullptr && !writable()) [[unlikely]] {
+      afterReaderSlotRead(index);
+    }
+    return occupied;
   }
 
   bool readKey(Key key, Slot& slot) const {

@@ -50,6 +50,7 @@ class TornSlot {
 
 using TornConfig = TornSlot<ZaduLpmLib::TcamDataModelConfigMap>;
 using TornAdjacency = TornSlot<ZaduLpmLib::AdjacencyConfigMap>;
+using TornLog = TornSlot<ZaduLpmLib::TcamDataModelLogRing>;
 
 class ReaderTest : public TcamTableFixture {
  protected:
@@ -57,14 +58,10 @@ class ReaderTest : public TcamTableFixture {
     TcamTableFixture::SetUp();
     entryLog->mountPantryConfig(1, 0);
     for (std::uint32_t n = 0; n < 5; ++n) {
-      write(n, 0);  // versions 1 to 5 on unit 0
+      logWrite(n, 0);  // versions 1 to 5 on unit 0
     }
-    write(7, 1);                               // version 6 on unit 1
+    logWrite(7, 1);                            // version 6 on unit 1
     entryLog->entryDel(keyOf(1), nullptr, 0);  // version 7
-  }
-  void write(std::uint32_t n, Zido::UnitId unitId) {
-    entryLog->entryIs(ZaduLpmLib::TcamDataModelLogEntry{entryOf(n, n + 10).data, {}}, {}, nullptr,
-                      unitId, nullptr, false);
   }
   ZaduRead::Reader reader() { return ZaduRead::Reader(scratch.path().string(), central->name()); }
 };
@@ -97,6 +94,17 @@ TEST_F(ReaderTest, AReadThatMeetsAChangeStartsAgainFromNothing) {
       for (std::size_t each = 0; each < entries.size(); ++each) {
         EXPECT_EQ(entries[each].entry.key, undisturbed[each].entry.key);
       }
+    }
+  }
+  // The change log's walk.
+  auto const undisturbedLog = reader().log(0, ~std::uint64_t{0}, 0);
+  {
+    TornLog torn(3, 1);
+    auto const log = reader().log(0, ~std::uint64_t{0}, 0);
+    EXPECT_EQ(TornLog::left(), 0);
+    ASSERT_EQ(log.size(), undisturbedLog.size());
+    for (std::size_t each = 0; each < log.size(); ++each) {
+      EXPECT_EQ(log[each].version, undisturbedLog[each].version);
     }
   }
   // A lookup reads a slot or two: the first read is torn.

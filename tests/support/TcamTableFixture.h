@@ -159,6 +159,13 @@ class TcamTableFixture : public ::testing::Test {
     }
   }
 
+  // Logs a write of entryOf(n) with adjacency n + 10 on `unitId` straight
+  // into the entry log, as a commit does.
+  void logWrite(std::uint32_t n, Zido::UnitId unitId) {
+    entryLog->entryIs(ZaduLpmLib::TcamDataModelLogEntry{entryOf(n, n + 10).data, {}}, {}, nullptr,
+                      unitId, nullptr, false);
+  }
+
   // The entry log as a new agent process mounts it.
   void reopenEntryLog() {
     entryLog =

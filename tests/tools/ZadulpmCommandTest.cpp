@@ -24,16 +24,12 @@ class ZadulpmCommandTest : public TcamTableFixture {
     TcamTableFixture::SetUp();
     entryLog->mountPantryConfig(1, 0);
     for (std::uint32_t n = 0; n < 3; ++n) {
-      write(n, 0);  // versions 1 to 3 on unit 0
+      logWrite(n, 0);  // versions 1 to 3 on unit 0
     }
-    write(7, 1);                               // version 4 on unit 1
+    logWrite(7, 1);                            // version 4 on unit 1
     entryLog->entryDel(keyOf(1), nullptr, 0);  // version 5
     Zido::TableVersionPublisher(*central, "ZaduRoute-ZaduRoute").publish(tableId, 2);
     entryLog->cleanupEntryLog(2);
-  }
-  void write(std::uint32_t n, Zido::UnitId unitId) {
-    entryLog->entryIs(ZaduLpmLib::TcamDataModelLogEntry{entryOf(n, n + 10).data, {}}, {}, nullptr,
-                      unitId, nullptr, false);
   }
   // The command's output and, when not 0, its exit status.
   std::string zadulpm(std::string const& arguments) {
