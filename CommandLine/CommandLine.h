@@ -20,6 +20,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "QuorSharedMem/RootPaths.h"
 
@@ -28,6 +29,14 @@ namespace CommandLine {
 // CLI11's failure message: one line, "<program>: <what is wrong> (see --help)".
 inline std::string oneLineFailure(char const* program, CLI::Error const& error) {
   return std::string(program) + ": " + error.what() + " (see --help)\n";
+}
+
+// Names the program `name` on its command line, so that its usage line and
+// its manual page name the program rather than the path it was started by,
+// and gives it --version, which prints the project's version.
+inline void nameProgram(CLI::App& app, std::string name) {
+  app.name(std::move(name));
+  app.set_version_flag("--version", std::string(ZADU_VERSION));
 }
 
 // Reports a program's failure as one line on stderr, "<program>: <context>

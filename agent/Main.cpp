@@ -299,6 +299,7 @@ int main(int argc, char** argv) {
   CLI::App app{
       "zadulpm-agent: programs a route table through the library, churns it and reports; with "
       "--restore, resynchronises after a restart."};
+  CommandLine::nameProgram(app, "zadulpm-agent");
   Options options;
   std::string root;
   app.add_option("ROUTE_FILE", options.routeFile,

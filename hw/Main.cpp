@@ -87,6 +87,7 @@ int main(int argc, char** argv) {
       "zadulpm-hw: the hardware side. Follows the agent's change log into one simulated TCAM "
       "per unit and publishes the version it has taken. Stops on SIGTERM or SIGINT; prints "
       "statistics (and writes --dump) on SIGUSR1 and at exit."};
+  CommandLine::nameProgram(app, "zadulpm-hw");
   ZaduHw::HardwareOptions options;
   std::string root;
   double wait = 30;

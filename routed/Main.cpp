@@ -73,6 +73,7 @@ int main(int argc, char** argv) {
       "FRR's zebra over FPM or from the kernel's main table. Restores the units from shared "
       "memory at start (warm restart). Stops on SIGTERM or SIGINT; prints statistics on "
       "SIGUSR1."};
+  CommandLine::nameProgram(app, "zadulpm-routed");
   ZaduRouted::DaemonOptions options;
   std::string root;
   std::string fpm = "127.0.0.1:2620";

@@ -136,6 +136,7 @@ void printEntries(std::vector<ZaduRead::EntryRecord> const& records, bool asJson
 
 int main(int argc, char** argv) {
   CLI::App app{"zadulpm: looks inside the TCAM table's shared memory, read-only."};
+  CommandLine::nameProgram(app, "zadulpm");
   app.require_subcommand(1);
   std::string root;
   std::string store = "ZaduRoute";
