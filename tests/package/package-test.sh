@@ -44,6 +44,10 @@ scripts/package "$work/debs" >"$work/package.log" 2>&1 || { tail -40 "$work/pack
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
   "$work"/debs/*.deb >"$work/install.log" 2>&1 || { tail -20 "$work/install.log"; exit 1; }
 echo "installed: $(cd "$work/debs" && ls -1 ./*.deb | tr '\n' ' ')"
+# The services' user, and their root owned by it.
+getent passwd zadulpm >/dev/null
+[ "$(stat -c %U:%G:%a /dev/shm/zadulpm)" = "zadulpm:zadulpm:750" ]
+echo "user zadulpm and /dev/shm/zadulpm: ok"
 
 version=$(sed -n 's/^project(ZaduLpm VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 for program in "${programs[@]}"; do
